@@ -1,0 +1,35 @@
+// The serial-device layer: exclusive open, raw line settings at any baud
+// rate, purge and modem lines. Functions answer 0 or an errno value.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ylvane::sys {
+
+enum class TtyOpenFailure { None, NotExists, Busy, Denied, Other };
+
+struct TtyOpenResult {
+  int fd = -1;
+  TtyOpenFailure failure = TtyOpenFailure::None;
+  int error = 0;
+};
+
+// Opens a terminal device for exclusive use, non-blocking, without making it
+// the controlling terminal. Something that is not a terminal counts as not
+// existing; a device that another opener holds (flock or TIOCEXCL) is busy.
+TtyOpenResult TtyOpen(const std::string& path);
+
+// Raw line settings built from nothing: 8 data bits, no parity, no flow
+// control, the receiver on, modem status ignored; twoStopBits or one.
+int TtySetLine(int fd, uint32_t baud, bool twoStopBits);
+// Changes only the speed.
+int TtySetSpeed(int fd, uint32_t baud);
+int TtyGetSpeed(int fd, uint32_t* baud);
+
+int TtyFlush(int fd, bool rx, bool tx);
+
+enum TtyLine : int { TtyDtr = 1, TtyRts = 2 };
+int TtySetModemLine(int fd, int lines, bool on);
+
+}  // namespace ylvane::sys

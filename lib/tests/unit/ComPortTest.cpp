@@ -1,0 +1,420 @@
+// The COM port on real pseudo-terminals.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <termios.h>
+
+#include <future>
+#include <string>
+#include <thread>
+
+#include "../common/Pty.h"
+#include "YvLib.h"
+#include "YvPort.h"
+#include "YvVComPort.h"
+#include "ylvane.h"
+
+namespace {
+
+class ComPort : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty_.Ok());
+    ASSERT_EQ(YV_Initialize(0), S_OK);
+  }
+  void TearDown() override {
+    if (port_) YV_CloseHandle(port_);
+    YV_Finalyze();
+  }
+  HRESULT Open(const char16_t* name, char evChar = 10, uint32_t baud = 9600, uint8_t stop = 2) {
+    return YV_Open(&port_, name, YV_PORT_COM, baud, evChar, stop);
+  }
+  int Arm() {
+    int ev = -1;
+    EXPECT_EQ(YV_StartWaitEvent(port_, &ev), S_OK);
+    return ev;
+  }
+  std::string ReadAll() {
+    char buf[256];
+    int32_t n = -1;
+    EXPECT_EQ(YV_Read(port_, buf, sizeof buf, &n), S_OK);
+    return std::string(buf, n > 0 ? n : 0);
+  }
+  // Waits for the port to hold count bytes (the reader drains the tty).
+  bool WaitInCount(int32_t count, int timeoutMs = 2000) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      int32_t n = -1;
+      if (YV_GetInCount(port_, &n) != S_OK) return false;
+      if (n >= count) return n == count;
+      if (std::chrono::steady_clock::now() >= end) return false;
+      Signalled(Arm(), 20);
+    }
+  }
+
+  TestPty pty_;
+  YV_HANDLE port_ = nullptr;
+};
+
+TEST_F(ComPort, OpenFailuresLeaveNoHandle) {
+  struct Case {
+    const char16_t* name;
+    HRESULT expected;
+  } cases[] = {
+      {u"pts/999999", YV_E_PORT_NOT_EXISTS},
+      {u"null", YV_E_PORT_NOT_EXISTS},  // a device, but no terminal
+      {u"../etc/passwd", YV_E_PORT_NOT_EXISTS},
+      {u"", YV_E_PORT_NOT_EXISTS},
+      {u"tty0123456789012345678901234567", YV_E_PORT_NOT_EXISTS},  // 31 characters
+  };
+  for (const auto& c : cases) {
+    YV_HANDLE h = reinterpret_cast<YV_HANDLE>(1);
+    EXPECT_EQ(YV_Open(&h, c.name, YV_PORT_COM, 9600, 10, 2), c.expected);
+    EXPECT_EQ(h, nullptr);
+  }
+}
+
+TEST_F(ComPort, BadLineSettingsAreSetupErrors) {
+  YV_HANDLE h = reinterpret_cast<YV_HANDLE>(1);
+  EXPECT_EQ(YV_Open(&h, pty_.Name(), YV_PORT_COM, 0, 10, 2), YV_E_PORT_SETUP);
+  EXPECT_EQ(h, nullptr);
+  EXPECT_EQ(YV_Open(&h, pty_.Name(), YV_PORT_COM, 9600, 10, 1), YV_E_PORT_SETUP);
+  EXPECT_EQ(h, nullptr);
+  // Nothing was left holding the device.
+  ASSERT_EQ(Open(pty_.Name()), S_OK);
+}
+
+TEST_F(ComPort, SecondOpenOfAHeldPortIsBusy) {
+  ASSERT_EQ(Open(pty_.Name()), S_OK);
+  YV_HANDLE second = reinterpret_cast<YV_HANDLE>(1);
+  EXPECT_EQ(YV_Open(&second, pty_.Name(), YV_PORT_COM, 9600, 10, 2), YV_E_PORT_BUSY);
+  EXPECT_EQ(second, nullptr);
+  YV_CloseHandle(port_);
+  port_ = nullptr;
+  EXPECT_EQ(Open(pty_.Name()), S_OK);  // free again once closed
+}
+
+TEST(ComPortDeathTest, PermissionDeniedIsAnOpenErrorNotBusy) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  TestPty pty;
+  ASSERT_TRUE(pty.Ok());
+  ASSERT_EQ(chmod(pty.Path().c_str(), 0), 0);
+  EXPECT_EXIT(
+      {
+        if (geteuid() == 0 && setuid(65534) != 0) _exit(2);
+        YV_Initialize(0);
+        YV_HANDLE h = nullptr;
+        HRESULT hr = YV_Open(&h, pty.Name(), YV_PORT_COM, 9600, 10, 2);
+        _exit(hr == YV_E_PORT_OPEN && h == nullptr ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(ComPort, EventCharacterSignalsOnlyAtTheEndOfALine) {
+  ASSERT_EQ(Open(pty_.Name(), 10), S_OK);
+  int ev = Arm();
+  ASSERT_GT(ev, 0);
+  ASSERT_TRUE(pty_.Send("abc"));
+  EXPECT_FALSE(Signalled(ev, 100));
+  ASSERT_TRUE(pty_.Send("\n"));
+  EXPECT_TRUE(Signalled(ev, 2000));
+  int32_t n = -1;
+  EXPECT_EQ(YV_GetInCount(port_, &n), S_OK);
+  EXPECT_EQ(n, 4);
+  EXPECT_EQ(ReadAll(), "abc\n");
+  // Re-armed with nothing buffered: clear again, and the same descriptor.
+  EXPECT_EQ(Arm(), ev);
+  EXPECT_FALSE(Signalled(ev, 50));
+}
+
+TEST_F(ComPort, WithoutEventCharacterTheFirstByteSignals) {
+  ASSERT_EQ(Open(pty_.Name(), 0), S_OK);
+  int ev = Arm();
+  EXPECT_FALSE(Signalled(ev, 50));
+  ASSERT_TRUE(pty_.Send("x"));
+  EXPECT_TRUE(Signalled(ev, 2000));
+  EXPECT_EQ(ReadAll(), "x");
+}
+
+TEST_F(ComPort, ReadWithNothingReceivedAnswersAtOnce) {
+  ASSERT_EQ(Open(pty_.Name()), S_OK);
+  char buf[8];
+  int32_t n = -1;
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(YV_Read(port_, buf, sizeof buf, &n), S_OK);
+  EXPECT_EQ(n, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+}
+
+TEST_F(ComPort, LineSplitOverTwoWritesArrivesWhole) {
+  ASSERT_EQ(Open(pty_.Name()), S_OK);
+  int ev = Arm();
+  ASSERT_TRUE(pty_.Send("Mifare[01 02"));
+  EXPECT_FALSE(Signalled(ev, 100));
+  ASSERT_TRUE(pty_.Send(" 03]\r\n"));
+  ASSERT_TRUE(Signalled(ev, 2000));
+  EXPECT_EQ(ReadAll(), "Mifare[01 02 03]\r\n");
+}
+
+TEST_F(ComPort, EventCharacterAlreadyBufferedSignalsOnReArm) {
+  ASSERT_EQ(Open(pty_.Name()), S_OK);
+  ASSERT_TRUE(pty_.Send("one\ntwo\n"));
+  ASSERT_TRUE(WaitInCount(8));
+  char buf[4];
+  int32_t n = 0;
+  ASSERT_EQ(YV_Read(port_, buf, 4, &n), S_OK);  // "one\n" only
+  EXPECT_EQ(std::string(buf, n), "one\n");
+  // "two\n" arrived before this arm: it must not be lost.
+  EXPECT_TRUE(Signalled(Arm(), 0));
+  EXPECT_EQ(ReadAll(), "two\n");
+}
+
+TEST_F(ComPort, WriteReachesTheDevice) {
+  ASSERT_EQ(Open(pty_.Name()), S_OK);
+  EXPECT_EQ(YV_Write(port_, "ping\r", 5), S_OK);
+  EXPECT_EQ(pty_.Receive(5), "ping\r");
+  EXPECT_EQ(YV_Write(port_, "x", 0), E_INVALIDARG);
+  EXPECT_EQ(YV_Write(port_, "x", -3), E_INVALIDARG);
+  EXPECT_EQ(YV_Write(port_, nullptr, 1), E_INVALIDARG);
+  EXPECT_EQ(pty_.Receive(1, 100), "");  // the refused writes sent nothing
+}
+
+TEST_F(ComPort, ReadChecksItsArguments) {
+  ASSERT_EQ(Open(pty_.Name()), S_OK);
+  char buf[4];
+  int32_t n = 77;
+  EXPECT_EQ(YV_Read(port_, buf, 4, nullptr), E_INVALIDARG);
+  EXPECT_EQ(YV_Read(port_, nullptr, 4, &n), E_INVALIDARG);
+  EXPECT_EQ(YV_Read(port_, buf, 0, &n), E_INVALIDARG);
+  EXPECT_EQ(n, 77);
+  EXPECT_EQ(YV_GetInCount(port_, nullptr), E_INVALIDARG);
+  EXPECT_EQ(YV_StartWaitEvent(port_, nullptr), E_INVALIDARG);
+}
+
+TEST_F(ComPort, BaudRateAndEventCharacter) {
+  ASSERT_EQ(Open(pty_.Name(), 10, 9600), S_OK);
+  uint32_t baud = 0;
+  char ev = 0;
+  EXPECT_EQ(YV_GetBaudAndEvChar(port_, &baud, &ev), S_OK);
+  EXPECT_EQ(baud, 9600u);
+  EXPECT_EQ(ev, 10);
+  EXPECT_EQ(YV_GetBaudAndEvChar(port_, nullptr, nullptr), S_OK);
+
+  // Another program changes the speed of the line.
+  termios t{};
+  ASSERT_EQ(tcgetattr(pty_.Master(), &t), 0);
+  cfsetispeed(&t, B19200);
+  cfsetospeed(&t, B19200);
+  ASSERT_EQ(tcsetattr(pty_.Master(), TCSANOW, &t), 0);
+  EXPECT_EQ(YV_GetBaudAndEvChar(port_, &baud, nullptr), S_OK);
+  EXPECT_EQ(baud, 19200u);
+
+  // Any rate, not only the standard ones.
+  EXPECT_EQ(YV_SetBaudAndEvChar(port_, 250000, 13), S_OK);
+  EXPECT_EQ(YV_GetBaudAndEvChar(port_, &baud, &ev), S_OK);
+  EXPECT_EQ(baud, 250000u);
+  EXPECT_EQ(ev, 13);
+  EXPECT_EQ(YV_SetBaudAndEvChar(port_, 0, 10), YV_E_PORT_SETUP);
+  EXPECT_EQ(YV_GetBaudAndEvChar(port_, &baud, &ev), S_OK);
+  EXPECT_EQ(baud, 250000u);  // the refused change changed nothing
+  EXPECT_EQ(ev, 13);
+}
+
+TEST_F(ComPort, SetBaudAndEvCharEndsAPendingWait) {
+  ASSERT_EQ(Open(pty_.Name()), S_OK);
+  int ev = Arm();
+  auto waiter = std::async(std::launch::async, [ev] { return Signalled(ev, 5000); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_EQ(YV_SetBaudAndEvChar(port_, 4800, 13), S_OK);
+  EXPECT_TRUE(waiter.get());
+  // The new event character is in force after the re-arm.
+  ev = Arm();
+  ASSERT_TRUE(pty_.Send("ab\n"));
+  EXPECT_FALSE(Signalled(ev, 100));
+  ASSERT_TRUE(pty_.Send("\r"));
+  EXPECT_TRUE(Signalled(ev, 2000));
+}
+
+TEST_F(ComPort, ClearDiscardsWhatWasReceived) {
+  ASSERT_EQ(Open(pty_.Name()), S_OK);
+  ASSERT_TRUE(pty_.Send("stale\n"));
+  ASSERT_TRUE(WaitInCount(6));
+  EXPECT_EQ(YV_Clear(port_, 1, 1), S_OK);
+  int32_t n = -1;
+  EXPECT_EQ(YV_GetInCount(port_, &n), S_OK);
+  EXPECT_EQ(n, 0);
+  EXPECT_FALSE(Signalled(Arm(), 0));
+}
+
+TEST_F(ComPort, ControlLinesOfAPtyAreRefusedAsCommunicationErrors) {
+  ASSERT_EQ(Open(pty_.Name()), S_OK);  // the open tolerates their absence
+  EXPECT_EQ(YV_SetDtr(port_, 1), YV_E_COMM);
+  EXPECT_EQ(YV_SetRts(port_, 0), YV_E_COMM);
+}
+
+TEST_F(ComPort, FtdiDriverVersionIsNotAComPortInterface) {
+  ASSERT_EQ(Open(pty_.Name()), S_OK);
+  uint32_t v = 0;
+  EXPECT_EQ(YV_GetFtDriverVersion(port_, &v), E_NOINTERFACE);
+  EXPECT_EQ(YV_GetFtDriverVersion(port_, nullptr), E_INVALIDARG);
+}
+
+TEST_F(ComPort, UnplugMakesIoClosedFromOutsideAfterTheLastBytes) {
+  ASSERT_EQ(Open(pty_.Name()), S_OK);
+  ASSERT_TRUE(pty_.Send("last\n"));
+  ASSERT_TRUE(WaitInCount(5));
+  int ev = Arm();
+  pty_.CloseMaster();
+  // The bytes that arrived before are still handed out, then the port
+  // reports the device gone.
+  EXPECT_EQ(ReadAll(), "last\n");
+  // A host that re-arms and waits learns of it without polling.
+  HRESULT hr = S_OK;
+  for (int i = 0; i < 20 && hr == S_OK; ++i) {
+    hr = YV_StartWaitEvent(port_, &ev);
+    if (hr == S_OK) Signalled(ev, 200);
+  }
+  EXPECT_EQ(hr, YV_E_CLOSED_OUTSIDE);
+  char buf[4];
+  int32_t n = 0;
+  EXPECT_EQ(YV_Read(port_, buf, 4, &n), YV_E_CLOSED_OUTSIDE);
+  EXPECT_EQ(YV_GetInCount(port_, &n), YV_E_CLOSED_OUTSIDE);
+  EXPECT_EQ(YV_Write(port_, "x", 1), YV_E_CLOSED_OUTSIDE);
+  EXPECT_EQ(YV_StartWaitEvent(port_, &ev), YV_E_CLOSED_OUTSIDE);
+  EXPECT_EQ(YV_Clear(port_, 1, 0), YV_E_CLOSED_OUTSIDE);
+}
+
+TEST_F(ComPort, FullBufferThrottlesTheLineAndLosesNothing) {
+  ASSERT_EQ(Open(pty_.Name(), 0), S_OK);
+  constexpr size_t kTotal = 100000;
+  std::string sent(kTotal, '\0');
+  for (size_t i = 0; i < kTotal; ++i) sent[i] = static_cast<char>('A' + i % 26);
+  auto writer = std::async(std::launch::async, [&] { return pty_.Send(sent); });
+  // The port stops at its limit; the rest waits in the kernel.
+  ASSERT_TRUE(WaitInCount(ylvane::CYvVComPort::kBufferLimit, 5000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  int32_t n = 0;
+  ASSERT_EQ(YV_GetInCount(port_, &n), S_OK);
+  EXPECT_EQ(n, static_cast<int32_t>(ylvane::CYvVComPort::kBufferLimit));
+  std::string got;
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (got.size() < kTotal && std::chrono::steady_clock::now() < end) {
+    char buf[8192];
+    int32_t r = 0;
+    ASSERT_EQ(YV_Read(port_, buf, sizeof buf, &r), S_OK);
+    got.append(buf, r);
+    if (r == 0) Signalled(Arm(), 50);
+  }
+  EXPECT_TRUE(writer.get());
+  EXPECT_EQ(got.size(), kTotal);
+  EXPECT_TRUE(got == sent);
+}
+
+TEST_F(ComPort, CloseHandleReleasesTheDevice) {
+  ASSERT_EQ(Open(pty_.Name()), S_OK);
+  EXPECT_FALSE(pty_.SlaveClosed(100));
+  EXPECT_EQ(YV_CloseHandle(port_), S_OK);
+  port_ = nullptr;
+  EXPECT_TRUE(pty_.SlaveClosed());
+}
+
+TEST(ComPortLibrary, FinalyzeClosesPortsStillOpen) {
+  TestPty a, b;
+  ASSERT_TRUE(a.Ok() && b.Ok());
+  ASSERT_EQ(YV_Initialize(0), S_OK);
+  YV_HANDLE pa = nullptr, pb = nullptr;
+  ASSERT_EQ(YV_Open(&pa, a.Name(), YV_PORT_COM, 9600, 10, 2), S_OK);
+  ASSERT_EQ(YV_Open(&pb, b.Name(), YV_PORT_COM, 9600, 10, 2), S_OK);
+  EXPECT_EQ(YV_Finalyze(), S_OK);
+  EXPECT_TRUE(a.SlaveClosed());
+  EXPECT_TRUE(b.SlaveClosed());
+}
+
+// The port interface below the exports.
+class PortObject : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(a_.Ok() && b_.Ok()); }
+  TestPty a_, b_;
+};
+
+TEST_F(PortObject, OpenOnAnOpenPortReopensAndAFailureLeavesItClosed) {
+  ylvane::IYvPort* port = nullptr;
+  ASSERT_EQ(ylvane::CreatePort(a_.Name(), &port, YV_PORT_COM, 9600, 10, 2), S_OK);
+  ASSERT_NE(port, nullptr);
+  EXPECT_EQ(port->GetType(), YV_PORT_COM);
+  EXPECT_EQ(std::u16string(port->GetName()), a_.Name());
+  int evA = -1;
+  ASSERT_EQ(port->StartWaitEvent(&evA), S_OK);
+
+  ASSERT_EQ(port->Open(b_.Name(), 9600, 10, 2), S_OK);
+  EXPECT_TRUE(a_.SlaveClosed());
+  EXPECT_EQ(std::u16string(port->GetName()), b_.Name());
+  int evB = -1;
+  ASSERT_EQ(port->StartWaitEvent(&evB), S_OK);
+  EXPECT_EQ(evB, evA);  // the event lives as long as the port
+  ASSERT_TRUE(b_.Send("b\n"));
+  EXPECT_TRUE(Signalled(evB, 2000));
+
+  EXPECT_EQ(port->Open(u"pts/999999", 9600, 10, 2), YV_E_PORT_NOT_EXISTS);
+  EXPECT_FALSE(port->IsOpened());
+  EXPECT_TRUE(b_.SlaveClosed());
+  char buf[4];
+  int32_t n;
+  EXPECT_EQ(port->Read(buf, 4, &n), YV_E_COMM);
+  EXPECT_EQ(port->Release(), 0u);
+}
+
+TEST_F(PortObject, QueryInterfaceCountsAReference) {
+  ylvane::IYvPort* port = nullptr;
+  ASSERT_EQ(ylvane::CreatePort(a_.Name(), &port, YV_PORT_COM, 9600, 10, 2), S_OK);
+  void* same = nullptr;
+  EXPECT_EQ(port->QueryInterface(ylvane::IID_IYvPort, &same), S_OK);
+  EXPECT_EQ(same, static_cast<void*>(port));
+  void* none = &same;
+  EXPECT_EQ(port->QueryInterface(ylvane::IID_IYvDll, &none), E_NOINTERFACE);
+  EXPECT_EQ(none, nullptr);
+  EXPECT_EQ(port->Release(), 1u);
+  EXPECT_EQ(port->Release(), 0u);
+}
+
+TEST_F(PortObject, FactoryRefusesUnknownKinds) {
+  ylvane::IYvPort* port = reinterpret_cast<ylvane::IYvPort*>(1);
+  EXPECT_EQ(ylvane::CreatePort(a_.Name(), &port, 7, 9600, 10, 2), E_INVALIDARG);
+  EXPECT_EQ(port, nullptr);
+}
+
+struct PathCase {
+  const char16_t* name;
+  const char* path;  // null: no device can have this name
+};
+
+TEST(DevicePath, NamesAreRelativeToDev) {
+  const PathCase cases[] = {
+      {u"ttyUSB0", "/dev/ttyUSB0"},
+      {u"pts/3", "/dev/pts/3"},
+      {u"ttyS0", "/dev/ttyS0"},
+      {u"COM3", "/dev/COM3"},  // never case-changed
+      {u"serial/by-id/usb-x", "/dev/serial/by-id/usb-x"},
+      {u"tty012345678901234567890123456", "/dev/tty012345678901234567890123456"},  // 30
+      {u"tty0123456789012345678901234567", nullptr},                                // 31
+      {u"", nullptr},
+      {u"/dev/ttyS0", nullptr},
+      {u"pts//3", nullptr},
+      {u"pts/", nullptr},
+      {u"./ttyS0", nullptr},
+      {u"pts/../sda", nullptr},
+      {u"..", nullptr},
+      {u"tty\xD800", nullptr},  // unpaired surrogate
+      {u"порт", "/dev/порт"},
+  };
+  for (const auto& c : cases) {
+    auto path = ylvane::CYvVComPort::DevicePath(c.name);
+    if (c.path) {
+      ASSERT_TRUE(path.has_value()) << c.path;
+      EXPECT_EQ(*path, c.path);
+    } else {
+      EXPECT_FALSE(path.has_value());
+    }
+  }
+}
+
+}  // namespace
