@@ -30,6 +30,10 @@ double CpuMs() {
 int main(int argc, char** argv) {
   const int lines = argc > 1 ? std::atoi(argv[1]) : 10000;
   const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
+  if (lines <= 0 || idleSeconds < 0) {
+    std::fprintf(stderr, "usage: bench_com_latency [lines > 0] [idle-seconds >= 0]\n");
+    return 2;
+  }
   TestPty pty;
   if (!pty.Ok() || YV_Initialize(0) != S_OK) return 1;
   YV_HANDLE port = nullptr;

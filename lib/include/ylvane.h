@@ -311,7 +311,9 @@ YV_API HRESULT YV_CALL YV_EnumIpDevices(uint32_t TypeMask, YV_ENUM_DEVICES_CALLB
  * in English (1033) or Russian (1049), ending with CR LF. Buffer receives at
  * most BufferLen characters including the terminator; *TextLen (optional)
  * receives the text's length without the terminator, also when the buffer
- * is too small. E_INVALIDARG for an unknown code or language.
+ * is too small. With Buffer NULL and BufferLen 0 only the length is asked
+ * for (YV_E_BUFFER_TOO_SMALL). E_INVALIDARG for an unknown code or language,
+ * a negative BufferLen, or no Buffer for a BufferLen above 0.
  */
 YV_API HRESULT YV_CALL YV_GetStatusText(HRESULT Code, uint32_t LangId, char16_t* Buffer,
                                         int32_t BufferLen, int32_t* TextLen);

@@ -201,11 +201,11 @@ YV_API HRESULT YV_CALL YV_EnumIpDevices(uint32_t TypeMask, YV_ENUM_DEVICES_CALLB
 YV_API HRESULT YV_CALL YV_GetStatusText(HRESULT Code, uint32_t LangId, char16_t* Buffer,
                                         int32_t BufferLen, int32_t* TextLen) {
   const char16_t* text = StatusText(Code, LangId);
-  if (!text) return E_INVALIDARG;
+  // No buffer is only a question for the length.
+  if (!text || BufferLen < 0 || (!Buffer && BufferLen != 0)) return E_INVALIDARG;
   const size_t len = std::char_traits<char16_t>::length(text);
   if (TextLen) *TextLen = static_cast<int32_t>(len);
-  if (!Buffer || BufferLen <= 0 || static_cast<size_t>(BufferLen) < len + 1)
-    return YV_E_BUFFER_TOO_SMALL;
+  if (static_cast<size_t>(BufferLen) < len + 1) return YV_E_BUFFER_TOO_SMALL;
   std::memcpy(Buffer, text, (len + 1) * sizeof(char16_t));
   return S_OK;
 }

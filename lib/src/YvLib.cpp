@@ -11,11 +11,12 @@ namespace ylvane {
 
 namespace {
 
-// Guards the creation, the counting and the destruction of the object, so
-// that two first YV_Initialize calls cannot race and a call that takes a
-// reference never sees an object being destroyed. Recursive: the teardown
-// releases ports, and a port's last release looks for the live object.
-std::recursive_mutex g_libMutex;
+// Guards the publication and the counting of the object, so that two first
+// YV_Initialize calls cannot race and a call that takes a reference never
+// sees an object being destroyed. Held only for that: the teardown runs
+// after it is left, so nothing the teardown waits for (a port's thread, and
+// later the detector's) can block on it.
+std::mutex g_libMutex;
 CYvLib* g_pLib = nullptr;
 
 bool SharesBit(uint32_t a, uint32_t b) { return (a & b) != 0; }
@@ -25,7 +26,7 @@ bool SharesBit(uint32_t a, uint32_t b) { return (a & b) != 0; }
 HRESULT CYvLib::Initialize(uint32_t Flags) {
   return GuardStatus(
       [&]() -> HRESULT {
-        std::lock_guard<std::recursive_mutex> guard(g_libMutex);
+        std::lock_guard<std::mutex> guard(g_libMutex);
         if (g_pLib) {
           g_pLib->AddRef();
           return S_OK;
@@ -45,12 +46,16 @@ HRESULT CYvLib::Initialize(uint32_t Flags) {
 }
 
 void CYvLib::Finalyze() {
-  std::lock_guard<std::recursive_mutex> guard(g_libMutex);
-  if (g_pLib) g_pLib->Release();
+  CYvLib* dead = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(g_libMutex);
+    if (g_pLib) dead = g_pLib->DropReference();
+  }
+  delete dead;
 }
 
 CYvLib* CYvLib::Acquire() {
-  std::lock_guard<std::recursive_mutex> guard(g_libMutex);
+  std::lock_guard<std::mutex> guard(g_libMutex);
   if (g_pLib) g_pLib->AddRef();
   return g_pLib;
 }
@@ -99,13 +104,21 @@ HRESULT CYvLib::QueryInterface(const YvIid& iid, void** out) {
 
 uint32_t CYvLib::AddRef() { return ++m_nRef; }
 
+CYvLib* CYvLib::DropReference() {
+  if (--m_nRef != 0) return nullptr;
+  if (g_pLib == this) g_pLib = nullptr;
+  return this;
+}
+
 uint32_t CYvLib::Release() {
-  std::lock_guard<std::recursive_mutex> guard(g_libMutex);
-  uint32_t n = --m_nRef;
-  if (n == 0) {
-    if (g_pLib == this) g_pLib = nullptr;
-    delete this;
+  CYvLib* dead;
+  uint32_t n;
+  {
+    std::lock_guard<std::mutex> guard(g_libMutex);
+    dead = DropReference();
+    n = m_nRef;
   }
+  delete dead;
   return n;
 }
 

@@ -126,6 +126,9 @@ class CYvLib final : public IYvDll {
   CYvLib() = default;
   ~CYvLib() override;
   HRESULT Init(uint32_t Flags);
+  // One reference less, with the process-wide mutex held; at zero the object
+  // is unpublished and returned for the caller to destroy after the mutex.
+  CYvLib* DropReference();
 
   std::atomic<uint32_t> m_nRef{0};
   uint32_t m_dwFlags = 0;

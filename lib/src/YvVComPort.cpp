@@ -57,13 +57,13 @@ HRESULT CYvVComPort::Open(const char16_t* Name, uint32_t BaudRate, char EvChar, 
   }
   const int fd = opened.fd;
   auto fail = [fd](HRESULT hr) {
-    close(fd);
+    sys::TtyClose(fd);
     return hr;
   };
   try {
     m_sName = Name;
   } catch (...) {
-    close(fd);
+    sys::TtyClose(fd);
     throw;
   }
   // Baud 0 would hang the line up; one and a half stop bits do not exist
@@ -97,7 +97,7 @@ void CYvVComPort::Close() {
   m_fStop = true;
   m_evReader.Set();
   if (m_reader.joinable()) m_reader.join();
-  close(m_hFile);
+  sys::TtyClose(m_hFile);
   m_hFile = -1;
   std::lock_guard<std::mutex> lock(m_bufLock);
   m_buf.clear();
@@ -112,33 +112,33 @@ void CYvVComPort::ReaderLoop() {
       std::lock_guard<std::mutex> lock(m_bufLock);
       room = m_buf.size() < kBufferLimit;
     }
-    pollfd fds[2] = {{m_evReader.Fd(), POLLIN, 0}, {m_hFile, static_cast<short>(room ? POLLIN : 0), 0}};
+    pollfd fds[2] = {{m_evReader.Fd(), POLLIN, 0},
+                     {m_hFile, static_cast<short>(room ? POLLIN : 0), 0}};
     if (poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       MarkGone();
       return;
     }
+    // Reset before the stop flag is looked at: a stop signalled after this
+    // point is seen by the next poll.
+    if (fds[0].revents & POLLIN) m_evReader.Reset();
     if (m_fStop) return;
-    if (fds[0].revents & POLLIN) m_evReader.Reset();  // room is looked at again above
     if (fds[1].revents & POLLIN) {
-      size_t space;
-      {
-        std::lock_guard<std::mutex> lock(m_bufLock);
-        space = kBufferLimit - m_buf.size();
-      }
+      // The read itself is under the lock (it never blocks), so a Clear or
+      // a re-arm sees either none or all of a chunk, and the chunk is
+      // judged by the event character in force when it is stored.
+      std::lock_guard<std::mutex> lock(m_bufLock);
+      size_t space = kBufferLimit - m_buf.size();
       ssize_t got = read(m_hFile, chunk, std::min(sizeof chunk, space));
       if (got > 0) {
-        const char ev = m_chEvChar;
-        std::lock_guard<std::mutex> lock(m_bufLock);
         m_buf.insert(m_buf.end(), chunk, chunk + got);
-        // Set under the lock, so a re-arm that looks at the buffer and a
-        // new byte arriving cannot cross.
+        const char ev = m_chEvChar;
         if (ev == 0 || std::memchr(chunk, static_cast<unsigned char>(ev), got)) m_evRecv.Set();
         continue;
       }
       if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
       // 0 bytes with VMIN=1, or EIO: the device hung up.
-      MarkGone();
+      MarkGoneLocked();
       return;
     }
     if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
@@ -150,6 +150,10 @@ void CYvVComPort::ReaderLoop() {
 
 void CYvVComPort::MarkGone() {
   std::lock_guard<std::mutex> lock(m_bufLock);
+  MarkGoneLocked();
+}
+
+void CYvVComPort::MarkGoneLocked() {
   m_fGone = true;
   m_evRecv.Set();  // a waiting host wakes and learns it from its next call
 }
@@ -176,6 +180,7 @@ HRESULT CYvVComPort::SetBaudAndEvChar(uint32_t BaudRate, char EvChar) {
   if (m_hFile < 0) return YV_E_PORT_SETUP;
   m_evRecv.Set();  // ends a pending wait; the host re-arms
   if (BaudRate == 0 || sys::TtySetSpeed(m_hFile, BaudRate) != 0) return YV_E_PORT_SETUP;
+  std::lock_guard<std::mutex> lock(m_bufLock);
   m_chEvChar = EvChar;
   return S_OK;
 }
@@ -191,11 +196,14 @@ HRESULT CYvVComPort::GetBaudAndEvChar(uint32_t* BaudRate, char* EvChar) {
 
 HRESULT CYvVComPort::Clear(YV_BOOL Rx, YV_BOOL Tx) {
   if (m_hFile < 0) return YV_E_COMM;
+  std::lock_guard<std::mutex> lock(m_bufLock);
+  // What is left of a device that went away can still be discarded.
+  if (Rx) DropFront(m_buf.size());
   if (m_fGone) return YV_E_CLOSED_OUTSIDE;
-  if (int err = sys::TtyFlush(m_hFile, Rx != 0, Tx != 0)) return IoFailure(err);
-  if (Rx) {
-    std::lock_guard<std::mutex> lock(m_bufLock);
-    DropFront(m_buf.size());
+  if (int err = sys::TtyFlush(m_hFile, Rx != 0, Tx != 0)) {
+    if (!DeviceWentAway(err)) return YV_E_COMM;
+    MarkGoneLocked();
+    return YV_E_CLOSED_OUTSIDE;
   }
   return S_OK;
 }

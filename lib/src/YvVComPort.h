@@ -50,6 +50,7 @@ class CYvVComPort final : public CYvPort {
  private:
   void ReaderLoop();
   void MarkGone();
+  void MarkGoneLocked();
   // Status of a failed I/O call: the device going away is "closed from the
   // outside", anything else a communication error.
   HRESULT IoFailure(int err);

@@ -3,10 +3,16 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace ylvane::sys {
 
@@ -18,6 +24,7 @@ TtyOpenFailure FailureOf(int err) {
     case ENODEV:
     case ENXIO:
     case ENOTDIR:
+    case EISDIR:
     case ENAMETOOLONG:
     case ELOOP:
       return TtyOpenFailure::NotExists;
@@ -38,15 +45,38 @@ TtyOpenResult Fail(int fd, int err, TtyOpenFailure failure) {
   return TtyOpenResult{-1, failure, err};
 }
 
+// Whether a character device belongs to the terminal subsystem, judged
+// without opening it: opening some devices has effects of its own (a
+// watchdog starts counting, a modem line is raised).
+bool IsTerminalDevice(dev_t dev) {
+  const unsigned maj = major(dev), min = minor(dev);
+  if (maj >= 136 && maj <= 143) return true;  // pseudo-terminal slaves have no sysfs entry
+  struct stat sysfs {};
+  if (stat("/sys/dev/char", &sysfs) != 0) return true;  // no sysfs: the open decides
+  char link[64];
+  std::snprintf(link, sizeof link, "/sys/dev/char/%u:%u/subsystem", maj, min);
+  char target[PATH_MAX];
+  if (!realpath(link, target)) return false;
+  const char* base = std::strrchr(target, '/');
+  return base && std::strcmp(base, "/tty") == 0;
+}
+
 }  // namespace
 
 TtyOpenResult TtyOpen(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return Fail(-1, errno, FailureOf(errno));
+  if (!S_ISCHR(st.st_mode) || !IsTerminalDevice(st.st_rdev))
+    return Fail(-1, ENOTTY, TtyOpenFailure::NotExists);
   int fd;
   do {
     fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return Fail(-1, errno, FailureOf(errno));
-  if (!isatty(fd)) return Fail(fd, ENOTTY, TtyOpenFailure::NotExists);
+  // The node may have been replaced between the look and the open.
+  struct stat opened {};
+  if (fstat(fd, &opened) != 0 || opened.st_rdev != st.st_rdev || !isatty(fd))
+    return Fail(fd, ENOTTY, TtyOpenFailure::NotExists);
   // flock makes the port exclusive between openers of this machine, root
   // included (root is not stopped by TIOCEXCL).
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -58,6 +88,12 @@ TtyOpenResult TtyOpen(const std::string& path) {
     return Fail(fd, err, FailureOf(err));
   }
   return TtyOpenResult{fd, TtyOpenFailure::None, 0};
+}
+
+void TtyClose(int fd) {
+  // Exclusive use ends with ours, even when someone else keeps it open.
+  ioctl(fd, TIOCNXCL);
+  close(fd);
 }
 
 int TtyFlush(int fd, bool rx, bool tx) {

@@ -17,8 +17,12 @@ struct TtyOpenResult {
 
 // Opens a terminal device for exclusive use, non-blocking, without making it
 // the controlling terminal. Something that is not a terminal counts as not
-// existing; a device that another opener holds (flock or TIOCEXCL) is busy.
+// existing and is never opened; a device that another opener holds (flock
+// or TIOCEXCL) is busy.
 TtyOpenResult TtyOpen(const std::string& path);
+
+// Gives the device up again (exclusive use ends, the lock goes with it).
+void TtyClose(int fd);
 
 // Raw line settings built from nothing: 8 data bits, no parity, no flow
 // control, the receiver on, modem status ignored; twoStopBits or one.

@@ -62,6 +62,7 @@ TEST_F(ComPort, OpenFailuresLeaveNoHandle) {
   } cases[] = {
       {u"pts/999999", YV_E_PORT_NOT_EXISTS},
       {u"null", YV_E_PORT_NOT_EXISTS},  // a device, but no terminal
+      {u"pts", YV_E_PORT_NOT_EXISTS},   // a directory
       {u"../etc/passwd", YV_E_PORT_NOT_EXISTS},
       {u"", YV_E_PORT_NOT_EXISTS},
       {u"tty0123456789012345678901234567", YV_E_PORT_NOT_EXISTS},  // 31 characters
@@ -317,16 +318,67 @@ TEST_F(ComPort, CloseHandleReleasesTheDevice) {
   EXPECT_TRUE(pty_.SlaveClosed());
 }
 
-TEST(ComPortLibrary, FinalyzeClosesPortsStillOpen) {
+// Listed between two ports, it sees which of them the teardown has
+// already released when its own turn comes.
+class OrderProbe final : public ylvane::IUnknown {
+ public:
+  OrderProbe(const TestPty& newer, const TestPty& older) : newer_(newer), older_(older) {}
+  HRESULT QueryInterface(const ylvane::YvIid&, void**) override { return E_NOINTERFACE; }
+  uint32_t AddRef() override { return 2; }
+  uint32_t Release() override {
+    released_ = true;
+    newerClosedFirst_ = newer_.SlaveClosed(0) && !older_.SlaveClosed(0);
+    return 1;
+  }
+  bool released_ = false;
+  bool newerClosedFirst_ = false;
+
+ private:
+  const TestPty& newer_;
+  const TestPty& older_;
+};
+
+TEST(ComPortLibrary, FinalyzeClosesPortsStillOpenNewestFirst) {
   TestPty a, b;
   ASSERT_TRUE(a.Ok() && b.Ok());
+  OrderProbe probe(b, a);
   ASSERT_EQ(YV_Initialize(0), S_OK);
   YV_HANDLE pa = nullptr, pb = nullptr;
   ASSERT_EQ(YV_Open(&pa, a.Name(), YV_PORT_COM, 9600, 10, 2), S_OK);
+  {
+    ylvane::LibRef lib;
+    lib->AddObject(&probe);
+  }
   ASSERT_EQ(YV_Open(&pb, b.Name(), YV_PORT_COM, 9600, 10, 2), S_OK);
   EXPECT_EQ(YV_Finalyze(), S_OK);
+  EXPECT_TRUE(probe.released_);
+  EXPECT_TRUE(probe.newerClosedFirst_);
   EXPECT_TRUE(a.SlaveClosed());
   EXPECT_TRUE(b.SlaveClosed());
+}
+
+TEST_F(ComPort, CloseWithAFullBufferAndBytesStillComing) {
+  ASSERT_EQ(Open(pty_.Name(), 0), S_OK);
+  YV_CloseHandle(port_);
+  port_ = nullptr;
+  // The reader is stopped while it waits for room, right after a read made
+  // some: the close must never hang, however the two meet.
+  const std::string block(ylvane::CYvVComPort::kBufferLimit + 4096, 'z');
+  for (int round = 0; round < 20; ++round) {
+    ASSERT_EQ(Open(pty_.Name(), 0), S_OK);
+    auto writer = std::async(std::launch::async, [&] { return pty_.Send(block); });
+    ASSERT_TRUE(WaitInCount(ylvane::CYvVComPort::kBufferLimit, 5000));
+    char one;
+    int32_t n = 0;
+    ASSERT_EQ(YV_Read(port_, &one, 1, &n), S_OK);
+    auto closed = std::async(std::launch::async, [h = port_] { return YV_CloseHandle(h); });
+    ASSERT_EQ(closed.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(closed.get(), S_OK);
+    port_ = nullptr;
+    tcflush(pty_.Master(), TCIOFLUSH);  // the writer may hang on what nobody reads
+    pty_.Receive(1, 10);
+    writer.wait_for(std::chrono::seconds(5));
+  }
 }
 
 // The port interface below the exports.

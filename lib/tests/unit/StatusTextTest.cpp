@@ -50,6 +50,10 @@ TEST(StatusText, SmallBufferUnknownCodeAndLanguage) {
   EXPECT_EQ(len, 12);
   EXPECT_EQ(YV_GetStatusText(YV_E_PORT_BUSY, YV_LANG_ENGLISH, nullptr, 0, &len),
             YV_E_BUFFER_TOO_SMALL);
+  len = -1;
+  EXPECT_EQ(YV_GetStatusText(YV_E_PORT_BUSY, YV_LANG_ENGLISH, nullptr, 13, &len), E_INVALIDARG);
+  EXPECT_EQ(YV_GetStatusText(YV_E_PORT_BUSY, YV_LANG_ENGLISH, buf, -1, &len), E_INVALIDARG);
+  EXPECT_EQ(len, -1);
   EXPECT_EQ(YV_GetStatusText(E_INVALIDARG, YV_LANG_ENGLISH, buf, 12, &len), E_INVALIDARG);
   EXPECT_EQ(YV_GetStatusText(S_OK, YV_LANG_ENGLISH, buf, 12, &len), E_INVALIDARG);
   EXPECT_EQ(YV_GetStatusText(YV_E_PORT_BUSY, 1031, buf, 12, &len), E_INVALIDARG);
