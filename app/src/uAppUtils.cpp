@@ -1,0 +1,313 @@
+#include "uAppUtils.h"
+
+#include <pwd.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+bool InSet(const QString& ASet, QChar c) { return c.unicode() <= 255 && ASet.contains(c); }
+
+bool IsHexDigit(QChar c) {
+  const char16_t u = c.unicode();
+  return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
+}
+
+char16_t AsciiLower(char16_t c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+
+// The home folder: $HOME, else the password database; empty when neither.
+QString HomeDir() {
+  QByteArray home = qgetenv("HOME");
+  if (!home.isEmpty()) return QString::fromLocal8Bit(home);
+  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir && *pw->pw_dir)
+    return QString::fromLocal8Bit(pw->pw_dir);
+  return QString();
+}
+
+// The per-user configuration base of the desktop ($XDG_CONFIG_HOME, which
+// must be absolute, else ~/.config).
+QString ConfigHome() {
+  QString xdg = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
+  if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg)) return QDir::cleanPath(xdg);
+  QString home = HomeDir();
+  return home.isEmpty() ? QString() : QDir::cleanPath(home + "/.config");
+}
+
+int32_t HexValue(const QString& digits) {
+  // Leading zeros do not count against the 32 bits.
+  int first = 0;
+  while (first < digits.size() - 1 && digits[first] == u'0') ++first;
+  if (digits.size() - first > 8) throw EConvertError("hexadecimal number out of range");
+  uint32_t v = 0;
+  for (int i = first; i < digits.size(); ++i) {
+    char16_t c = AsciiLower(digits[i].unicode());
+    v = (v << 4) | static_cast<uint32_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+  }
+  return static_cast<int32_t>(v);
+}
+
+int32_t DecimalValue(const QString& run) {
+  bool ok = false;
+  qlonglong v = 0;
+  // One optional sign, then digits only: "-", "+-1" or "1-" are malformed.
+  int start = run.startsWith(u'+') || run.startsWith(u'-') ? 1 : 0;
+  bool digits = run.size() > start;
+  for (int i = start; i < run.size() && digits; ++i) digits = run[i].isDigit() && run[i] <= u'9';
+  if (digits) v = run.toLongLong(&ok);
+  if (!ok || v < INT32_MIN || v > INT32_MAX) throw EConvertError("'" + run.toStdString() + "' is not a valid integer");
+  return static_cast<int32_t>(v);
+}
+
+long double FloatValue(const QString& run) {
+  const QByteArray bytes = run.toLatin1();
+  char* end = nullptr;
+  errno = 0;
+  long double v = std::strtold(bytes.constData(), &end);
+  if (end != bytes.constData() + bytes.size() || errno == ERANGE)
+    throw EConvertError("'" + run.toStdString() + "' is not a valid floating point value");
+  return v;
+}
+
+}  // namespace
+
+QString GetAppExePath() { return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath(); }
+
+QString GetAppDir() { return QFileInfo(GetAppExePath()).absolutePath(); }
+
+QString GetSpecialFolderPath(int ACsidl) {
+  switch (ACsidl) {
+    case CSIDL_APPDATA:
+      return ConfigHome();
+    case CSIDL_COMMON_APPDATA:
+      return QStringLiteral("/etc/xdg");
+    default:
+      return QString();
+  }
+}
+
+QString GetAppDataDir(bool ACreate, bool ACommon) {
+  QString base = GetSpecialFolderPath(ACommon ? CSIDL_COMMON_APPDATA : CSIDL_APPDATA);
+  // Without any base a bare "/Sorvex" would land at the root of the file
+  // system: better no folder at all, which callers see.
+  if (base.isEmpty()) return QString();
+  QString dir = base + '/' + kAppName;
+  if (ACreate && !QFileInfo::exists(dir)) QDir().mkpath(dir);
+  return dir;
+}
+
+QString MakeTempFileName(const QString& APrefix) {
+  QByteArray templ = QFile::encodeName(QDir::tempPath() + '/' + APrefix + "XXXXXX");
+  int fd = mkstemp(templ.data());
+  if (fd < 0) return QString();
+  close(fd);
+  return QFile::decodeName(templ);
+}
+
+int FindCharOf(const QString& ASet, const QString& AText, int AStart) {
+  for (int i = std::max(AStart, 1); i <= AText.size(); ++i)
+    if (InSet(ASet, AText[i - 1])) return i;
+  return 0;
+}
+
+int FindCharNotOf(const QString& ASet, const QString& AText, int AStart) {
+  for (int i = std::max(AStart, 1); i <= AText.size(); ++i)
+    if (!InSet(ASet, AText[i - 1])) return i;
+  return 0;
+}
+
+int32_t HexToInt(const QString& AText) {
+  QString digits = AText;
+  while (digits.startsWith(u' ')) digits.remove(0, 1);
+  if (digits.isEmpty()) throw EConvertError("'' is not a valid integer");
+  for (QChar c : digits)
+    if (!IsHexDigit(c)) throw EConvertError("'" + AText.toStdString() + "' is not a valid integer");
+  return HexValue(digits);
+}
+
+int ScanFormat(const QString& AText, const QString& AFormat, const std::vector<ScanDest>& ADest) {
+  // 1-based positions, as the format language counts them.
+  const int lenT = AText.size(), lenF = AFormat.size();
+  auto T = [&](int p) { return AText[p - 1]; };
+  auto F = [&](int p) { return AFormat[p - 1]; };
+  int tp = 1, fp = 1, count = 0;
+  for (const ScanDest& dest : ADest) {
+    char16_t conv = 0;
+    while (!conv) {
+      while (fp < lenF && F(fp) == u' ') ++fp;
+      // The format's last character is never a conversion or a literal.
+      if (fp >= lenF) return count;
+      if (F(fp) == u'%') {
+        char16_t c = F(fp + 1).unicode();
+        if (c != 'd' && c != 'x' && c != 'f' && c != 's') return count;
+        conv = c;
+        fp += 2;
+      } else {
+        const QChar lit = F(fp);
+        while (tp < lenT && T(tp) != lit) ++tp;
+        if (tp > lenT) return count;  // the text ran out before
+        ++tp;
+        ++fp;
+      }
+    }
+    while (tp < lenT && T(tp) == u' ') ++tp;
+    auto runWhile = [&](auto pred) {
+      int start = tp;
+      while (tp <= lenT && pred(T(tp))) ++tp;
+      return AText.mid(start - 1, tp - start);
+    };
+    switch (conv) {
+      case 'd': {
+        QString run = runWhile([](QChar c) { return c == u'+' || c == u'-' || (c >= u'0' && c <= u'9'); });
+        if (run.isEmpty()) return count;
+        auto* p = std::get_if<int32_t*>(&dest);
+        if (!p) return count;
+        **p = DecimalValue(run);
+        break;
+      }
+      case 'x': {
+        QString run = runWhile(IsHexDigit);
+        if (run.isEmpty()) return count;
+        auto* p = std::get_if<int32_t*>(&dest);
+        if (!p) return count;
+        **p = HexValue(run);
+        break;
+      }
+      case 'f': {
+        int start = tp;
+        if (tp <= lenT && (T(tp) == u'+' || T(tp) == u'-')) ++tp;
+        runWhile([](QChar c) { return (c >= u'0' && c <= u'9') || c == u'E' || c == u'e' || c == u'.'; });
+        QString run = AText.mid(start - 1, tp - start);
+        if (run.isEmpty()) return count;
+        auto* p = std::get_if<long double*>(&dest);
+        if (!p) return count;
+        **p = FloatValue(run);
+        break;
+      }
+      case 's': {
+        const bool hasStop = fp <= lenF;
+        const QChar stop = hasStop ? F(fp) : QChar();
+        QString run = runWhile([&](QChar c) { return c != u' ' && !(hasStop && c == stop); });
+        auto* p = std::get_if<QString*>(&dest);
+        if (!p) return count;
+        **p = run;
+        break;
+      }
+    }
+    ++count;
+  }
+  return count;
+}
+
+QString NextToken(const QString& AText, QChar ADelim, int& APos) {
+  const int from = std::max(APos, 1);
+  const int d = from <= AText.size() ? AText.indexOf(ADelim, from - 1) + 1 : 0;
+  if (d > 0) {
+    QString token = AText.mid(from - 1, d - from);
+    APos = d + 1 > AText.size() ? 0 : d + 1;
+    return token;
+  }
+  APos = 0;
+  return from <= AText.size() ? AText.mid(from - 1) : QString();
+}
+
+bool WildcardMatch(const QString& AMask, const QString& AText) {
+  if (AText.isEmpty()) return true;
+  if (AMask.isEmpty()) return false;
+  const int len = AText.size();
+  int i = 1;
+  bool star = false;
+  for (QChar m : AMask) {
+    if (m == u'*') {
+      star = true;
+    } else if (m == u'?') {
+      ++i;
+    } else {
+      const char16_t want = AsciiLower(m.unicode());
+      if (star)
+        while (i <= len && AsciiLower(AText[i - 1].unicode()) != want) ++i;
+      if (i > len || AsciiLower(AText[i - 1].unicode()) != want) return false;
+      star = false;
+      ++i;
+    }
+  }
+  return true;
+}
+
+uint32_t MakeFileVersion(int AMajor, int AMinor, int ARelease, int ABuild) {
+  return (static_cast<uint32_t>(AMajor) & 0xFF) | (static_cast<uint32_t>(AMinor) & 0xFF) << 8 |
+         (static_cast<uint32_t>(ARelease) & 0xFF) << 16 | (static_cast<uint32_t>(ABuild) & 0xFF) << 24;
+}
+
+uint32_t GetFileVersion(const QString& AFileName) {
+  // Linux files carry no version resource; the program knows its own.
+  if (QFileInfo(AFileName).canonicalFilePath() != GetAppExePath()) return 0;
+  return MakeFileVersion(SORVEX_VERSION_MAJOR, SORVEX_VERSION_MINOR, SORVEX_VERSION_PATCH,
+                         SORVEX_VERSION_TWEAK);
+}
+
+QString FileVersionText(uint32_t AVersion) {
+  return QStringLiteral("%1.%2.%3.%4")
+      .arg(AVersion & 0xFF)
+      .arg((AVersion >> 8) & 0xFF)
+      .arg((AVersion >> 16) & 0xFF)
+      .arg((AVersion >> 24) & 0xFF);
+}
+
+QString GetFileVersionStr(const QString& AFileName) { return FileVersionText(GetFileVersion(AFileName)); }
+
+QString AutorunFilePath() {
+  QString base = ConfigHome();
+  return base.isEmpty() ? QString() : base + "/autostart/" + kAppName + ".desktop";
+}
+
+QString AutorunEntryText(const QString& AProgram) {
+  // The program as one quoted argument: inside quotes the desktop's command
+  // line wants ", `, $ and \ escaped with a backslash, and a literal % is
+  // %%. The whole value is then escaped once more as a string value, where
+  // a backslash doubles and control characters become \n, \t, \r.
+  QString arg = QStringLiteral("\"");
+  for (QChar c : AProgram) {
+    if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
+      arg += u'\\';
+    else if (c == u'%')
+      arg += u'%';
+    arg += c;
+  }
+  arg += QStringLiteral("\" -autorun");
+  QString value;
+  for (QChar c : arg) {
+    switch (c.unicode()) {
+      case '\\': value += QStringLiteral("\\\\"); break;
+      case '\n': value += QStringLiteral("\\n"); break;
+      case '\t': value += QStringLiteral("\\t"); break;
+      case '\r': value += QStringLiteral("\\r"); break;
+      default: value += c;
+    }
+  }
+  return QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=%2\n").arg(kAppName, value);
+}
+
+bool SetAutorun(bool AOn) {
+  const QString path = AutorunFilePath();
+  if (path.isEmpty()) return false;
+  if (!AOn) return !QFileInfo::exists(path) || QFile::remove(path);
+  if (!QDir().mkpath(QFileInfo(path).absolutePath())) return false;
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) return false;
+  file.write(AutorunEntryText(GetAppExePath()).toUtf8());
+  return file.commit();
+}
+
+bool GetAutorun() {
+  const QString path = AutorunFilePath();
+  return !path.isEmpty() && QFileInfo::exists(path);
+}

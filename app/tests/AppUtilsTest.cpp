@@ -1,0 +1,275 @@
+// The shared routines of the program.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <optional>
+
+#include "uAppUtils.h"
+
+namespace {
+
+const QString kDigits = QStringLiteral("0123456789");
+
+TEST(CharSets, FindCharOfAndNotOf) {
+  EXPECT_EQ(FindCharNotOf(kDigits, "(123)", 2), 5);
+  EXPECT_EQ(FindCharOf(kDigits, "HID[0A] 77", 7), 9);
+  EXPECT_EQ(FindCharOf(kDigits, "HID[0A] 77", 11), 0);  // beyond the text
+  EXPECT_EQ(FindCharOf(kDigits, "abc", 1), 0);
+  EXPECT_EQ(FindCharNotOf(kDigits, "123", 1), 0);
+  // A character above 255 is in no set, even when the set holds it.
+  EXPECT_EQ(FindCharOf(QStringLiteral("Ж1"), QStringLiteral("Жx1"), 1), 3);
+  EXPECT_EQ(FindCharNotOf(QStringLiteral("Ж"), QStringLiteral("Ж"), 1), 1);
+}
+
+TEST(Bits, GetAndSet) {
+  uint32_t v = 0;
+  SetBit(v, 31, true);
+  SetBit(v, 0, true);
+  EXPECT_EQ(v, 0x80000001u);
+  EXPECT_EQ(GetBit(v, 31), 1);
+  EXPECT_EQ(GetBit(v, 30), 0);
+  SetBit(v, 31, false);
+  EXPECT_EQ(v, 1u);
+}
+
+TEST(HexToInt, ValuesAndErrors) {
+  EXPECT_EQ(HexToInt("0A"), 10);
+  EXPECT_EQ(HexToInt("ff"), 255);
+  EXPECT_EQ(HexToInt("FFFFFFFF"), -1);
+  EXPECT_EQ(HexToInt("00000000FF"), 255);
+  for (const char* bad : {"", "0x1", "G1", "1 ", "-1", "123456789"})
+    EXPECT_THROW(HexToInt(bad), EConvertError) << bad;
+}
+
+TEST(ScanFormat, ProfileSectionsAndWindowPosition) {
+  QString s;
+  int32_t a = 0, b = 0;
+  EXPECT_EQ(ScanFormat("mul.12", "%s.%d", {&s, &a}), 2);
+  EXPECT_EQ(s, "mul");
+  EXPECT_EQ(a, 12);
+  a = 99;
+  EXPECT_EQ(ScanFormat("mul", "%s.%d", {&s, &a}), 1);
+  EXPECT_EQ(a, 99);
+  EXPECT_EQ(ScanFormat("mul.x", "%s.%d", {&s, &a}), 1);
+  EXPECT_EQ(ScanFormat("[-1,-1]", "[%d,%d]", {&a, &b}), 2);
+  EXPECT_EQ(a, -1);
+  EXPECT_EQ(b, -1);
+  EXPECT_EQ(ScanFormat("[120, 340]", "[%d,%d]", {&a, &b}), 2);
+  EXPECT_EQ(b, 340);
+}
+
+TEST(ScanFormat, OtherConversionsAndStops) {
+  int32_t x = 0;
+  long double f = 0;
+  QString s = "unchanged";
+  EXPECT_EQ(ScanFormat("id 1aF", "id %x", {&x}), 1);
+  EXPECT_EQ(x, 0x1AF);
+  EXPECT_EQ(ScanFormat("-2.5e1", "%f", {&f}), 1);
+  EXPECT_DOUBLE_EQ(static_cast<double>(f), -25.0);
+  // A lone last character of the format is never a conversion.
+  EXPECT_EQ(ScanFormat("a%d", "a%", {&x}), 0);
+  EXPECT_EQ(ScanFormat(".x", "%s.%d", {&s, &x}), 1);  // a string may be empty
+  EXPECT_EQ(s, "");
+  EXPECT_EQ(ScanFormat("5", "%D.", {&x}), 0);        // upper case is no conversion
+  EXPECT_EQ(ScanFormat("5 6", "%% %d.", {&x}), 0);
+  EXPECT_EQ(ScanFormat("a.5", "%d.%s", {&s}), 0);     // a destination of another kind
+  EXPECT_THROW(ScanFormat("-.", "%d.", {&x}), EConvertError);
+  EXPECT_THROW(ScanFormat("1-2.", "%d.", {&x}), EConvertError);
+  EXPECT_THROW(ScanFormat("99999999999.", "%d.", {&x}), EConvertError);
+}
+
+TEST(NextToken, SplitsAtTheDelimiter) {
+  int pos = 1;
+  EXPECT_EQ(NextToken("a-b-c", '-', pos), "a");
+  EXPECT_EQ(pos, 3);
+  EXPECT_EQ(NextToken("a-b-c", '-', pos), "b");
+  EXPECT_EQ(pos, 5);
+  EXPECT_EQ(NextToken("a-b-c", '-', pos), "c");
+  EXPECT_EQ(pos, 0);
+  pos = 1;
+  EXPECT_EQ(NextToken("ab-", '-', pos), "ab");
+  EXPECT_EQ(pos, 0);  // the position after the delimiter lies beyond the text
+  pos = 1;
+  EXPECT_EQ(NextToken("", '-', pos), "");
+  EXPECT_EQ(pos, 0);
+}
+
+TEST(WildcardMatch, PrefixMatchWithoutBacktracking) {
+  struct Case {
+    const char* mask;
+    const char* text;
+    bool match;
+  } cases[] = {
+      {"*-caption", "", true},
+      {"", "abc", false},
+      {"ab", "abc", true},
+      {"abc", "ab", false},
+      {"*-caption", "fmMain-Caption", true},
+      {"*-caption", "fmMain-labPort-Caption", false},
+      {"*-*-caption", "fmMain-labPort-Caption", true},
+      {"?b", "xbz", true},
+      {"TfmMain-*", "tfmmain-btnApply-Caption", true},
+      {"a*b", "axxb", true},
+      {"a*b", "axx", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WildcardMatch(c.mask, c.text), c.match) << c.mask << " / " << c.text;
+}
+
+TEST(FileVersion, PartsAndText) {
+  uint32_t v = MakeFileVersion(1, 7, 37, 57);
+  EXPECT_EQ(v & 0xFF, 0x01u);
+  EXPECT_EQ((v >> 8) & 0xFF, 0x07u);
+  EXPECT_EQ((v >> 16) & 0xFF, 0x25u);
+  EXPECT_EQ(v >> 24, 0x39u);
+  EXPECT_EQ(FileVersionText(v), "1.7.37.57");
+  EXPECT_EQ(FileVersionText(MakeFileVersion(256, 1, 0, 0)), "0.1.0.0");  // low 8 bits only
+  EXPECT_EQ(GetFileVersionStr(GetAppExePath()), SORVEX_VERSION_TEXT);
+  EXPECT_EQ(GetFileVersionStr("/etc/hostname"), "0.0.0.0");
+  EXPECT_EQ(GetFileVersion("/nonexistent"), 0u);
+}
+
+// Folders and autostart live under a private configuration home.
+class UserFolders : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(home_.isValid());
+    oldXdg_ = qgetenv("XDG_CONFIG_HOME");
+    oldHome_ = qgetenv("HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home_.path() + "/cfg"));
+  }
+  void TearDown() override {
+    qputenv("XDG_CONFIG_HOME", oldXdg_);
+    qputenv("HOME", oldHome_);
+  }
+  QTemporaryDir home_;
+  QByteArray oldXdg_, oldHome_;
+};
+
+TEST_F(UserFolders, AppDataDirIsCreatedOnFirstUse) {
+  const QString expected = home_.path() + "/cfg/Sorvex";
+  EXPECT_EQ(GetAppDataDir(false), expected);
+  EXPECT_FALSE(QFileInfo::exists(expected));
+  EXPECT_EQ(GetAppDataDir(true), expected);
+  EXPECT_TRUE(QFileInfo(expected).isDir());
+  EXPECT_EQ(GetAppDataDir(false, true), "/etc/xdg/Sorvex");
+  // A relative XDG_CONFIG_HOME is ignored: ~/.config then.
+  qputenv("XDG_CONFIG_HOME", "relative/dir");
+  qputenv("HOME", QFile::encodeName(home_.path()));
+  EXPECT_EQ(GetAppDataDir(false), home_.path() + "/.config/Sorvex");
+}
+
+TEST_F(UserFolders, WithoutHomeTheUserDatabaseAnswers) {
+  qunsetenv("XDG_CONFIG_HOME");
+  qunsetenv("HOME");
+  QString dir = GetAppDataDir(false);
+  // Never the root of the file system.
+  EXPECT_NE(dir, "/Sorvex");
+  if (!dir.isEmpty()) {
+    EXPECT_TRUE(dir.endsWith("/.config/Sorvex")) << dir.toStdString();
+  }
+}
+
+TEST_F(UserFolders, TempFileIsCreatedWithThePrefix) {
+  QString a = MakeTempFileName("svx");
+  QString b = MakeTempFileName("svx");
+  ASSERT_FALSE(a.isEmpty());
+  EXPECT_NE(a, b);
+  EXPECT_TRUE(QFileInfo(a).fileName().startsWith("svx"));
+  EXPECT_TRUE(QFileInfo(a).isFile());
+  EXPECT_EQ(QFileInfo(a).size(), 0);
+  QFile::remove(a);
+  QFile::remove(b);
+}
+
+// The desktop's reading of an Exec value: string escapes first, then the
+// quoting of arguments, then %% as a literal percent.
+std::optional<QStringList> ParseExec(const QString& value) {
+  QString unescaped;
+  for (int i = 0; i < value.size(); ++i) {
+    if (value[i] != u'\\') {
+      unescaped += value[i];
+      continue;
+    }
+    if (++i >= value.size()) return std::nullopt;
+    switch (value[i].unicode()) {
+      case '\\': unescaped += u'\\'; break;
+      case 'n': unescaped += u'\n'; break;
+      case 't': unescaped += u'\t'; break;
+      case 'r': unescaped += u'\r'; break;
+      case 's': unescaped += u' '; break;
+      default: return std::nullopt;
+    }
+  }
+  QStringList args;
+  QString cur;
+  bool inQuotes = false, any = false;
+  for (int i = 0; i < unescaped.size(); ++i) {
+    QChar c = unescaped[i];
+    if (inQuotes) {
+      if (c == u'\\') {
+        if (++i >= unescaped.size()) return std::nullopt;
+        QChar e = unescaped[i];
+        if (e != u'"' && e != u'`' && e != u'$' && e != u'\\') return std::nullopt;
+        cur += e;
+      } else if (c == u'"') {
+        inQuotes = false;
+      } else if (c == u'$' || c == u'`') {
+        return std::nullopt;  // must be escaped inside quotes
+      } else if (c == u'%') {
+        if (++i >= unescaped.size() || unescaped[i] != u'%') return std::nullopt;
+        cur += u'%';
+      } else {
+        cur += c;
+      }
+    } else if (c == u' ') {
+      if (any) args << cur;
+      cur.clear();
+      any = false;
+    } else if (c == u'"') {
+      inQuotes = any = true;
+    } else {
+      if (c == u'$' || c == u'`' || c == u'\\') return std::nullopt;  // reserved unquoted
+      cur += c;
+      any = true;
+    }
+  }
+  if (inQuotes) return std::nullopt;
+  if (any) args << cur;
+  return args;
+}
+
+TEST_F(UserFolders, AutostartEntryStartsAnyProgramPath) {
+  const QString program = QStringLiteral("/opt/my apps/$HOME/100% \"real\"/a\\b`c`/Sorvex");
+  const QStringList lines = AutorunEntryText(program).split('\n', Qt::SkipEmptyParts);
+  EXPECT_EQ(lines.value(0), "[Desktop Entry]");
+  EXPECT_TRUE(lines.contains("Type=Application"));
+  EXPECT_TRUE(lines.contains("Name=Sorvex"));
+  QString exec;
+  for (const QString& l : lines)
+    if (l.startsWith("Exec=")) exec = l.mid(5);
+  auto args = ParseExec(exec);
+  ASSERT_TRUE(args.has_value()) << exec.toStdString();
+  EXPECT_EQ(*args, (QStringList{program, "-autorun"}));
+}
+
+TEST_F(UserFolders, AutorunOnWritesTheEntryOffRemovesIt) {
+  const QString path = home_.path() + "/cfg/autostart/Sorvex.desktop";
+  EXPECT_EQ(AutorunFilePath(), path);
+  EXPECT_FALSE(GetAutorun());
+  ASSERT_TRUE(SetAutorun(true));  // creates the folder too
+  EXPECT_TRUE(GetAutorun());
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(QString::fromUtf8(f.readAll()), AutorunEntryText(GetAppExePath()));
+  f.close();
+  EXPECT_EQ(QDir(home_.path() + "/cfg/autostart").entryList(QDir::Files).size(), 1);  // no temporary left
+  ASSERT_TRUE(SetAutorun(false));
+  EXPECT_FALSE(GetAutorun());
+  EXPECT_TRUE(SetAutorun(false));  // already off
+}
+
+}  // namespace
