@@ -5,7 +5,7 @@ add_library(sorvex_ini STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/src/IniFile.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/TextCodec.cpp)
 target_include_directories(sorvex_ini PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src)
-target_link_libraries(sorvex_ini PUBLIC Qt6::Core)
+target_link_libraries(sorvex_ini PUBLIC sorvex_utils Qt6::Core)
 
 add_executable(sorvex_ini_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/IniFileTest.cpp)
 target_link_libraries(sorvex_ini_tests PRIVATE sorvex_ini GTest::gtest_main)

@@ -1,10 +1,11 @@
 #include "IniFile.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <cstdint>
 #include <utility>
+
+#include "uAppUtils.h"
 
 namespace {
 
@@ -255,9 +256,5 @@ QByteArray TIniFile::ToBytes() const {
 }
 
 bool TIniFile::UpdateFile(QString* AError) const {
-  QSaveFile f(m_sFileName);
-  const QByteArray bytes = ToBytes();
-  if (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.commit()) return true;
-  if (AError) *AError = f.errorString();
-  return false;
+  return WriteFileAtomic(m_sFileName, ToBytes(), AError);
 }

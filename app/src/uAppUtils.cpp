@@ -1,15 +1,17 @@
 #include "uAppUtils.h"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <cerrno>
+#include <cstring>
 #include <climits>
 #include <cstdlib>
 
@@ -301,13 +303,76 @@ bool SetAutorun(bool AOn) {
   if (path.isEmpty()) return false;
   if (!AOn) return !QFileInfo::exists(path) || QFile::remove(path);
   if (!QDir().mkpath(QFileInfo(path).absolutePath())) return false;
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  file.write(AutorunEntryText(GetAppExePath()).toUtf8());
-  return file.commit();
+  return WriteFileAtomic(path, AutorunEntryText(GetAppExePath()).toUtf8());
 }
 
 bool GetAutorun() {
   const QString path = AutorunFilePath();
   return !path.isEmpty() && QFileInfo::exists(path);
+}
+
+namespace {
+
+// The process's file mode mask, read without changing it (umask() would).
+mode_t CurrentUmask() {
+  QFile status(QStringLiteral("/proc/self/status"));
+  if (status.open(QIODevice::ReadOnly)) {
+    for (const QByteArray& line : status.readAll().split('\n')) {
+      if (line.startsWith("Umask:")) {
+        bool ok = false;
+        const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+        if (ok) return mode_t(mask);
+      }
+    }
+  }
+  return 022;
+}
+
+bool Fail(QString* AError, const QString& AWhat) {
+  if (AError) *AError = AWhat + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+  return false;
+}
+
+}  // namespace
+
+bool WriteFileAtomic(const QString& APath, const QByteArray& ABytes, QString* AError) {
+  QFileInfo info(APath);
+  if (info.isSymLink()) info = QFileInfo(info.symLinkTarget());
+  const QByteArray target = QFile::encodeName(info.absoluteFilePath());
+  QByteArray temp = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
+
+  const int fd = mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return Fail(AError, QStringLiteral("cannot create a temporary file"));
+  auto discard = [&](const QString& what) {
+    const int saved = errno;
+    close(fd);
+    unlink(temp.constData());
+    errno = saved;
+    return Fail(AError, what);
+  };
+  struct stat st{};
+  const mode_t mode = stat(target.constData(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
+  if (fchmod(fd, mode) != 0) return discard(QStringLiteral("cannot set the file mode"));
+  // write() may store less than asked (a full disk, a file size limit):
+  // anything short of all the bytes keeps the old file.
+  for (qsizetype done = 0; done < ABytes.size();) {
+    const ssize_t n = write(fd, ABytes.constData() + done, size_t(ABytes.size() - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return discard(QStringLiteral("cannot write the file"));
+    done += n;
+  }
+  if (fsync(fd) != 0) return discard(QStringLiteral("cannot flush the file"));
+  if (close(fd) != 0) {
+    const int saved = errno;
+    unlink(temp.constData());
+    errno = saved;
+    return Fail(AError, QStringLiteral("cannot write the file"));
+  }
+  if (rename(temp.constData(), target.constData()) != 0) {
+    const int saved = errno;
+    unlink(temp.constData());
+    errno = saved;
+    return Fail(AError, QStringLiteral("cannot replace the file"));
+  }
+  return true;
 }

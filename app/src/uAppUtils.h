@@ -32,6 +32,13 @@ QString GetSpecialFolderPath(int ACsidl);
 // ACreate; empty when not even the user's home is known.
 QString GetAppDataDir(bool ACreate, bool ACommon = false);
 
+// Replaces the file APath by ABytes as a whole: written to a temporary file
+// beside it, flushed to disk, then renamed over it, so that a failure or a
+// crash leaves the old file as it was. A symbolic link is followed (its
+// target is replaced); an existing file keeps its permissions. The folder
+// must exist. False with the reason in *AError when it failed.
+bool WriteFileAtomic(const QString& APath, const QByteArray& ABytes, QString* AError = nullptr);
+
 // Creates an empty file with a unique name that begins with APrefix in the
 // temporary folder; its full name, or empty on failure.
 QString MakeTempFileName(const QString& APrefix);

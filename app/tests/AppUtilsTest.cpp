@@ -8,6 +8,7 @@
 
 #include <optional>
 
+#include "common/FileSizeLimit.h"
 #include "uAppUtils.h"
 
 namespace {
@@ -270,6 +271,39 @@ TEST_F(UserFolders, AutorunOnWritesTheEntryOffRemovesIt) {
   ASSERT_TRUE(SetAutorun(false));
   EXPECT_FALSE(GetAutorun());
   EXPECT_TRUE(SetAutorun(false));  // already off
+}
+
+TEST(AtomicWrite, ReplacesWholeOrNotAtAll) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("a.ini");
+  auto read = [](const QString& p) {
+    QFile f(p);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+  };
+  QString why;
+  ASSERT_TRUE(WriteFileAtomic(path, "first\n", &why)) << why.toStdString();
+  EXPECT_EQ(read(path), "first\n");
+  EXPECT_EQ(QFileInfo(path).permissions() & QFile::WriteOther, 0);  // the umask holds
+
+  // A write that stops part-way (here the file size limit, as a full disk
+  // would) keeps the old file and leaves no temporary behind.
+  {
+    FileSizeLimit limit(3);
+    EXPECT_FALSE(WriteFileAtomic(path, "second, longer\n", &why));
+  }
+  EXPECT_FALSE(why.isEmpty());
+  EXPECT_EQ(read(path), "first\n");
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.ini"});
+
+  // An existing file keeps its mode; a link keeps pointing at the new text.
+  ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+  ASSERT_TRUE(QFile::link(path, dir.filePath("link.ini")));
+  ASSERT_TRUE(WriteFileAtomic(dir.filePath("link.ini"), "third\n"));
+  EXPECT_TRUE(QFileInfo(dir.filePath("link.ini")).isSymLink());
+  EXPECT_EQ(read(path), "third\n");
+  EXPECT_EQ(QFileInfo(path).permissions() & 0x7077, QFile::ReadOwner | QFile::WriteOwner);  // owner, group, others
+
+  EXPECT_FALSE(WriteFileAtomic(dir.filePath("missing/x.ini"), "x", &why));
 }
 
 }  // namespace
