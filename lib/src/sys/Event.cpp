@@ -1,5 +1,6 @@
 #include "sys/Event.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -12,6 +13,16 @@ namespace ylvane::sys {
 
 Event::Event() : m_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   if (m_fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+  // Hosts take a descriptor of 0 or below for "no event"; a process started
+  // with its standard streams closed would get exactly that. Keep events
+  // above the standard streams.
+  if (m_fd < 3) {
+    const int moved = fcntl(m_fd, F_DUPFD_CLOEXEC, 3);
+    const int err = errno;
+    close(m_fd);
+    m_fd = moved;
+    if (m_fd < 0) throw std::system_error(err, std::generic_category(), "fcntl");
+  }
 }
 
 Event::~Event() { close(m_fd); }

@@ -50,6 +50,11 @@ TtyOpenResult Fail(int fd, int err, TtyOpenFailure failure) {
 // watchdog starts counting, a modem line is raised).
 bool IsTerminalDevice(dev_t dev) {
   const unsigned maj = major(dev), min = minor(dev);
+  // Terminals that are no serial line: the controlling terminal, the system
+  // console and the pty multiplexer (major 5), and the virtual consoles
+  // (major 4 below 64). Opening them would reconfigure the user's own
+  // terminal or create a new pty.
+  if (maj == 5 || (maj == 4 && min < 64)) return false;
   if (maj >= 136 && maj <= 143) return true;  // pseudo-terminal slaves have no sysfs entry
   struct stat sysfs {};
   if (stat("/sys/dev/char", &sysfs) != 0) return true;  // no sysfs: the open decides

@@ -62,6 +62,13 @@ TEST_F(ComPort, OpenFailuresLeaveNoHandle) {
   } cases[] = {
       {u"pts/999999", YV_E_PORT_NOT_EXISTS},
       {u"null", YV_E_PORT_NOT_EXISTS},  // a device, but no terminal
+      // Terminals that are no serial line: opening them would reconfigure
+      // the user's own terminal or make a new pty.
+      {u"tty", YV_E_PORT_NOT_EXISTS},
+      {u"console", YV_E_PORT_NOT_EXISTS},
+      {u"tty0", YV_E_PORT_NOT_EXISTS},
+      {u"ptmx", YV_E_PORT_NOT_EXISTS},
+      {u"pts/ptmx", YV_E_PORT_NOT_EXISTS},
       {u"pts", YV_E_PORT_NOT_EXISTS},   // a directory
       {u"../etc/passwd", YV_E_PORT_NOT_EXISTS},
       {u"", YV_E_PORT_NOT_EXISTS},
@@ -106,6 +113,25 @@ TEST(ComPortDeathTest, PermissionDeniedIsAnOpenErrorNotBusy) {
         YV_HANDLE h = nullptr;
         HRESULT hr = YV_Open(&h, pty.Name(), YV_PORT_COM, 9600, 10, 2);
         _exit(hr == YV_E_PORT_OPEN && h == nullptr ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST(ComPortDeathTest, ReceiveEventIsNeverADescriptorMeaningNone) {
+  // A host started with its standard streams closed: the event must still
+  // be a descriptor above 0, which hosts take for "no event".
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  TestPty pty;
+  ASSERT_TRUE(pty.Ok());
+  EXPECT_EXIT(
+      {
+        close(0);
+        YV_Initialize(0);
+        YV_HANDLE h = nullptr;
+        int ev = -1;
+        if (YV_Open(&h, pty.Name(), YV_PORT_COM, 9600, 10, 2) != S_OK) _exit(2);
+        if (YV_StartWaitEvent(h, &ev) != S_OK) _exit(3);
+        _exit(ev > 2 ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
 }
