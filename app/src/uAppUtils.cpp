@@ -376,3 +376,32 @@ bool WriteFileAtomic(const QString& APath, const QByteArray& ABytes, QString* AE
   }
   return true;
 }
+
+void TCommandLineInfo::ParseCommandLine(const QStringList& AParams) {
+  for (qsizetype i = 0; i < AParams.size(); ++i) {
+    QString param = AParams[i];
+    if (param.isEmpty()) continue;
+    const bool flag = param[0] == u'-' || param[0] == u'/';
+    if (flag) param.remove(0, 1);
+    ParseParam(param, flag, i == AParams.size() - 1);
+  }
+}
+
+void TCommandLineInfo::ParseParam(const QString& AParam, bool AFlag, bool ALast) {
+  if (AFlag)
+    ParseParamFlag(AParam);
+  else
+    ParseParamNotFlag(AParam);
+  ParseLast(ALast);
+}
+
+void TCommandLineInfo::ParseParamFlag(const QString& AParam) {
+  if (AParam.compare(QLatin1String("Autorun"), Qt::CaseInsensitive) == 0)
+    m_fAutorun = true;
+  else if (AParam.compare(QLatin1String("Unregister"), Qt::CaseInsensitive) == 0)
+    m_fUnregister = true;
+}
+
+void TCommandLineInfo::ParseParamNotFlag(const QString& AParam) {
+  if (m_sFileName.isEmpty()) m_sFileName = AParam;
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <stdexcept>
@@ -94,3 +95,25 @@ QString AutorunEntryText(const QString& AProgram);
 // Written (atomically) or removed; false when that failed.
 bool SetAutorun(bool AOn);
 bool GetAutorun();
+
+// A general command-line parser: the switches "Autorun" and "Unregister"
+// (after "-" or "/", any letter case) and the first plain parameter.
+// Programs add their own switches by overriding ParseParam.
+class TCommandLineInfo {
+ public:
+  virtual ~TCommandLineInfo() = default;
+
+  // The parameters without the program's own name.
+  void ParseCommandLine(const QStringList& AParams);
+
+  bool m_fAutorun = false;     // start hidden in the tray
+  bool m_fUnregister = false;  // recorded; nothing reacts to it
+  QString m_sFileName;         // the first plain parameter: a user profile
+
+ protected:
+  // AParam without its "-" or "/" when AFlag; ALast for the last parameter.
+  virtual void ParseParam(const QString& AParam, bool AFlag, bool ALast);
+  void ParseParamFlag(const QString& AParam);
+  void ParseParamNotFlag(const QString& AParam);
+  virtual void ParseLast(bool /*ALast*/) {}
+};
