@@ -259,11 +259,12 @@ TEST_F(Profiles, BoundProfileWritesEveryChangeAtOnce) {
             "[HID.2]\nname=second\nhint=\ntemplate=\nreplaces=\n");
   // Line breaks of every kind and backslashes come back from the file; a
   // break reads as this desktop's own.
-  ASSERT_TRUE(p.UpdFmt(cft_Hid, 2, "second", "a\r\nb\nc\\nd\re\\", "", ""));
+  ASSERT_TRUE(p.UpdFmt(cft_Hid, 2, QStringLiteral("Второй"), "a\r\nb\nc\\nd\re\\", "", ""));
   TProfile back;
   ASSERT_TRUE(back.Open(Path("b.ini")));
   EXPECT_EQ(back.GetFmtList(cft_Hid).GetValue(1)->m_sHint, "line 1\nline 2\\");
   EXPECT_EQ(back.GetFmtList(cft_Hid).GetValue(2)->m_sHint, "a\nb\nc\\nd\ne\\");
+  EXPECT_EQ(back.GetFmtList(cft_Hid).GetValue(2)->m_sName, QStringLiteral("Второй"));
   ASSERT_TRUE(p.UpdFmt(cft_Hid, 1, "H", "new\nhint", "%x", "b0"));
   EXPECT_EQ(p.GetFmtList(cft_Hid).GetValue(1)->m_sName, "H");
   ASSERT_TRUE(p.DelFmt(cft_Hid, 2));
