@@ -107,7 +107,11 @@ QString GetAppDataDir(bool ACreate, bool ACommon) {
 }
 
 QString MakeTempFileName(const QString& APrefix) {
-  QByteArray templ = QFile::encodeName(QDir::tempPath() + '/' + APrefix + "XXXXXX");
+  // Empty when $TMPDIR names no folder: the name must not fall back to the
+  // root of the file system.
+  const QString dir = QDir::tempPath();
+  if (dir.isEmpty()) return QString();
+  QByteArray templ = QFile::encodeName(dir + '/' + APrefix + "XXXXXX");
   int fd = mkstemp(templ.data());
   if (fd < 0) return QString();
   close(fd);

@@ -184,6 +184,13 @@ TEST_F(UserFolders, TempFileIsCreatedWithThePrefix) {
   EXPECT_EQ(QFileInfo(a).size(), 0);
   QFile::remove(a);
   QFile::remove(b);
+  // A temporary folder that does not exist: no file, and none at the root.
+  const QByteArray oldTmp = qgetenv("TMPDIR");
+  qputenv("TMPDIR", "/nonexistent/folder");
+  const QString c = MakeTempFileName("svx");
+  qputenv("TMPDIR", oldTmp);
+  EXPECT_TRUE(c.isEmpty()) << c.toStdString();
+  if (!c.isEmpty()) QFile::remove(c);
 }
 
 // The desktop's reading of an Exec value: string escapes first, then the
