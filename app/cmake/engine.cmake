@@ -12,6 +12,7 @@ add_executable(sorvex_engine_tests
   ${CMAKE_CURRENT_SOURCE_DIR}/tests/FmtArgsTest.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tests/CardEngineTest.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tests/CardParserTest.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/tests/CardPipelineTest.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/tests/CardPipelineTest.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/tests/StdFormatsTest.cpp)
 target_link_libraries(sorvex_engine_tests PRIVATE sorvex_engine GTest::gtest_main)
 gtest_discover_tests(sorvex_engine_tests PROPERTIES TIMEOUT 120)
