@@ -79,9 +79,17 @@ void CardPipeline::ParseCardText(const QString& ALine) {
 }
 
 void CardPipeline::ProcessCard(TovkCardType ACardType, const CardBytes& ABytes) {
+  static const char16_t kHex[] = u"0123456789ABCDEF";
   QStringList cells;
-  for (int i = 0; i < kGridByteColumns; ++i)
-    cells << (i < static_cast<int>(ABytes.size()) ? QString::asprintf("%02X", ABytes[i]) : QString());
+  cells.reserve(kGridByteColumns);
+  for (int i = 0; i < kGridByteColumns; ++i) {
+    if (i < static_cast<int>(ABytes.size())) {
+      const QChar pair[2] = {kHex[ABytes[i] >> 4], kHex[ABytes[i] & 15]};
+      cells << QString(pair, 2);
+    } else {
+      cells << QString();
+    }
+  }
   m_view.ShowCardBytes(cells);
   m_view.ShowCardType(GetCardTypeName(ACardType));
   const TCvtFmtType cls = CardTypeToCvtFmtType(ACardType);
