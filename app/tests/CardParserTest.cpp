@@ -25,7 +25,7 @@ TEST(ParseCardText, LineForms) {
       {"Dallas[1122334455667788]", 0, ovkc_DS, "22 33 44 55 66 77 88"},
       // Exclusive: read from the end; an odd character after "[" is unused.
       {"[ABC]", 0, ovkc_Ex, "BC"},
-      {"[a]", 0, ovkc_Ex, ""},
+      {"[A]", 0, ovkc_Ex, ""},  // one character between the brackets: no bytes
       {"[]", 1, kNone, ""},  // too short, and no word before "["
       {"[0G]", 0, kNone, ""},
       {"[0102", 1, kNone, ""},
