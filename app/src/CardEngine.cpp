@@ -1,6 +1,7 @@
 #include "CardEngine.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace {
 
@@ -31,7 +32,7 @@ uint32_t ReverseBits(uint32_t AValue, int ABits) {
   return r;
 }
 
-int OnesIn(uint32_t AValue) { return __builtin_popcount(AValue); }
+int OnesIn(uint32_t AValue) { return std::popcount(AValue); }
 
 bool IsMifare1K(TovkCardType t) { return t == ovkc_1K || t == ovkc_4K; }
 bool IsEmMarine(TovkCardType t) { return t == ovkc_Em || t == ovkc_Cod433; }
