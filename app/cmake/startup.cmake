@@ -1,5 +1,4 @@
 # The program's start: its command line and the single-instance handshake.
-find_package(Qt6 REQUIRED COMPONENTS Network)
 add_library(sorvex_startup STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/src/MyCmdLineInfo.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/SingleInstance.cpp)
