@@ -1,6 +1,7 @@
 // The message table, its lookup and the formatter of translated texts.
 #include <gtest/gtest.h>
 
+#include "QStringPrinter.h"
 #include "AppMessages.h"
 
 namespace {
