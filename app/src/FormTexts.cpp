@@ -269,7 +269,7 @@ std::optional<TFormText> ResolveTextPath(QObject* AObject, const QString& APath,
   // Items.Strings(N): any name before "(N)" does, as the list object has no
   // property of its own that could be meant.
   if (SameName(parts[0], u"Items") && SplitIndexed(parts[1], u'(', u')', &name, &index)) {
-    TFormText::Kind kind;
+    TFormText::Kind kind = TFormText::ComboItem;
     if (index < ItemCount(AObject, &kind)) return TFormText(AObject, kind, {}, index);
     return std::nullopt;
   }
@@ -291,13 +291,10 @@ QList<QPair<QString, TFormText>> ListTexts(QObject* AObject, bool AIsForm) {
     out.append({QString::fromLatin1(AName), *t});
   };
   for (const char* alias : {"Caption", "Hint", "Text", "TextHint"}) addAlias(alias);
-  for (const auto& [path, text] : std::as_const(out)) {
-    std::optional<TFormText> same;
-    for (const char* prop : {"windowTitle", "title", "text", "toolTip", "placeholderText"})
-      if (same = PropertyText(AObject, prop); same && same->SameAs(text)) covered.append(prop);
-  }
+  for (const auto& [path, text] : std::as_const(out))
+    if (!text.PropertyName().isEmpty()) covered.append(text.PropertyName());
 
-  TFormText::Kind kind;
+  TFormText::Kind kind = TFormText::ComboItem;
   const int items = ItemCount(AObject, &kind);
   for (int i = 0; i < items; ++i)
     out.append({QStringLiteral("Items.Strings(%1)").arg(i), TFormText(AObject, kind, {}, i)});

@@ -44,6 +44,9 @@ class TFormText {
   // Sets the text when the component exists and the text differs.
   void Set(const QString& AValue) const;
 
+  // The Qt property behind the text; empty for texts that are not properties.
+  const QByteArray& PropertyName() const { return m_prop; }
+
   // Identity of the text (the same component and place).
   auto Id() const { return std::tie(m_raw, m_kind, m_prop, m_index); }
   bool SameAs(const TFormText& AOther) const { return Id() == AOther.Id(); }
