@@ -1,21 +1,11 @@
 #include "CardPipeline.h"
 
-#include "AppStrings.h"
+#include "AppMessages.h"
 #include "FmtArgs.h"
 
 namespace {
 
 constexpr int kGridByteColumns = 16;
-
-// A numbered message filled with its arguments. A translated text that the
-// formatter rejects falls back to the built-in one.
-QString FormatAppString(int AId, const TVaList& AArgs) {
-  try {
-    return FormatArgs(AppString(AId), AArgs);
-  } catch (const EFormatError&) {
-    return FormatArgs(BuiltInAppString(AId), AArgs);
-  }
-}
 
 }  // namespace
 
@@ -98,13 +88,13 @@ void CardPipeline::ProcessCard(TovkCardType ACardType, const CardBytes& ABytes) 
   const TCvtFmt* fmt = GetCurCvtFmt(cls, &m_fLastFmdStd);
   if (!fmt) {
     m_view.ShowLastFmt(QString());
-    m_view.ShowTrans({AppString(str_FmtNotSet), {}});
+    m_view.ShowTrans({AppMsg(msgFormatNotSet), {}});
     m_view.ShowWindow(QString());
     return;
   }
   m_sLastFmt = fmt->m_sName;
   m_nLastCdTip = ACardType;
-  m_view.ShowLastFmt(FormatAppString(m_fLastFmdStd ? str_FmtStandard : str_FmtCustom, {m_sLastFmt}));
+  m_view.ShowLastFmt(FormatAppMsg(m_fLastFmdStd ? msgFormatStandard : msgFormatCustom, {m_sLastFmt}));
 
   QString window;
   if (FTransLog) {
@@ -122,7 +112,7 @@ void CardPipeline::ConvertCard(const QString& ATemplate, const QString& AReplace
   QString text;
   int errPos = 0;
   if (CardToText(ATemplate, AReplaces, ACardType, ABytes, m_pBeep, text, errPos) != 0) {
-    m_view.ShowTrans({FormatAppString(str_ErrSyntaxParams, {errPos}), {}});
+    m_view.ShowTrans({FormatAppMsg(msgParamSyntax, {errPos}), {}});
     return;
   }
   QString shown;

@@ -1,0 +1,337 @@
+#include "FormTexts.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemModel>
+#include <QAction>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMetaProperty>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTableWidget>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QWidget>
+
+#include <utility>
+
+namespace {
+
+bool SameName(QStringView a, QStringView b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+
+bool IsComponent(const QObject* o) {
+  const QString name = o->objectName();
+  return !name.isEmpty() && !name.startsWith(QLatin1String("qt_"));
+}
+
+// A window inside a form (a dialog it opened) belongs to no component list;
+// popup menus are part of the form all the same.
+bool IsOtherWindow(const QObject* o) {
+  const auto* w = qobject_cast<const QWidget*>(o);
+  return w && w->isWindow() && !qobject_cast<const QMenu*>(w);
+}
+
+void CollectComponents(QObject* AParent, QList<QObject*>& AOut) {
+  for (QObject* c : AParent->children()) {
+    if (IsOtherWindow(c)) continue;
+    if (IsComponent(c)) AOut.append(c);
+    CollectComponents(c, AOut);
+  }
+}
+
+QObject* FindComponentIn(QObject* AParent, const QString& AName) {
+  for (QObject* c : AParent->children()) {
+    if (IsOtherWindow(c)) continue;
+    if (IsComponent(c) && SameName(c->objectName(), AName)) return c;
+    if (QObject* found = FindComponentIn(c, AName)) return found;
+  }
+  return nullptr;
+}
+
+// The tab widget that shows APage as one of its tabs.
+QTabWidget* TabOwner(QObject* APage) {
+  auto* page = qobject_cast<QWidget*>(APage);
+  if (!page) return nullptr;
+  for (QWidget* p = page->parentWidget(); p; p = p->parentWidget()) {
+    if (auto* tabs = qobject_cast<QTabWidget*>(p)) return tabs->indexOf(page) >= 0 ? tabs : nullptr;
+    if (p->isWindow()) break;
+  }
+  return nullptr;
+}
+
+QList<QRadioButton*> RadioItems(QObject* AObject) {
+  auto* box = qobject_cast<QGroupBox*>(AObject);
+  return box ? box->findChildren<QRadioButton*>() : QList<QRadioButton*>();
+}
+
+// Node N of a tree counted over all nodes, depth first.
+QTreeWidgetItem* TreeNodeAt(QTreeWidget* ATree, int AIndex) {
+  int n = 0;
+  for (QTreeWidgetItemIterator it(ATree); *it; ++it)
+    if (n++ == AIndex) return *it;
+  return nullptr;
+}
+
+int TreeNodeCount(QTreeWidget* ATree) {
+  int n = 0;
+  for (QTreeWidgetItemIterator it(ATree); *it; ++it) ++n;
+  return n;
+}
+
+// The number of lines an "Items" list holds, or -1 when the object has none.
+int ItemCount(QObject* AObject, TFormText::Kind* AKind) {
+  if (auto* combo = qobject_cast<QComboBox*>(AObject)) {
+    *AKind = TFormText::ComboItem;
+    return combo->count();
+  }
+  if (auto* list = qobject_cast<QListWidget*>(AObject)) {
+    *AKind = TFormText::ListItem;
+    return list->count();
+  }
+  if (auto* tree = qobject_cast<QTreeWidget*>(AObject)) {
+    *AKind = TFormText::TreeNode;
+    return TreeNodeCount(tree);
+  }
+  if (const QList<QRadioButton*> radios = RadioItems(AObject); !radios.isEmpty()) {
+    *AKind = TFormText::RadioItem;
+    return radios.size();
+  }
+  return -1;
+}
+
+QAbstractItemModel* HeaderModel(QObject* AObject) {
+  if (auto* table = qobject_cast<QTableView*>(AObject)) return table->model();
+  if (auto* tree = qobject_cast<QTreeView*>(AObject)) return tree->model();
+  return nullptr;
+}
+
+int ColumnCount(QObject* AObject) {
+  QAbstractItemModel* model = HeaderModel(AObject);
+  return model ? model->columnCount() : -1;
+}
+
+// A readable, writable string property of that name (any case), not the
+// component's name.
+QByteArray StringProperty(const QObject* AObject, QStringView AName) {
+  const QMetaObject* meta = AObject->metaObject();
+  for (int i = 0; i < meta->propertyCount(); ++i) {
+    const QMetaProperty p = meta->property(i);
+    if (p.metaType().id() != QMetaType::QString || !p.isReadable() || !p.isWritable()) continue;
+    const QString name = QString::fromLatin1(p.name());
+    if (name == u"objectName") continue;
+    if (SameName(name, AName)) return QByteArray(p.name());
+  }
+  return QByteArray();
+}
+
+std::optional<TFormText> PropertyText(QObject* AObject, const char* AName) {
+  const QByteArray prop = StringProperty(AObject, QString::fromLatin1(AName));
+  if (prop.isEmpty()) return std::nullopt;
+  return TFormText(AObject, TFormText::Property, prop, -1);
+}
+
+std::optional<TFormText> CaptionText(QObject* AObject, bool AIsForm) {
+  if (AIsForm) return qobject_cast<QWidget*>(AObject) ? PropertyText(AObject, "windowTitle") : std::nullopt;
+  if (TabOwner(AObject)) return TFormText(AObject, TFormText::TabText, {}, -1);
+  if (qobject_cast<QGroupBox*>(AObject) || qobject_cast<QMenu*>(AObject)) return PropertyText(AObject, "title");
+  if (qobject_cast<QAbstractButton*>(AObject) || qobject_cast<QLabel*>(AObject) || qobject_cast<QAction*>(AObject))
+    return PropertyText(AObject, "text");
+  return std::nullopt;
+}
+
+std::optional<TFormText> AliasText(QObject* AObject, QStringView AName, bool AIsForm) {
+  if (SameName(AName, u"Caption")) return CaptionText(AObject, AIsForm);
+  if (SameName(AName, u"Hint")) return PropertyText(AObject, "toolTip");
+  if (SameName(AName, u"Text")) return PropertyText(AObject, "text");
+  if (SameName(AName, u"TextHint")) return PropertyText(AObject, "placeholderText");
+  const QByteArray prop = StringProperty(AObject, AName);
+  if (prop.isEmpty()) return std::nullopt;
+  return TFormText(AObject, TFormText::Property, prop, -1);
+}
+
+// "Name(N)" or "Name<N>": the name and N; false when the part has no such
+// index or the index is not a plain decimal number.
+bool SplitIndexed(QStringView APart, QChar AOpen, QChar AClose, QStringView* AName, int* AIndex) {
+  const qsizetype open = APart.indexOf(AOpen);
+  if (open < 0 || !APart.endsWith(AClose)) return false;
+  const QStringView digits = APart.sliced(open + 1, APart.size() - open - 2);
+  if (digits.isEmpty() || digits.size() > 9) return false;
+  for (QChar c : digits)
+    if (c < u'0' || c > u'9') return false;
+  *AName = APart.first(open);
+  *AIndex = digits.toInt();
+  return true;
+}
+
+}  // namespace
+
+TFormText::TFormText(QObject* AObject, Kind AKind, QByteArray AProperty, int AIndex)
+    : m_obj(AObject), m_raw(AObject), m_kind(AKind), m_prop(std::move(AProperty)), m_index(AIndex) {}
+
+QString TFormText::Get() const {
+  QObject* o = m_obj.data();
+  if (!o) return QString();
+  switch (m_kind) {
+    case Property:
+      return o->property(m_prop.constData()).toString();
+    case TabText:
+      if (QTabWidget* tabs = TabOwner(o)) return tabs->tabText(tabs->indexOf(static_cast<QWidget*>(o)));
+      return QString();
+    case ComboItem:
+      return static_cast<QComboBox*>(o)->itemText(m_index);
+    case ListItem:
+      if (QListWidgetItem* item = static_cast<QListWidget*>(o)->item(m_index)) return item->text();
+      return QString();
+    case RadioItem:
+      if (const QList<QRadioButton*> radios = RadioItems(o); m_index < radios.size())
+        return radios[m_index]->text();
+      return QString();
+    case TreeNode:
+      if (QTreeWidgetItem* node = TreeNodeAt(static_cast<QTreeWidget*>(o), m_index)) return node->text(0);
+      return QString();
+    case HeaderSection:
+      if (auto* table = qobject_cast<QTableWidget*>(o)) {
+        const QTableWidgetItem* item = table->horizontalHeaderItem(m_index);
+        return item ? item->text() : QString();
+      }
+      if (QAbstractItemModel* model = HeaderModel(o); model && m_index < model->columnCount())
+        return model->headerData(m_index, Qt::Horizontal).toString();
+      return QString();
+  }
+  return QString();
+}
+
+void TFormText::Set(const QString& AValue) const {
+  QObject* o = m_obj.data();
+  if (!o || Get() == AValue) return;
+  switch (m_kind) {
+    case Property:
+      o->setProperty(m_prop.constData(), AValue);
+      break;
+    case TabText:
+      if (QTabWidget* tabs = TabOwner(o)) tabs->setTabText(tabs->indexOf(static_cast<QWidget*>(o)), AValue);
+      break;
+    case ComboItem:
+      if (auto* combo = static_cast<QComboBox*>(o); m_index < combo->count()) combo->setItemText(m_index, AValue);
+      break;
+    case ListItem:
+      if (QListWidgetItem* item = static_cast<QListWidget*>(o)->item(m_index)) item->setText(AValue);
+      break;
+    case RadioItem:
+      if (const QList<QRadioButton*> radios = RadioItems(o); m_index < radios.size())
+        radios[m_index]->setText(AValue);
+      break;
+    case TreeNode:
+      if (QTreeWidgetItem* node = TreeNodeAt(static_cast<QTreeWidget*>(o), m_index)) node->setText(0, AValue);
+      break;
+    case HeaderSection:
+      if (auto* table = qobject_cast<QTableWidget*>(o)) {
+        if (m_index >= table->columnCount()) break;
+        if (QTableWidgetItem* item = table->horizontalHeaderItem(m_index))
+          item->setText(AValue);
+        else
+          table->setHorizontalHeaderItem(m_index, new QTableWidgetItem(AValue));
+      } else if (QAbstractItemModel* model = HeaderModel(o); model && m_index < model->columnCount()) {
+        model->setHeaderData(m_index, Qt::Horizontal, AValue);
+      }
+      break;
+  }
+}
+
+QString FormClassName(const QObject* AForm) { return QString::fromLatin1(AForm->metaObject()->className()); }
+
+QList<QObject*> OwnedComponents(QObject* AOwner) {
+  QList<QObject*> out;
+  CollectComponents(AOwner, out);
+  return out;
+}
+
+QObject* FindOwnedComponent(QObject* AOwner, const QString& AName) {
+  return AName.isEmpty() ? nullptr : FindComponentIn(AOwner, AName);
+}
+
+std::optional<TFormText> ResolveTextPath(QObject* AObject, const QString& APath, bool AIsForm) {
+  const QList<QStringView> parts = QStringView(APath).split(u'.');
+  if (parts.size() == 1) {
+    // A single part written with an index is a list line of the object itself,
+    // which no component here has.
+    if (parts[0].contains(u'(') || parts[0].contains(u'<')) return std::nullopt;
+    return AliasText(AObject, parts[0], AIsForm);
+  }
+  if (parts.size() != 2) return std::nullopt;
+  QStringView name;
+  int index = 0;
+  // Items.Strings(N): any name before "(N)" does, as the list object has no
+  // property of its own that could be meant.
+  if (SameName(parts[0], u"Items") && SplitIndexed(parts[1], u'(', u')', &name, &index)) {
+    TFormText::Kind kind = TFormText::ComboItem;
+    if (index < ItemCount(AObject, &kind)) return TFormText(AObject, kind, {}, index);
+    return std::nullopt;
+  }
+  if (SplitIndexed(parts[0], u'<', u'>', &name, &index) && SameName(name, u"Columns") &&
+      SameName(parts[1], u"Caption")) {
+    if (index < ColumnCount(AObject)) return TFormText(AObject, TFormText::HeaderSection, {}, index);
+  }
+  return std::nullopt;
+}
+
+QList<QPair<QString, TFormText>> ListTexts(QObject* AObject, bool AIsForm) {
+  QList<QPair<QString, TFormText>> out;
+  QList<QByteArray> covered;  // Qt properties already listed under an alias
+  auto addAlias = [&](const char* AName) {
+    const std::optional<TFormText> t = AliasText(AObject, QString::fromLatin1(AName), AIsForm);
+    if (!t) return;
+    for (const auto& [path, listed] : std::as_const(out))
+      if (listed.SameAs(*t)) return;  // a label's Text is its Caption
+    out.append({QString::fromLatin1(AName), *t});
+  };
+  for (const char* alias : {"Caption", "Hint", "Text", "TextHint"}) addAlias(alias);
+  for (const auto& [path, text] : std::as_const(out))
+    if (!text.PropertyName().isEmpty()) covered.append(text.PropertyName());
+
+  TFormText::Kind kind = TFormText::ComboItem;
+  const int items = ItemCount(AObject, &kind);
+  for (int i = 0; i < items; ++i)
+    out.append({QStringLiteral("Items.Strings(%1)").arg(i), TFormText(AObject, kind, {}, i)});
+  const int columns = ColumnCount(AObject);
+  for (int i = 0; i < columns; ++i)
+    out.append({QStringLiteral("Columns<%1>.Caption").arg(i), TFormText(AObject, TFormText::HeaderSection, {}, i)});
+
+  const QMetaObject* meta = AObject->metaObject();
+  for (int i = 0; i < meta->propertyCount(); ++i) {
+    const QMetaProperty p = meta->property(i);
+    if (p.metaType().id() != QMetaType::QString || !p.isReadable() || !p.isWritable()) continue;
+    const QByteArray name(p.name());
+    if (name == "objectName" || covered.contains(name)) continue;
+    out.append({QString::fromLatin1(name), TFormText(AObject, TFormText::Property, name, -1)});
+  }
+  return out;
+}
+
+std::optional<TResolvedKey> ResolveFormKey(const QList<QObject*>& AForms, const QString& AKey) {
+  const QStringList parts = AKey.split(u'-');
+  if (parts.size() < 2) return std::nullopt;
+  QObject* form = nullptr;
+  for (QObject* f : AForms) {
+    if (f && SameName(FormClassName(f), parts.front())) {
+      form = f;
+      break;
+    }
+  }
+  if (!form) return std::nullopt;
+  QString canonical = FormClassName(form) + u'-';
+  QObject* at = form;
+  for (qsizetype i = 1; i + 1 < parts.size(); ++i) {
+    at = FindOwnedComponent(at, parts[i]);
+    if (!at) return std::nullopt;
+    canonical += at->objectName() + u'-';
+  }
+  std::optional<TFormText> text = ResolveTextPath(at, parts.back(), at == form);
+  if (!text) return std::nullopt;
+  return TResolvedKey{form, *text, canonical + parts.back()};
+}

@@ -1,0 +1,415 @@
+// Translation of forms through the meta-object adapter: a small form with
+// the kinds of components the program's windows have, translated from a
+// fixture language file, restored, and written back out as a template.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QFile>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "QStringPrinter.h"
+#include "FormTexts.h"
+#include "IniFile.h"
+#include "uAppLanguage.h"
+
+// Widgets need an application object; it lives for the whole run and is made
+// only when tests run (listing the tests needs no platform).
+class QtApp : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "sorvex_language_tests";
+    static char* argv[] = {name, nullptr};
+    m_app = std::make_unique<QApplication>(argc, argv);
+  }
+  void TearDown() override { m_app.reset(); }
+
+ private:
+  std::unique_ptr<QApplication> m_app;
+};
+[[maybe_unused]] static auto* const g_qtApp = ::testing::AddGlobalTestEnvironment(new QtApp);
+
+// Forms sit in no namespace: the class name is the key's first part.
+class TfmLangTest : public QWidget {
+  Q_OBJECT
+
+ public:
+  TfmLangTest() {
+    setWindowTitle("Test form");
+    // A dialog of this form opened first, with a button of the same name as
+    // one of the form's: it is a form of its own and must not take the key.
+    dlgChild = new QDialog(this);
+    auto* childButton = new QPushButton("child", dlgChild);
+    childButton->setObjectName("btnApply");
+
+    auto* layout = new QVBoxLayout(this);
+    auto* pnlTop = new QFrame(this);
+    pnlTop->setObjectName("pnlTop");
+    auto* top = new QHBoxLayout(pnlTop);
+    labPort = new QLabel("Port:", pnlTop);
+    labPort->setObjectName("labPort");
+    labPort->setToolTip("The reader's port");
+    btnApply = new QPushButton("Apply", pnlTop);
+    btnApply->setObjectName("btnApply");
+    edtName = new QLineEdit(pnlTop);
+    edtName->setObjectName("edtName");
+    edtName->setPlaceholderText("name of the format");
+    top->addWidget(labPort);
+    top->addWidget(btnApply);
+    top->addWidget(edtName);
+    layout->addWidget(pnlTop);
+
+    cbDefCmt = new QComboBox(this);
+    cbDefCmt->setObjectName("cbDefCmt");
+    cbDefCmt->addItems({"none", "Mifare UL,DF", "HID"});
+    layout->addWidget(cbDefCmt);
+
+    rgTranMethod = new QGroupBox("Transfer method", this);
+    rgTranMethod->setObjectName("rgTranMethod");
+    auto* radios = new QVBoxLayout(rgTranMethod);
+    radios->addWidget(new QRadioButton("Imititsiya typing", rgTranMethod));
+    radios->addWidget(new QRadioButton("Copy to Clipboard", rgTranMethod));
+    layout->addWidget(rgTranMethod);
+
+    gridCols = new QTableWidget(1, 2, this);
+    gridCols->setObjectName("gridCols");
+    gridCols->setHorizontalHeaderLabels({"Byte", "Value"});
+    layout->addWidget(gridCols);
+
+    lstLog = new QListWidget(this);
+    lstLog->setObjectName("lstLog");
+    lstLog->addItems({"first", ""});
+    layout->addWidget(lstLog);
+
+    tvTree = new QTreeWidget(this);
+    tvTree->setObjectName("tvTree");
+    auto* root = new QTreeWidgetItem(tvTree, QStringList{"root"});
+    new QTreeWidgetItem(root, QStringList{"leaf"});
+    layout->addWidget(tvTree);
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName("PageControl1");
+    tabMUL = new QWidget;
+    tabMUL->setObjectName("tabMUL");
+    tabM1K = new QWidget;
+    tabM1K->setObjectName("tabM1K");
+    PageControl1->addTab(tabMUL, "Mifare UL,DF");
+    PageControl1->addTab(tabM1K, "Mifare 1K/4K");
+    layout->addWidget(PageControl1);
+
+    N1 = new QAction("separator", this);
+    N1->setObjectName("N1");
+    addAction(N1);
+
+    auto* unnamed = new QLabel("unnamed", this);
+    layout->addWidget(unnamed);
+  }
+
+  QDialog* dlgChild;
+  QLabel* labPort;
+  QPushButton* btnApply;
+  QLineEdit* edtName;
+  QComboBox* cbDefCmt;
+  QGroupBox* rgTranMethod;
+  QTableWidget* gridCols;
+  QListWidget* lstLog;
+  QTreeWidget* tvTree;
+  QTabWidget* PageControl1;
+  QWidget* tabMUL;
+  QWidget* tabM1K;
+  QAction* N1;
+
+  QString Radio(int i) const { return rgTranMethod->findChildren<QRadioButton*>()[i]->text(); }
+  QString Header(int i) const { return gridCols->horizontalHeaderItem(i)->text(); }
+};
+
+namespace {
+
+struct Expect {
+  const char* what;
+  std::function<QString(const TfmLangTest&)> get;
+  QString builtIn;
+  QString translated;
+};
+
+// Every text the fixture file below changes, with its built-in value.
+std::vector<Expect> Expectations() {
+  return {
+      {"form caption", [](const TfmLangTest& f) { return f.windowTitle(); }, "Test form",
+       QString::fromUtf8("Тестовая форма")},
+      {"label caption", [](const TfmLangTest& f) { return f.labPort->text(); }, "Port:",
+       QString::fromUtf8("Порт:")},
+      {"label hint, two lines", [](const TfmLangTest& f) { return f.labPort->toolTip(); },
+       "The reader's port", QString::fromUtf8("Порт\nсчитывателя")},
+      {"label statusTip by its own name", [](const TfmLangTest& f) { return f.labPort->statusTip(); }, "",
+       QString::fromUtf8("статус")},
+      {"button caption, quoted, key in other case", [](const TfmLangTest& f) { return f.btnApply->text(); },
+       "Apply", QString::fromUtf8("\"Применить\"")},
+      {"button hint through a nested key", [](const TfmLangTest& f) { return f.btnApply->toolTip(); }, "",
+       QString::fromUtf8("вложенный")},
+      {"edit text", [](const TfmLangTest& f) { return f.edtName->text(); }, "", QString::fromUtf8("Иван")},
+      {"edit text hint", [](const TfmLangTest& f) { return f.edtName->placeholderText(); },
+       "name of the format", QString::fromUtf8("имя формата")},
+      {"combo item 1", [](const TfmLangTest& f) { return f.cbDefCmt->itemText(1); }, "Mifare UL,DF",
+       QString::fromUtf8("Мифар UL,DF")},
+      {"combo item 0 untouched", [](const TfmLangTest& f) { return f.cbDefCmt->itemText(0); }, "none", "none"},
+      {"radio group caption", [](const TfmLangTest& f) { return f.rgTranMethod->title(); }, "Transfer method",
+       QString::fromUtf8("Способ передачи")},
+      {"radio button 0", [](const TfmLangTest& f) { return f.Radio(0); }, "Imititsiya typing",
+       QString::fromUtf8("Имитация набора")},
+      {"radio button 1", [](const TfmLangTest& f) { return f.Radio(1); }, "Copy to Clipboard",
+       QString::fromUtf8("Копировать в буфер")},
+      {"header section 1", [](const TfmLangTest& f) { return f.Header(1); }, "Value",
+       QString::fromUtf8("Значение")},
+      {"list line 1 (empty)", [](const TfmLangTest& f) { return f.lstLog->item(1)->text(); }, "",
+       QString::fromUtf8("строка")},
+      {"tree node 1 (the leaf)", [](const TfmLangTest& f) { return f.tvTree->topLevelItem(0)->child(0)->text(0); },
+       "leaf", QString::fromUtf8("лист")},
+      {"tab caption", [](const TfmLangTest& f) { return f.PageControl1->tabText(1); }, "Mifare 1K/4K",
+       QString::fromUtf8("Мифар 1К/4К")},
+      {"child dialog's button untouched", [](const TfmLangTest& f) {
+         return f.dlgChild->findChild<QPushButton*>()->text();
+       }, "child", "child"},
+      {"component name is no text", [](const TfmLangTest& f) { return f.labPort->objectName(); }, "labPort",
+       "labPort"},
+  };
+}
+
+const char kFixture[] =
+    "[Global]\nTitle=Test\nLangId=0419\n"
+    "[Forms]\n"
+    "TfmLangTest-Caption=Тестовая форма\n"
+    "TfmLangTest-labPort-Caption=Порт:\n"
+    "TfmLangTest-labPort-Hint=Порт\\nсчитывателя\n"
+    "TfmLangTest-labPort-statusTip=статус\n"
+    "tfmlangtest-BTNAPPLY-caption=\\\"Применить\\\"\n"
+    "TfmLangTest-pnlTop-btnApply-Hint=вложенный\n"
+    "TfmLangTest-edtName-Text=Иван\n"
+    "TfmLangTest-edtName-TextHint=имя формата\n"
+    "TfmLangTest-cbDefCmt-Items.Strings(1)=Мифар UL,DF\n"
+    "TfmLangTest-cbDefCmt-Items.Strings(3)=beyond the list\n"
+    "TfmLangTest-rgTranMethod-Caption=Способ передачи\n"
+    "TfmLangTest-rgTranMethod-Items.Strings(0)=Имитация набора\n"
+    "TfmLangTest-rgTranMethod-Items.Strings(1)=Копировать в буфер\n"
+    "TfmLangTest-gridCols-Columns<1>.Caption=Значение\n"
+    "TfmLangTest-gridCols-Columns<2>.Caption=beyond the columns\n"
+    "TfmLangTest-lstLog-Items.Strings(1)=строка\n"
+    "TfmLangTest-tvTree-Items.Strings(1)=лист\n"
+    "TfmLangTest-tabM1K-Caption=Мифар 1К/4К\n"
+    "TfmLangTest-labPort-objectName=renamed\n"
+    "TfmLangTest-labPort-NoSuchProperty=x\n"
+    "TfmLangTest-labPort-Caption.Font=x\n"
+    "TfmLangTest-missing-Caption=x\n"
+    "TfmLangTest-edtName-Caption=an edit has no caption\n"
+    "TOtherForm-Caption=x\n"
+    "TfmLangTest=x\n";
+
+class FormTranslate : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_dir.isValid());
+    m_sFixture = WriteLng("fixture.lng", kFixture);
+  }
+
+  QString WriteLng(const char* AName, const QByteArray& AText) {
+    const QString path = m_dir.filePath(AName);
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(AText);
+    return path;
+  }
+
+  void Load(TAppLanguage& ALang, const QString& APath) {
+    ALang.SetLoaded(false);
+    ALang.SetFileName(APath);
+    ASSERT_TRUE(ALang.SetLoaded(true));
+  }
+
+  static void ExpectTexts(const TfmLangTest& AForm, bool ATranslated) {
+    for (const Expect& e : Expectations())
+      EXPECT_EQ(e.get(AForm), ATranslated ? e.translated : e.builtIn)
+          << e.what << (ATranslated ? " (translated)" : " (built-in)");
+  }
+
+  QTemporaryDir m_dir;
+  QString m_sFixture;
+};
+
+TEST_F(FormTranslate, FixtureAppliedPropertyByPropertyThenRestored) {
+  TfmLangTest form;
+  TAppLanguage lang;
+  lang.AddForm(&form);
+  Load(lang, m_sFixture);
+  ExpectTexts(form, true);
+  EXPECT_EQ(form.N1->text(), QString::fromUtf8("separator"));
+
+  // Back to the built-in language: every changed text comes back.
+  lang.SetLoaded(false);
+  ExpectTexts(form, false);
+
+  // A second language silent where the first spoke leaves no trace of it.
+  Load(lang, m_sFixture);
+  Load(lang, WriteLng("other.lng", "[Forms]\nTfmLangTest-labPort-Caption=Port (B):\n"));
+  EXPECT_EQ(form.labPort->text(), "Port (B):");
+  EXPECT_EQ(form.windowTitle(), "Test form");
+  EXPECT_EQ(form.Radio(0), "Imititsiya typing");
+  EXPECT_EQ(form.Header(1), "Value");
+}
+
+TEST_F(FormTranslate, TextsTheProgramSetsItselfAreNotRestoredOver) {
+  TfmLangTest form;
+  TAppLanguage lang;
+  lang.AddForm(&form);
+  Load(lang, m_sFixture);
+  form.labPort->setText("Port: ttyUSB0");
+  // A component made after the form registered.
+  auto* late = new QPushButton("Late", &form);
+  late->setObjectName("btnLate");
+  Load(lang, WriteLng("late.lng", "[Forms]\nTfmLangTest-btnLate-Caption=Поздний\n"));
+  EXPECT_EQ(late->text(), QString::fromUtf8("Поздний"));
+  EXPECT_EQ(form.labPort->text(), "Port: ttyUSB0");
+  lang.SetLoaded(false);
+  EXPECT_EQ(late->text(), "Late");
+  EXPECT_EQ(form.labPort->text(), "Port: ttyUSB0");
+}
+
+TEST_F(FormTranslate, ExcludesApplyToAllFormsButNotToOneForm) {
+  const QString path = WriteLng("n1.lng",
+                                "[Forms]\nTfmLangTest-N1-Caption=Разделитель\n"
+                                "TfmLangTest-cbDefCmt-Items.Strings(2)=ХИД\n"
+                                "TfmLangTest-labPort-Caption=Порт:\n");
+  TfmLangTest form;
+  TAppLanguage lang;
+  lang.AddForm(&form);
+  lang.SetComponentExcludes({"*-N*-Caption", "*-cbDefCmt-Items*"});
+  Load(lang, path);
+  EXPECT_EQ(form.N1->text(), "separator");
+  EXPECT_EQ(form.cbDefCmt->itemText(2), "HID");
+  EXPECT_EQ(form.labPort->text(), QString::fromUtf8("Порт:"));
+
+  lang.Translate(&form);
+  EXPECT_EQ(form.N1->text(), QString::fromUtf8("Разделитель"));
+  EXPECT_EQ(form.cbDefCmt->itemText(2), QString::fromUtf8("ХИД"));
+
+  // Patterns of one form's class go; the others stay.
+  lang.SetComponentExcludes({"TfmLangTest-labPort-Caption", "tfmlangtest-x", "TOther-x", "TfmLangTestX-y"});
+  lang.ClearExcludesForComponent("TFMLANGTEST");
+  EXPECT_EQ(lang.ComponentExcludes(), QStringList({"TOther-x", "TfmLangTestX-y"}));
+  lang.ClearIncludesForComponent("TfmLangTest");
+  EXPECT_EQ(lang.ComponentIncludes(), QStringList({"*-caption", "*-*-caption", "*-*-hint", "*-*-text"}));
+}
+
+TEST_F(FormTranslate, OnlyTheFirstFormOfAClassAndDestroyedFormsAreSafe) {
+  TAppLanguage lang;
+  auto first = std::make_unique<TfmLangTest>();
+  TfmLangTest second;
+  lang.AddForm(first.get());
+  lang.AddForm(&second);
+  lang.AddForm(first.get());  // once only
+  EXPECT_EQ(lang.TranslateComponents(), QList<QObject*>({first.get(), &second}));
+  Load(lang, m_sFixture);
+  EXPECT_EQ(first->windowTitle(), QString::fromUtf8("Тестовая форма"));
+  EXPECT_EQ(second.windowTitle(), "Test form");
+
+  // A form destroyed without removing itself is simply gone.
+  first.reset();
+  EXPECT_EQ(lang.TranslateComponents(), QList<QObject*>({&second}));
+  lang.Translate();
+  EXPECT_EQ(second.windowTitle(), QString::fromUtf8("Тестовая форма"));
+  lang.RemoveForm(&second);
+  EXPECT_TRUE(lang.TranslateComponents().isEmpty());
+  lang.SetLoaded(false);
+  // Removed: its texts are the program's business now.
+  EXPECT_EQ(second.windowTitle(), QString::fromUtf8("Тестовая форма"));
+}
+
+TEST_F(FormTranslate, SaveAsLoadsBackToTheSameTexts) {
+  TfmLangTest form;
+  // Texts that only survive a file when escaped; the fixture leaves them be.
+  const QString twoLines = "line one\nline two\\n \"x\"";
+  form.rgTranMethod->setToolTip(twoLines);
+  form.gridCols->horizontalHeaderItem(0)->setText("\"quoted\"");
+  form.lstLog->item(0)->setText("C:\\dir\\");
+  TAppLanguage lang;
+  lang.AddForm(&form);
+  lang.SetComponentIncludes(lang.ComponentIncludes() +
+                            QStringList{"*-*-Items.Strings*", "*-gridCols-Columns*", "*-*-statusTip"});
+  lang.SetComponentExcludes({"*-edtName-TextHint"});
+  Load(lang, m_sFixture);  // translated texts, a two-line one among them
+
+  const QString out = WriteLng("template.lng", "[Global]\nTitle=Kept\n[Forms]\nTfmOld-Caption=kept too\n");
+  QString error;
+  ASSERT_TRUE(lang.SaveAs(out, &error)) << error.toStdString();
+  const TIniFile file(out);
+  EXPECT_EQ(file.ReadString("Global", "Title", ""), "Kept");
+  EXPECT_EQ(file.ReadString("Forms", "TfmOld-Caption", ""), "kept too");
+  // Under the names translators write, once each.
+  for (const char* key : {"TfmLangTest-Caption", "TfmLangTest-labPort-Caption", "TfmLangTest-labPort-Hint",
+                          "TfmLangTest-edtName-Text", "TfmLangTest-rgTranMethod-Hint",
+                          "TfmLangTest-rgTranMethod-Items.Strings(1)", "TfmLangTest-gridCols-Columns<0>.Caption",
+                          "TfmLangTest-lstLog-Items.Strings(1)", "TfmLangTest-tvTree-Items.Strings(1)",
+                          "TfmLangTest-tabM1K-Caption", "TfmLangTest-labPort-statusTip"})
+    EXPECT_TRUE(file.ValueExists("Forms", key)) << key;
+  for (const char* key : {"TfmLangTest-labPort-Text", "TfmLangTest-labPort-objectName",
+                          "TfmLangTest-edtName-TextHint", "TfmLangTest-btnApply-statusTip",
+                          "TfmLangTest-pnlTop-btnApply-Caption"})
+    EXPECT_FALSE(file.ValueExists("Forms", key)) << key;
+  EXPECT_EQ(file.ReadString("Forms", "TfmLangTest-labPort-Hint", ""), QString::fromUtf8("Порт\\nсчитывателя"));
+  EXPECT_EQ(file.ReadString("Forms", "TfmLangTest-lstLog-Items.Strings(0)", "<none>"), "C:\\\\dir\\\\");
+  // Every message, in order, the built-in text where the language has none.
+  const QList<TIniFile::KeyValue> strings = file.ReadSectionValues("Strings");
+  ASSERT_EQ(strings.size(), 21);
+  EXPECT_EQ(strings.front().first, "Str1");
+  EXPECT_EQ(strings.front().second, "Failed to open profile \"%s\".");
+  EXPECT_EQ(strings.back().first, "Str23");
+
+  // What the form shows now...
+  std::map<QString, QString> shown;
+  const QList<QObject*> forms{&form};
+  for (const auto& [key, value] : file.ReadSectionValues("Forms"))
+    if (auto t = ResolveFormKey(forms, key)) shown[key] = t->text.Get();
+  EXPECT_GE(shown.size(), 20u);
+  // ...comes back from the file onto the built-in form, escaped texts too.
+  lang.SetLoaded(false);
+  EXPECT_EQ(form.windowTitle(), "Test form");
+  form.rgTranMethod->setToolTip("changed");
+  form.gridCols->horizontalHeaderItem(0)->setText("changed");
+  form.lstLog->item(0)->setText("changed");
+  Load(lang, out);
+  for (const auto& [key, value] : shown) {
+    auto t = ResolveFormKey(forms, key);
+    ASSERT_TRUE(t) << key.toStdString();
+    EXPECT_EQ(t->text.Get(), value) << key.toStdString();
+  }
+  EXPECT_EQ(form.rgTranMethod->toolTip(), twoLines);
+  EXPECT_EQ(form.Header(0), "\"quoted\"");
+  EXPECT_EQ(form.lstLog->item(0)->text(), "C:\\dir\\");
+  EXPECT_EQ(form.Radio(1), QString::fromUtf8("Копировать в буфер"));
+
+  // A file that cannot be read is not overwritten.
+  EXPECT_FALSE(lang.SaveAs(m_dir.path(), &error));
+  EXPECT_FALSE(error.isEmpty());
+}
+
+}  // namespace
+
+#include "FormTranslateTest.moc"
