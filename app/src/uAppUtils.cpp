@@ -11,6 +11,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <climits>
 #include <cstdlib>
@@ -70,11 +71,13 @@ int32_t DecimalValue(const QString& run) {
 }
 
 long double FloatValue(const QString& run) {
-  const QByteArray bytes = run.toLatin1();
-  char* end = nullptr;
-  errno = 0;
-  long double v = std::strtold(bytes.constData(), &end);
-  if (end != bytes.constData() + bytes.size() || errno == ERANGE)
+  // The run was scanned with "." as the decimal separator; it is converted
+  // the same way whatever the process's locale says.
+  QByteArray bytes = run.toLatin1();
+  if (bytes.startsWith('+')) bytes.remove(0, 1);
+  long double v = 0;
+  const auto [end, err] = std::from_chars(bytes.constData(), bytes.constData() + bytes.size(), v);
+  if (err != std::errc() || end != bytes.constData() + bytes.size())
     throw EConvertError("'" + run.toStdString() + "' is not a valid floating point value");
   return v;
 }
@@ -131,8 +134,7 @@ int FindCharNotOf(const QString& ASet, const QString& AText, int AStart) {
 }
 
 int32_t HexToInt(const QString& AText) {
-  QString digits = AText;
-  while (digits.startsWith(u' ')) digits.remove(0, 1);
+  const QString& digits = AText;
   if (digits.isEmpty()) throw EConvertError("'' is not a valid integer");
   for (QChar c : digits)
     if (!IsHexDigit(c)) throw EConvertError("'" + AText.toStdString() + "' is not a valid integer");
@@ -355,7 +357,14 @@ bool WriteFileAtomic(const QString& APath, const QByteArray& ABytes, QString* AE
     return Fail(AError, what);
   };
   struct stat st{};
-  const mode_t mode = stat(target.constData(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
+  const bool exists = stat(target.constData(), &st) == 0;
+  // A file its owner made read-only is not replaced behind their back (the
+  // rename would succeed, the directory being writable); root included.
+  if (exists && ((st.st_mode & 0222) == 0 || access(target.constData(), W_OK) != 0)) {
+    errno = EACCES;
+    return discard(QStringLiteral("the file is read-only"));
+  }
+  const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
   if (fchmod(fd, mode) != 0) return discard(QStringLiteral("cannot set the file mode"));
   // write() may store less than asked (a full disk, a file size limit):
   // anything short of all the bytes keeps the old file.

@@ -65,6 +65,18 @@ bool ParseSectionName(const QString& ASection, TCvtFmtType* ATip, uint32_t* AId)
   return false;
 }
 
+// Removes every section of the file that stands for the format (class, id),
+// whatever its spelling ("mul.3", "MUL.03", "[ mul . 3 ]"): a hand-edited
+// file may hold several, and the next load must not bring back one that an
+// update or a deletion left behind.
+void EraseFmtSections(TIniFile& AIni, TCvtFmtType ATip, uint32_t AId) {
+  for (const QString& section : AIni.ReadSections()) {
+    TCvtFmtType tip;
+    uint32_t id = 0;
+    if (ParseSectionName(section, &tip, &id) && tip == ATip && id == AId) AIni.EraseSection(section);
+  }
+}
+
 // A file that must be read before it is changed: false when it exists but
 // cannot be read, since writing it back would lose what it holds.
 bool Readable(const TIniFile& AIni) { return !AIni.LoadFailed(); }
@@ -349,6 +361,7 @@ bool TProfile::UpdFmt(TCvtFmtType ATip, uint32_t AFmtId, const QString& AName, c
     // A file deleted meanwhile is made again, holding this one format.
     TIniFile ini(m_sPath);
     if (!Readable(ini)) return false;
+    EraseFmtSections(ini, ValidTip(ATip), AFmtId);
     WriteFmtSection(ini, SectionName(ValidTip(ATip), AFmtId), updated);
     if (!ini.UpdateFile()) return false;
   }
@@ -362,11 +375,9 @@ bool TProfile::DelFmt(TCvtFmtType ATip, uint32_t AFmtId) {
   if (m_fOpened && QFileInfo::exists(m_sPath)) {
     TIniFile ini(m_sPath);
     if (!Readable(ini)) return false;
-    const QString section = SectionName(ValidTip(ATip), AFmtId);
-    if (ini.SectionExists(section)) {
-      ini.EraseSection(section);
-      if (!ini.UpdateFile()) return false;
-    }
+    const qsizetype before = ini.ReadSections().size();
+    EraseFmtSections(ini, ValidTip(ATip), AFmtId);
+    if (ini.ReadSections().size() != before && !ini.UpdateFile()) return false;
   }
   item.List.Remove(AFmtId);
   return true;

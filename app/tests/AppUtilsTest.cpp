@@ -42,7 +42,7 @@ TEST(HexToInt, ValuesAndErrors) {
   EXPECT_EQ(HexToInt("ff"), 255);
   EXPECT_EQ(HexToInt("FFFFFFFF"), -1);
   EXPECT_EQ(HexToInt("00000000FF"), 255);
-  for (const char* bad : {"", "0x1", "G1", "1 ", "-1", "123456789"})
+  for (const char* bad : {"", "0x1", "G1", "1 ", " 1", " ", "-1", "123456789"})
     EXPECT_THROW(HexToInt(bad), EConvertError) << bad;
 }
 

@@ -288,6 +288,36 @@ TEST_F(Profiles, BoundProfileWritesEveryChangeAtOnce) {
   EXPECT_FALSE(QFileInfo::exists(Path("b.ini")));
 }
 
+TEST_F(Profiles, UpdatesAndDeletionsReachEverySpellingOfASection) {
+  // A hand-edited file may spell a format's section in several ways, or
+  // hold it twice; the first one loads. An update or a deletion must leave
+  // none behind that a later load would bring back.
+  const struct {
+    const char* file;
+    TCvtFmtType tip;
+    uint32_t id;
+  } cases[] = {
+      {"[mul.03]\nname=old\n", cft_MUL, 3},
+      {"[hid.+4]\nname=old\n", cft_Hid, 4},
+      {"[ emm . 12 ]\nname=old\n", cft_Emm, 12},
+      {"[mul.3]\nname=old\n[MUL.3]\nname=stale\n", cft_MUL, 3},
+  };
+  for (const auto& c : cases) {
+    Put(Path("s.ini"), QByteArray("[ic.1]\nname=other\n") + c.file);
+    TProfile p;
+    ASSERT_TRUE(p.Open(Path("s.ini"))) << c.file;
+    ASSERT_TRUE(p.UpdFmt(c.tip, c.id, "new", "", "", "")) << c.file;
+    TProfile updated;
+    ASSERT_TRUE(updated.Open(Path("s.ini")));
+    EXPECT_EQ(Listed(updated, c.tip), QStringList{QString("%1 new").arg(c.id)}) << c.file;
+    ASSERT_TRUE(p.DelFmt(c.tip, c.id)) << c.file;
+    TProfile deleted;
+    ASSERT_TRUE(deleted.Open(Path("s.ini")));
+    EXPECT_TRUE(Listed(deleted, c.tip).isEmpty()) << c.file;
+    EXPECT_EQ(Listed(deleted, cft_iCode), QStringList{"1 other"}) << c.file;
+  }
+}
+
 TEST_F(Profiles, FailedWritesLeaveMemoryAsItWas) {
   ASSERT_TRUE(QDir(home_.path()).mkdir("sub"));
   TProfile p;
