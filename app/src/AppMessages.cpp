@@ -36,6 +36,9 @@ constexpr BuiltinMsg kBuiltin[] = {
     {21, "[format is not set]"},
     {22, "Enable"},
     {23, "Disable"},
+    // Ours: a port that fails to open for any other reason than a missing or
+    // busy device (on Linux mostly a port the user has no access to).
+    {24, "Could not open port: port \"%s\": %s"},
 };
 
 // The installed translations. Messages are shown on the GUI thread, but the

@@ -39,6 +39,7 @@ enum TAppMsgId : int {
   msgFormatNotSet = 21,
   msgEnable = 22,
   msgDisable = 23,
+  msgPortOpenFailed = 24,        // %s (port), %s (the library's text for the code)
 };
 
 // Every message number, ascending.

@@ -30,6 +30,8 @@ TEST(AppMessages, BuiltinTextsByteForByte) {
       {21, "[format is not set]"},
       {22, "Enable"},
       {23, "Disable"},
+      // Ours: any other failure to open a port, with the library's words.
+      {24, "Could not open port: port \"%s\": %s"},
   };
   std::vector<int> numbers;
   for (const auto& [n, text] : expected) {
@@ -39,7 +41,7 @@ TEST(AppMessages, BuiltinTextsByteForByte) {
     EXPECT_TRUE(IsAppMsgNumber(n)) << n;
   }
   EXPECT_EQ(AppMsgNumbers(), numbers);
-  for (int n : {0, 2, 7, 24, -1}) {
+  for (int n : {0, 2, 7, 25, -1}) {
     EXPECT_FALSE(IsAppMsgNumber(n)) << n;
     EXPECT_TRUE(AppMsg(n).isEmpty()) << n;
   }
