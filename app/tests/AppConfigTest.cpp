@@ -232,6 +232,16 @@ TEST_F(Settings, AFileThatCannotBeWrittenStillReads) {
   EXPECT_EQ(FileBytes(), "[Main]\nPort=ttyS3\nTopMost=1\n");
 }
 
+TEST_F(Settings, AReadOnlyFileStillReadsAndStaysAsItIs) {
+  // Beside a system-wide installation the settings file may be read-only.
+  PutFile("[Main]\nPort=ttyS3\n");
+  ASSERT_TRUE(QFile::setPermissions(Path(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+  EXPECT_EQ(cfg_.GetPort(), "ttyS3");
+  cfg_.SetPort("ttyS4");  // cannot be stored, and says so only in the log
+  EXPECT_EQ(cfg_.GetPort(), "ttyS3");
+  EXPECT_EQ(FileBytes(), "[Main]\nPort=ttyS3\n");
+}
+
 TEST_F(Settings, AFileThatCannotBeReadIsNotOverwritten) {
   ASSERT_TRUE(QDir(dir_.path()).mkdir("Sorvex.ini"));  // a folder where the file should be
   cfg_.BeginUpdate();

@@ -311,6 +311,11 @@ TEST(AtomicWrite, ReplacesWholeOrNotAtAll) {
   EXPECT_EQ(QFileInfo(path).permissions() & 0x7077, QFile::ReadOwner | QFile::WriteOwner);  // owner, group, others
 
   EXPECT_FALSE(WriteFileAtomic(dir.filePath("missing/x.ini"), "x", &why));
+
+  // A file made read-only is left alone, for root too.
+  ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+  EXPECT_FALSE(WriteFileAtomic(path, "fourth\n", &why));
+  EXPECT_EQ(read(path), "third\n");
 }
 
 }  // namespace
