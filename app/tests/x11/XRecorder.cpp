@@ -83,6 +83,7 @@ void XRecorder::Loop() {
         got = "?";
       std::lock_guard<std::mutex> hold(m_lock);
       m_text += got;
+      if (!got.empty()) m_lastKey = std::chrono::steady_clock::now();
     }
     pollfd fds[2] = {{ConnectionNumber(dpy), POLLIN, 0}, {m_impl->wake, POLLIN, 0}};
     poll(fds, 2, -1);
@@ -92,6 +93,11 @@ void XRecorder::Loop() {
 std::string XRecorder::Text() {
   std::lock_guard<std::mutex> hold(m_lock);
   return m_text;
+}
+
+std::chrono::steady_clock::time_point XRecorder::LastKeyTime() {
+  std::lock_guard<std::mutex> hold(m_lock);
+  return m_lastKey;
 }
 
 void XRecorder::Clear() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,6 +30,8 @@ class XRecorder {
   // feed; a key that gives no character shows as '?'.
   std::string Text();
   void Clear();
+  // When the last character arrived.
+  std::chrono::steady_clock::time_point LastKeyTime();
   // Waits until the text is AExpected, at most ATimeoutMs.
   bool WaitFor(const std::string& AExpected, int ATimeoutMs = 3000);
 
@@ -40,6 +43,7 @@ class XRecorder {
   unsigned long m_window = 0;
   std::mutex m_lock;
   std::string m_text;
+  std::chrono::steady_clock::time_point m_lastKey{};
   std::atomic<bool> m_stop{false};
   std::thread m_thread;
 };
