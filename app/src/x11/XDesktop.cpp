@@ -300,8 +300,16 @@ void XDesktop::Activate(WindowId AWindow) {
 
 bool XDesktop::WaitForeground(WindowId AWindow, int ATimeoutMs) {
   const int64_t end = NowMs() + ATimeoutMs;
+  auto focusMoved = [&] {
+    // A window manager may announce the active window before it moves the
+    // input focus, and keys follow the focus.
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(m_conn->dpy, &focus, &revert);
+    return focus == PointerRoot || SameTopLevel(focus, AWindow);
+  };
   for (;;) {
-    if (SameTopLevel(ForegroundWindow(), AWindow)) return true;
+    if (SameTopLevel(ForegroundWindow(), AWindow) && focusMoved()) return true;
     if (NowMs() >= end) return false;
     SleepMs(2);
   }

@@ -42,7 +42,8 @@ class XDesktop {
   // Raises AWindow and gives it the focus (through the window manager when
   // there is one).
   void Activate(WindowId AWindow);
-  // Waits until AWindow is the foreground window, at most ATimeoutMs.
+  // Waits until AWindow is the foreground window and holds the input focus,
+  // at most ATimeoutMs.
   bool WaitForeground(WindowId AWindow, int ATimeoutMs);
   // The window manager's "above" state of a window; nothing without one.
   void SetKeepAbove(WindowId AWindow, bool AOn);
