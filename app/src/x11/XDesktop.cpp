@@ -5,6 +5,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <chrono>
@@ -299,20 +300,46 @@ void XDesktop::Activate(WindowId AWindow) {
 }
 
 bool XDesktop::WaitForeground(WindowId AWindow, int ATimeoutMs) {
-  const int64_t end = NowMs() + ATimeoutMs;
-  auto focusMoved = [&] {
+  Connection& c = *m_conn;
+  auto arrived = [&] {
+    if (!SameTopLevel(ForegroundWindow(), AWindow)) return false;
     // A window manager may announce the active window before it moves the
     // input focus, and keys follow the focus.
     Window focus = 0;
     int revert = 0;
-    XGetInputFocus(m_conn->dpy, &focus, &revert);
+    XGetInputFocus(c.dpy, &focus, &revert);
     return focus == PointerRoot || SameTopLevel(focus, AWindow);
   };
-  for (;;) {
-    if (SameTopLevel(ForegroundWindow(), AWindow) && focusMoved()) return true;
-    if (NowMs() >= end) return false;
-    SleepMs(2);
+  // Woken by the changes that matter: the focus entering the window, the
+  // window manager's active window changing.
+  {
+    ErrorTrap trap(c.dpy);
+    XSelectInput(c.dpy, c.root, PropertyChangeMask);
+    XSelectInput(c.dpy, AWindow, FocusChangeMask);
   }
+  const int64_t end = NowMs() + ATimeoutMs;
+  bool result = false;
+  for (;;) {
+    if (arrived()) {
+      result = true;
+      break;
+    }
+    const int64_t left = end - NowMs();
+    if (left <= 0) break;
+    // Events read along with the replies above are already queued.
+    if (XQLength(c.dpy) == 0) {
+      pollfd p{ConnectionNumber(c.dpy), POLLIN, 0};
+      poll(&p, 1, static_cast<int>(left));
+    }
+    while (XPending(c.dpy)) {
+      XEvent ev;
+      XNextEvent(c.dpy, &ev);
+    }
+  }
+  ErrorTrap trap(c.dpy);
+  XSelectInput(c.dpy, AWindow, NoEventMask);
+  XSelectInput(c.dpy, c.root, NoEventMask);
+  return result;
 }
 
 void XDesktop::SetKeepAbove(WindowId AWindow, bool AOn) {
