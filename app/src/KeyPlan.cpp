@@ -19,6 +19,15 @@ TUsKeyScan Key(uint32_t AKey, bool AShift = false, bool ACtrl = false) {
   return k;
 }
 
+// One key: pressed, held APressDelay ms, released, then AReleaseDelay ms.
+void TypeKey(std::vector<TKeyStep>& APlan, uint32_t AKey, unsigned APressDelay,
+             unsigned AReleaseDelay) {
+  APlan.push_back({TKeyStep::Press, AKey});
+  if (APressDelay > 0) APlan.push_back({TKeyStep::Sleep, APressDelay});
+  APlan.push_back({TKeyStep::Release, AKey});
+  if (AReleaseDelay > 0) APlan.push_back({TKeyStep::Sleep, AReleaseDelay});
+}
+
 }  // namespace
 
 std::optional<TUsKeyScan> UsKeyScan(char16_t AChar) {
@@ -78,10 +87,7 @@ std::vector<TKeyStep> MakeKeyPlan(const QString& AText, unsigned APressDelay,
       plan.push_back({need[m] ? TKeyStep::Press : TKeyStep::Release, kModifiers[m]});
       held[m] = need[m];
     }
-    plan.push_back({TKeyStep::Press, scan->key});
-    if (APressDelay > 0) plan.push_back({TKeyStep::Sleep, APressDelay});
-    plan.push_back({TKeyStep::Release, scan->key});
-    if (AReleaseDelay > 0) plan.push_back({TKeyStep::Sleep, AReleaseDelay});
+    TypeKey(plan, scan->key, APressDelay, AReleaseDelay);
   }
   for (int m = 0; m < 3; ++m)
     if (held[m]) plan.push_back({TKeyStep::Release, kModifiers[m]});
@@ -101,4 +107,16 @@ void RunKeyPlan(const std::vector<TKeyStep>& APlan, TKeySink& ASink, TSleeper& A
       case TKeyStep::Sleep: ASleeper.Sleep(step.value); break;
     }
   }
+}
+
+void TypePlan(const std::vector<TKeyStep>& APlan, unsigned AReleaseDelay, TKeySink& ASink,
+              TSleeper& ASleeper) {
+  struct Pause {
+    TSleeper& sleeper;
+    unsigned ms;
+    ~Pause() {
+      if (ms > 0) sleeper.Sleep(ms);
+    }
+  } pause{ASleeper, TailPauseMs(AReleaseDelay)};
+  RunKeyPlan(APlan, ASink, ASleeper);
 }

@@ -87,3 +87,7 @@ class TThreadSleeper final : public TSleeper {
 };
 
 void RunKeyPlan(const std::vector<TKeyStep>& APlan, TKeySink& ASink, TSleeper& ASleeper);
+// Runs APlan, then the pause of TailPauseMs(AReleaseDelay), which is also
+// kept when the typing fails half-way.
+void TypePlan(const std::vector<TKeyStep>& APlan, unsigned AReleaseDelay, TKeySink& ASink,
+              TSleeper& ASleeper);

@@ -100,17 +100,14 @@ void TTransfer::TypeInto(x11::XDesktop& ADesktop, const QString& AText, QString&
 
   // The US layout: a group lock for the time of the typing.
   x11::XDesktop::Typing typing(ADesktop, keys);
-  {
-    // At least 300 ms between the last release and the layout going back:
-    // the target may still be reading its keys.
-    AtExit pause([&] { m_sleeper->Sleep(TailPauseMs(FReleaseKeyDelay)); });
-    // Blocking the user's own input meanwhile has no safe X11 counterpart
-    // (a keyboard grab would swallow our keys too), so it is not done.
-    TypingSink sink(typing);
-    RunKeyPlan(plan, sink, *m_sleeper);
-    AShown = typed;
-  }
-  typing.End();
+  // Blocking the user's own input meanwhile has no safe X11 counterpart (a
+  // keyboard grab would swallow our keys too), so it is not done. At least
+  // 300 ms pass between the last release and the layout going back: the
+  // target may still be reading its keys.
+  TypingSink sink(typing);
+  TypePlan(plan, FReleaseKeyDelay, sink, *m_sleeper);
+  AShown = typed;
+  typing.RestoreLayout();
 }
 
 void TTransfer::TransferByClipboard(const QString& AText, QString& AShown, QString* AWindow) {

@@ -1,6 +1,7 @@
 // The key plan of a text: keys, modifiers, their order and the pauses.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -80,11 +81,32 @@ TEST(KeyPlan, EveryAsciiCodeHasAKeyAndNothingElseHas) {
 
 TEST(KeyPlan, PressAndReleaseDelaysAndTheTailPause) {
   EXPECT_EQ(Typed("a1", 20, 100), "+a ~20 -a ~100 +1 ~20 -1 ~100");
+  // At least 300 ms between the last release and the end of the typing.
   struct Case {
     unsigned release;
-    unsigned tail;
-  } cases[] = {{0, 300}, {100, 200}, {300, 0}, {1000, 0}};
-  for (const auto& c : cases) EXPECT_EQ(TailPauseMs(c.release), c.tail) << c.release;
+    const char* trace;
+  } cases[] = {
+      {0, "+S +a -a -S ~300"},
+      {100, "+S +a ~100 -a ~100 -S ~200"},
+      {300, "+S +a ~100 -a ~300 -S"},
+      {1000, "+S +a ~100 -a ~1000 -S"},
+  };
+  for (const auto& c : cases) {
+    Trace trace;
+    const unsigned press = c.release ? 100 : 0;
+    TypePlan(MakeKeyPlan("A", press, c.release, false), c.release, trace, trace);
+    EXPECT_EQ(trace.Text(), c.trace) << c.release;
+  }
+}
+
+TEST(KeyPlan, TailPauseIsKeptWhenTypingFails) {
+  struct Failing final : TKeySink {
+    void PressKey(uint32_t) override { throw std::runtime_error("display gone"); }
+    void ReleaseKey(uint32_t) override {}
+  } sink;
+  Trace sleeps;
+  EXPECT_THROW(TypePlan(MakeKeyPlan("1", 0, 0, false), 0, sink, sleeps), std::runtime_error);
+  EXPECT_EQ(sleeps.Text(), "~300");
 }
 
 TEST(KeyPlan, CharactersWithoutAKeyAreSkipped) {

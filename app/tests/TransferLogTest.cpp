@@ -44,6 +44,23 @@ TEST(TransferLog, LineFormatAndTags) {
   for (const auto& c : cases) EXPECT_EQ(CardTypeLogWord(c.type), c.word) << int(c.type);
 }
 
+TEST(TransferLog, BytesOfALineInTheFile) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString file = TransferLogFileName(dir.path(), "ttyUSB0");
+  const QDateTime at(QDate(2031, 12, 31), QTime(23, 59, 58));
+  ASSERT_TRUE(AppendTextToFile(TransferLogLine(at, ovkc_DS, false, "K", "1\\r", "Ж"), file));
+  QFile f(file);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const char expected[] =
+      "3\0" "1\0" "/\0" "1\0" "2\0" "/\0" "2\0" "0\0" "3\0" "1\0" " \0"
+      "2\0" "3\0" ":\0" "5\0" "9\0" ":\0" "5\0" "8\0" " \0" " \0"
+      "\"\0" "1\0" "\\\0" "r\0" "\"\0" " \0" "-\0" ">\0" " \0"
+      "\"\0" "\x16\x04" "\"\0" " \0" "[\0" "D\0" "S\0" ":\0" " \0" "\"\0" "K\0" "\"\0" "]\0"
+      "\r\0" "\n\0";
+  EXPECT_EQ(f.readAll(), QByteArray(expected, sizeof expected - 1));
+}
+
 TEST(TransferLog, FileNamePerPortInsideTheFolder) {
   EXPECT_EQ(TransferLogFileName("/home/u/logs", "ttyUSB0"), "/home/u/logs/_ttyUSB0.log");
   EXPECT_EQ(TransferLogFileName("/home/u/logs", "pts/3"), "/home/u/logs/_pts_3.log");

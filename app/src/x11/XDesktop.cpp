@@ -447,7 +447,7 @@ XDesktop::Typing::Typing(XDesktop& ADesktop, const std::vector<Key>& AKeys) : m_
   }
 }
 
-XDesktop::Typing::~Typing() { End(); }
+XDesktop::Typing::~Typing() { RestoreLayout(); }
 
 int XDesktop::Typing::SpareFor(const Key& AKey) {
   for (Spare& s : m_spares)
@@ -490,7 +490,7 @@ void XDesktop::Typing::Send(const Key& AKey, bool ADown) {
   if (used) used->lastUseMs = NowMs();
 }
 
-void XDesktop::Typing::End() {
+void XDesktop::Typing::RestoreLayout() {
   if (m_ended) return;
   m_ended = true;
   Display* dpy = m_desktop.m_conn->dpy;

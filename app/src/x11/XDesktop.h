@@ -69,13 +69,14 @@ class XDesktop {
   // by scanning every key of the keyboard map; 0 when no key has it.
   int FindKeycode(const Key& AKey, int AGroup);
 
-  // Typing under one group. The constructor locks the group of the "us"
+  // Typing under one group (the constructor is the switch to the US layout,
+  // RestoreLayout the way back). The constructor locks the group of the "us"
   // layout, else the group that has the most of AKeys; keys that group
   // lacks are typed on spare (unused) keycodes, mapped before the first key
   // for the time of the typing. When there are more such keys than spare
   // keycodes, a spare is mapped anew once kSpareHoldMs have passed since
-  // its last use. End puts back the group and the spares; the destructor
-  // runs it too.
+  // its last use. RestoreLayout puts back the group and the spares; the
+  // destructor runs it too.
   class Typing {
    public:
     explicit Typing(XDesktop& ADesktop, const std::vector<Key>& AKeys);
@@ -84,7 +85,7 @@ class XDesktop {
     Typing& operator=(const Typing&) = delete;
     void Press(const Key& AKey) { Send(AKey, true); }
     void Release(const Key& AKey) { Send(AKey, false); }
-    void End();
+    void RestoreLayout();
     int Group() const { return m_group; }
 
    private:
