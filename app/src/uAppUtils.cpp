@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/file.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -417,4 +418,32 @@ void TCommandLineInfo::ParseParamFlag(const QString& AParam) {
 
 void TCommandLineInfo::ParseParamNotFlag(const QString& AParam) {
   if (m_sFileName.isEmpty()) m_sFileName = AParam;
+}
+
+bool AppendTextToFile(const QString& AText, const QString& AFileName) {
+  QByteArray bytes;
+  bytes.reserve(AText.size() * 2);
+  for (QChar ch : AText) {
+    bytes.append(static_cast<char>(ch.unicode() & 0xFF));
+    bytes.append(static_cast<char>(ch.unicode() >> 8));
+  }
+  const int fd = open(QFile::encodeName(AFileName).constData(),
+                      O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  // O_APPEND puts every write at the end as one step; the lock keeps
+  // writers that split a text (or readers that honour the lock) apart.
+  while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  }
+  const char* p = bytes.constData();
+  qsizetype left = bytes.size();
+  while (left > 0) {
+    ssize_t n = write(fd, p, static_cast<size_t>(left));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    p += n;
+    left -= n;
+  }
+  flock(fd, LOCK_UN);
+  const bool closed = close(fd) == 0;
+  return left == 0 && closed;
 }

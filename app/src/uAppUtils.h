@@ -96,6 +96,12 @@ QString AutorunEntryText(const QString& AProgram);
 bool SetAutorun(bool AOn);
 bool GetAutorun();
 
+// Appends AText as UTF-16 little-endian (no byte-order mark) to AFileName,
+// creating the file but not its folder. The text goes in with one write
+// under an exclusive lock at the end of the file, so concurrent writers and
+// readers always see it whole. False when not every byte was written.
+bool AppendTextToFile(const QString& AText, const QString& AFileName);
+
 // A general command-line parser: the switches "Autorun" and "Unregister"
 // (after "-" or "/", any letter case) and the first plain parameter.
 // Programs add their own switches by overriding ParseParam.

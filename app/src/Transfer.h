@@ -1,0 +1,89 @@
+// Delivery of a converted text: typed into the foreground window by
+// synthesised keys (X11, XTest), or put on the clipboard. Runs on the GUI
+// thread; typing blocks it until the last key and the pause after it.
+//
+// The settings it needs (key delays, the on-top option, the program's own
+// window) are plain setters; the main window binds them to its settings.
+#pragma once
+
+#include <QString>
+#include <QWindow>
+
+#include <functional>
+#include <memory>
+
+#include "KeyPlan.h"
+
+// The transfer method: the item index of the main window's rgTranMethod and
+// the setting "TransMethod". Any other value delivers nothing.
+enum TTransMethod : int {
+  tm_Keyboard = 0,
+  tm_Clipboard = 1,
+};
+
+namespace x11 {
+class XDesktop;
+}
+
+class TTransfer {
+ public:
+  // The title reported for clipboard deliveries.
+  static constexpr const char* kClipboardWindow = "<clipboard>";
+
+  TTransfer();
+  ~TTransfer();
+  TTransfer(const TTransfer&) = delete;
+  TTransfer& operator=(const TTransfer&) = delete;
+
+  void SetPressKeyDelay(unsigned AMs) { FPressKeyDelay = AMs; }
+  void SetReleaseKeyDelay(unsigned AMs) { FReleaseKeyDelay = AMs; }
+  unsigned PressKeyDelay() const { return FPressKeyDelay; }
+  unsigned ReleaseKeyDelay() const { return FReleaseKeyDelay; }
+  // The program's window is kept on top; while a text goes to the window
+  // below it, it is not.
+  void SetTopMost(bool AOn) { FTopMost = AOn; }
+  // The program's own top-level window: a text is never typed into it.
+  void SetOwnWindow(WId AWindow) { m_ownWindow = AWindow; }
+
+  // Types AText into the foreground window; when that is the program's own
+  // window, into the first visible window below it, after which the
+  // program's window comes back to the front. AShown receives the text
+  // typed (characters without a US key left out) and stays empty when there
+  // was no target; AWindow, when given, the target's title. Without an X11
+  // display nothing is typed.
+  void TransferByKeyboard(const QString& AText, QString& AShown, QString* AWindow = nullptr);
+  // Puts AText on the clipboard as Unicode text; AShown := AText, AWindow :=
+  // "<clipboard>".
+  void TransferByClipboard(const QString& AText, QString& AShown, QString* AWindow = nullptr);
+
+  int TransMethod() const { return FTransMethod; }
+  void SetTransMethod(int AMethod) { FTransMethod = AMethod; }
+  // Delivers AText by the current method; with no valid method nothing is
+  // delivered and AShown is emptied.
+  void Transfer(const QString& AText, QString& AShown, QString* AWindow = nullptr);
+
+  // Whether keys can be typed here at all (an X11 display with XTest).
+  bool KeyboardAvailable();
+  // The pauses of typing go here (tests, benchmarks); the default sleeps.
+  void SetSleeper(TSleeper* ASleeper) { m_sleeper = ASleeper ? ASleeper : &m_realSleeper; }
+
+ private:
+  x11::XDesktop* Desktop();
+  void TypeInto(x11::XDesktop& ADesktop, const QString& AText, QString& AShown);
+
+  int FTransMethod = tm_Keyboard;
+  unsigned FPressKeyDelay = 0;
+  unsigned FReleaseKeyDelay = 0;
+  bool FTopMost = false;
+  WId m_ownWindow = 0;
+  bool m_fDesktopTried = false;
+  std::unique_ptr<x11::XDesktop> m_desktop;
+  TThreadSleeper m_realSleeper;
+  TSleeper* m_sleeper = &m_realSleeper;
+};
+
+// The main window's handler of rgTranMethod: unless the window is filling
+// its controls (ACtrlUpdate above 0), the clicked item becomes the method
+// and AStoreSetting writes it to the setting "TransMethod" at once.
+void rgTranMethodClick(TTransfer& ATransfer, int AItemIndex, int ACtrlUpdate,
+                       const std::function<void(int)>& AStoreSetting);

@@ -1,0 +1,247 @@
+#include "uPort.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <vector>
+
+namespace {
+
+using CritHold = std::lock_guard<std::recursive_mutex>;
+
+// The reader's line: 9600 baud, LF as the event character, two stop bits.
+constexpr uint32_t kBaudRate = 9600;
+constexpr char kEventChar = 10;
+constexpr uint8_t kStopBits = 2;
+
+// A descriptor closed when it goes out of scope.
+class OwnedFd {
+ public:
+  OwnedFd() = default;
+  ~OwnedFd() { Reset(); }
+  OwnedFd(const OwnedFd&) = delete;
+  OwnedFd& operator=(const OwnedFd&) = delete;
+  void Reset(int AFd = -1) {
+    if (m_fd >= 0) close(m_fd);
+    m_fd = AFd;
+  }
+  int Get() const { return m_fd; }
+
+ private:
+  int m_fd = -1;
+};
+
+// Waits until one of the descriptors is readable or ATimeoutMs passes (-1:
+// no limit); retried after a signal with the time that is left.
+void WaitReadable(pollfd* AFds, nfds_t ACount, int ATimeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + std::chrono::milliseconds(ATimeoutMs < 0 ? 0 : ATimeoutMs);
+  for (;;) {
+    int left = ATimeoutMs;
+    if (ATimeoutMs >= 0) {
+      auto ms = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+      left = ms > 0 ? static_cast<int>(ms) : 0;
+    }
+    if (poll(AFds, ACount, left) >= 0 || errno != EINTR) return;
+  }
+}
+
+const char16_t* Utf16(const QString& AText) {
+  return reinterpret_cast<const char16_t*>(AText.utf16());
+}
+
+}  // namespace
+
+// ---- TPortThread -----------------------------------------------------------
+
+TPortThread::TPortThread(TPort* AOwner) : FOwner(AOwner), m_HandOver(&m_oGuiContext) {
+  m_thread = std::thread([this] { Execute(); });
+}
+
+TPortThread::~TPortThread() { Stop(); }
+
+void TPortThread::Stop() {
+  m_fStopped = true;
+  // The GUI thread may be the one stopping us while we wait for it.
+  m_HandOver.Cancel();
+  m_evUpdate.Set();
+  if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
+}
+
+void TPortThread::Execute() {
+  while (!m_fStopped) {
+    bool ok = false;
+    try {
+      ok = Pass();
+    } catch (...) {
+      ok = false;
+    }
+    if (!ok) BackOff();
+  }
+}
+
+void TPortThread::BackOff() {
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + std::chrono::milliseconds(kRetryMs);
+  while (!m_fStopped) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+    if (left <= 0) return;
+    // Whatever else the update event announces is looked at by the next
+    // pass, which reads the port's state afresh.
+    if (m_evUpdate.Wait(static_cast<int>(left))) m_evUpdate.Reset();
+  }
+}
+
+bool TPortThread::Pass() {
+  int timeout = -1;
+  m_fOnEvents = false;
+  // The thread waits on its own copy of the receive event: Close may release
+  // the port, and with it the library's descriptor, while the wait goes on.
+  OwnedFd received;
+  {
+    CritHold hold(m_Crit);
+    if (FOwner->m_fLost) FOwner->TryReopen();
+    if (FOwner->m_hPort) {
+      int ev = -1;
+      HRESULT hr = YV_StartWaitEvent(FOwner->m_hPort, &ev);
+      if (hr == S_OK && ev > 0) received.Reset(fcntl(ev, F_DUPFD_CLOEXEC, 0));
+      CheckGone(hr);
+      if (FOwner->m_hPort) ReadPending();
+      if (FOwner->FAltWorkPort) timeout = kAltPollMs;
+    }
+    // No receive event to wait on (the re-arm failed, or the device is
+    // away): wake up now and then instead of waiting forever or spinning.
+    if (received.Get() < 0 && (FOwner->m_hPort || FOwner->m_fLost))
+      timeout = timeout < 0 ? kRetryMs : timeout;
+  }
+  if (m_fOnEvents && !NotifyOwner()) return false;
+
+  pollfd fds[2] = {{m_evUpdate.Fd(), POLLIN, 0}, {received.Get(), POLLIN, 0}};
+  WaitReadable(fds, received.Get() >= 0 ? 2 : 1, timeout);
+  if (fds[0].revents & POLLIN) {
+    m_evUpdate.Reset();
+  } else if (received.Get() >= 0 && (fds[1].revents & POLLIN)) {
+    {
+      CritHold hold(m_Crit);
+      if (FOwner->m_hPort) ReadPending();
+    }
+    if (m_fOnEvents && !NotifyOwner()) return false;
+  }
+  return true;
+}
+
+void TPortThread::ReadPending() {
+  int32_t n = 0;
+  HRESULT hr = YV_GetInCount(FOwner->m_hPort, &n);
+  CheckGone(hr);
+  if (hr == S_OK && n > 0) ReadBytes(n);
+}
+
+void TPortThread::ReadBytes(int32_t ACount) {
+  std::vector<char> buf(static_cast<size_t>(ACount));
+  int32_t got = 0;
+  HRESULT hr = S_OK;
+  if (!FOwner->ReadPort(buf.data(), ACount, got, hr)) {
+    CheckGone(hr);
+    return;
+  }
+  if (got <= 0) return;
+  FOwner->m_sData.append(buf.data(), got < ACount ? got : ACount);
+  m_fOnEvents = true;
+  m_fReceiveMsg = true;
+}
+
+void TPortThread::CheckGone(HRESULT AResult) {
+  if (AResult == YV_E_CLOSED_OUTSIDE) FOwner->PortLost();
+}
+
+bool TPortThread::NotifyOwner() {
+  if (!m_fReceiveMsg) return true;
+  TPort* owner = FOwner;
+  return m_HandOver.Call([owner] { owner->DoReceive(); }) != GuiHandOver::Outcome::Failed;
+}
+
+// ---- TPort -----------------------------------------------------------------
+
+TPort::TPort() { m_Tr = std::make_unique<TPortThread>(this); }
+
+TPort::~TPort() {
+  m_Tr->Stop();
+  Close();
+  m_Tr.reset();
+}
+
+HRESULT TPort::Open() {
+  CritHold hold(m_Tr->Crit());
+  if (m_hPort || m_fLost) return S_OK;
+  HRESULT hr = YV_Open(&m_hPort, Utf16(m_sPort), YV_PORT_COM, kBaudRate, kEventChar, kStopBits);
+  if (hr == S_OK) {
+    m_sOpenedPort = m_sPort;
+    m_Tr->Update();
+  } else {
+    m_hPort = nullptr;
+  }
+  return hr;
+}
+
+void TPort::Close() {
+  CritHold hold(m_Tr->Crit());
+  if (!m_hPort && !m_fLost) return;
+  if (m_hPort) YV_CloseHandle(m_hPort);
+  m_hPort = nullptr;
+  m_fLost = false;
+  m_Tr->Update();
+}
+
+HRESULT TPort::Reopen() {
+  CritHold hold(m_Tr->Crit());
+  Close();
+  return Open();
+}
+
+bool TPort::Opened() {
+  CritHold hold(m_Tr->Crit());
+  return m_hPort || m_fLost;
+}
+
+QByteArray TPort::Data() {
+  CritHold hold(m_Tr->Crit());
+  QByteArray data;
+  data.swap(m_sData);
+  return data;
+}
+
+void TPort::SetAltWorkPort(bool AValue) {
+  if (FAltWorkPort == AValue) return;
+  FAltWorkPort = AValue;
+  if (AValue) m_Tr->Update();
+}
+
+bool TPort::ReadPort(void* ABuf, int32_t ACount, int32_t& AGot, HRESULT& AResult) {
+  AResult = YV_Read(m_hPort, ABuf, ACount, &AGot);
+  return AResult == S_OK;
+}
+
+void TPort::DoReceive() {
+  if (FOnReceive) FOnReceive(this);
+}
+
+void TPort::PortLost() {
+  if (!m_hPort) return;
+  // Releasing the handle at once frees the device name, so a reader plugged
+  // in again (or the next pty) can get the same name back.
+  YV_CloseHandle(m_hPort);
+  m_hPort = nullptr;
+  m_fLost = true;
+}
+
+void TPort::TryReopen() {
+  YV_HANDLE h = nullptr;
+  if (YV_Open(&h, Utf16(m_sOpenedPort), YV_PORT_COM, kBaudRate, kEventChar, kStopBits) != S_OK)
+    return;
+  m_hPort = h;
+  m_fLost = false;
+}

@@ -1,0 +1,133 @@
+// The reader port: the program's one connection to the card reader. TPort
+// holds a port of the port library, opened with the reader's fixed line
+// settings, and owns the reading thread TPortThread, which waits for
+// received bytes, appends them to the port's buffer and hands each batch
+// over to the GUI thread, firing OnReceive there while it waits.
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "GuiHandOver.h"
+#include "sys/Event.h"
+#include "ylvane.h"
+
+class TPort;
+
+// The port's handler: runs on the GUI thread with the port as sender.
+using TPortNotifyEvent = std::function<void(TPort* ASender)>;
+
+class TPortThread {
+ public:
+  // The back-off after a failed pass, and the wait of a pass that has no
+  // receive event to wait on.
+  static constexpr int kRetryMs = 300;
+  // The poll period of the alternative working mode.
+  static constexpr int kAltPollMs = 50;
+
+  // Starts the thread at once; with no port open it sleeps on the update
+  // event alone.
+  explicit TPortThread(TPort* AOwner);
+  // Stops the thread (again, when it was stopped already).
+  ~TPortThread();
+  TPortThread(const TPortThread&) = delete;
+  TPortThread& operator=(const TPortThread&) = delete;
+
+  // Stop request, wake-up, and the wait until the thread has ended. A
+  // hand-over in progress is cancelled: its handler does not run.
+  void Stop();
+  // Wakes the thread so that it looks at the port again.
+  void Update() { m_evUpdate.Set(); }
+
+  std::recursive_mutex& Crit() { return m_Crit; }
+  // The synchronous call to the GUI thread (tests look whether one waits).
+  const GuiHandOver& HandOver() const { return m_HandOver; }
+
+ private:
+  void Execute();
+  // One pass of the reading loop; false when it failed and the thread must
+  // back off.
+  bool Pass();
+  // Waits kRetryMs, woken early only by a stop request.
+  void BackOff();
+  // With m_Crit held.
+  void ReadPending();
+  void ReadBytes(int32_t ACount);
+  // False when the handler failed.
+  bool NotifyOwner();
+  // A library result that says the device went away (with m_Crit held).
+  void CheckGone(HRESULT AResult);
+
+  TPort* FOwner;
+  std::atomic<bool> m_fStopped{false};
+  ylvane::sys::Event m_evUpdate;
+  std::recursive_mutex m_Crit;
+  bool m_fOnEvents = false;
+  bool m_fReceiveMsg = false;
+  QObject m_oGuiContext;  // lives on the thread that created the port
+  GuiHandOver m_HandOver;
+  std::thread m_thread;
+};
+
+class TPort {
+ public:
+  TPort();
+  ~TPort();
+  TPort(const TPort&) = delete;
+  TPort& operator=(const TPort&) = delete;
+
+  // Opens Port as a COM port: 9600 baud, event character LF, two stop bits.
+  // 0 when opened (or when already open); otherwise the library's status
+  // code, and the port stays closed.
+  HRESULT Open();
+  // Releases the port, when one is open, and wakes the thread.
+  void Close();
+  // Close, then Open.
+  HRESULT Reopen();
+
+  // The port is open: a handle is held, or the device went away under an
+  // open port and the thread is waiting for it to come back.
+  bool Opened();
+  // The port's name as the library takes it ("ttyUSB0", "pts/3"); a new name
+  // takes effect at the next Open.
+  QString Port() const { return m_sPort; }
+  void SetPort(const QString& AValue) { m_sPort = AValue; }
+  // All bytes received and not yet taken; reading empties the buffer.
+  QByteArray Data();
+  bool AltWorkPort() const { return FAltWorkPort; }
+  void SetAltWorkPort(bool AValue);
+  const TPortNotifyEvent& OnReceive() const { return FOnReceive; }
+  void SetOnReceive(TPortNotifyEvent AHandler) { FOnReceive = std::move(AHandler); }
+
+  void Lock() { m_Tr->Crit().lock(); }
+  void Unlock() { m_Tr->Crit().unlock(); }
+  TPortThread& Thread() { return *m_Tr; }
+
+ private:
+  friend class TPortThread;
+
+  bool ReadPort(void* ABuf, int32_t ACount, int32_t& AGot, HRESULT& AResult);
+  void DoReceive();
+  // The device behind the open port went away: the handle is released and
+  // the thread tries to open the same name again, pass after pass.
+  void PortLost();
+  // One attempt to get a lost port back (with the lock held).
+  void TryReopen();
+
+  YV_HANDLE m_hPort = nullptr;
+  QString m_sPort;
+  QString m_sOpenedPort;  // the name of the last successful Open
+  bool m_fLost = false;
+  QByteArray m_sData;
+  std::atomic<bool> FAltWorkPort{false};
+  TPortNotifyEvent FOnReceive;
+  std::unique_ptr<TPortThread> m_Tr;
+};

@@ -1,0 +1,512 @@
+#include "XDesktop.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace x11 {
+
+struct Connection {
+  Display* dpy = nullptr;
+  Window root = 0;
+  XkbDescPtr xkb = nullptr;
+
+  ~Connection() {
+    if (xkb) XkbFreeKeyboard(xkb, 0, True);
+    if (dpy) XCloseDisplay(dpy);
+  }
+  Atom Intern(const char* AName) { return XInternAtom(dpy, AName, False); }
+  // The keyboard map as it is now (layouts may change between cards).
+  bool RefreshMap() {
+    XkbDescPtr fresh = XkbGetMap(dpy, XkbAllClientInfoMask, XkbUseCoreKbd);
+    if (!fresh) return xkb != nullptr;
+    if (xkb) XkbFreeKeyboard(xkb, 0, True);
+    xkb = fresh;
+    return true;
+  }
+};
+
+namespace {
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void SleepMs(int64_t AMs) {
+  if (AMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(AMs));
+}
+
+// Requests on windows that may vanish at any time fail with an X error,
+// which by default ends the process; the trap swallows them instead.
+int g_errors = 0;
+int CountError(Display*, XErrorEvent*) {
+  ++g_errors;
+  return 0;
+}
+
+class ErrorTrap {
+ public:
+  explicit ErrorTrap(Display* ADpy) : m_dpy(ADpy), m_old(XSetErrorHandler(CountError)) {
+    m_before = g_errors;
+  }
+  ~ErrorTrap() {
+    XSync(m_dpy, False);
+    XSetErrorHandler(m_old);
+  }
+  bool Failed() {
+    XSync(m_dpy, False);
+    return g_errors != m_before;
+  }
+
+ private:
+  Display* m_dpy;
+  XErrorHandler m_old;
+  int m_before = 0;
+};
+
+// A property of 32-bit items (windows, atoms) as a list.
+std::vector<unsigned long> ListProperty(Connection& AConn, Window AWindow, Atom AProperty,
+                                        Atom AType) {
+  std::vector<unsigned long> items;
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  ErrorTrap trap(AConn.dpy);
+  if (XGetWindowProperty(AConn.dpy, AWindow, AProperty, 0, 1 << 16, False, AType, &type, &format,
+                         &count, &after, &data) == Success &&
+      data && type == AType && format == 32) {
+    // Xlib hands 32-bit items over as longs.
+    auto* values = reinterpret_cast<unsigned long*>(data);
+    items.assign(values, values + count);
+  }
+  if (data) XFree(data);
+  return items;
+}
+
+std::string ByteProperty(Connection& AConn, Window AWindow, Atom AProperty, Atom AType) {
+  std::string bytes;
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  ErrorTrap trap(AConn.dpy);
+  if (XGetWindowProperty(AConn.dpy, AWindow, AProperty, 0, 1 << 16, False, AType, &type, &format,
+                         &count, &after, &data) == Success &&
+      data && type == AType && format == 8) {
+    bytes.assign(reinterpret_cast<const char*>(data), count);
+  }
+  if (data) XFree(data);
+  return bytes;
+}
+
+// UTF-8 to UTF-16; a malformed sequence becomes U+FFFD.
+std::u16string Utf8To16(const std::string& AText) {
+  std::u16string out;
+  size_t i = 0;
+  while (i < AText.size()) {
+    const auto b = static_cast<unsigned char>(AText[i]);
+    int len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    char32_t cp = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+    bool ok = len > 0 && i + len <= AText.size();
+    for (int k = 1; ok && k < len; ++k) {
+      const auto c = static_cast<unsigned char>(AText[i + k]);
+      ok = (c >> 6) == 2;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (ok && (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
+    if (!ok) {
+      out += u'\xFFFD';
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+    i += len;
+  }
+  return out;
+}
+
+bool Viewable(Connection& AConn, Window AWindow, bool ASkipOverrideRedirect) {
+  XWindowAttributes attrs;
+  ErrorTrap trap(AConn.dpy);
+  if (!XGetWindowAttributes(AConn.dpy, AWindow, &attrs) || trap.Failed()) return false;
+  if (attrs.map_state != IsViewable || attrs.c_class != InputOutput) return false;
+  return !(ASkipOverrideRedirect && attrs.override_redirect);
+}
+
+bool WmSupports(Connection& AConn, const char* AAtom) {
+  const auto supported = ListProperty(AConn, AConn.root, AConn.Intern("_NET_SUPPORTED"), XA_ATOM);
+  return std::find(supported.begin(), supported.end(), AConn.Intern(AAtom)) != supported.end();
+}
+
+void SendToWm(Connection& AConn, Window AWindow, const char* AMessage, long A0, long A1, long A2) {
+  XEvent ev{};
+  ev.xclient.type = ClientMessage;
+  ev.xclient.window = AWindow;
+  ev.xclient.message_type = AConn.Intern(AMessage);
+  ev.xclient.format = 32;
+  ev.xclient.data.l[0] = A0;
+  ev.xclient.data.l[1] = A1;
+  ev.xclient.data.l[2] = A2;
+  XSendEvent(AConn.dpy, AConn.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+  XFlush(AConn.dpy);
+}
+
+XkbStateRec KeyboardState(Connection& AConn) {
+  XkbStateRec state{};
+  XkbGetState(AConn.dpy, XkbUseCoreKbd, &state);
+  return state;
+}
+
+}  // namespace
+
+std::unique_ptr<XDesktop> XDesktop::Open(const std::string& ADisplay) {
+  XInitThreads();
+  auto conn = std::make_unique<Connection>();
+  conn->dpy = XOpenDisplay(ADisplay.empty() ? nullptr : ADisplay.c_str());
+  if (!conn->dpy) return nullptr;
+  int event = 0, error = 0, major = 0, minor = 0;
+  if (!XTestQueryExtension(conn->dpy, &event, &error, &major, &minor)) return nullptr;
+  int opcode = 0;
+  major = XkbMajorVersion;
+  minor = XkbMinorVersion;
+  if (!XkbQueryExtension(conn->dpy, &opcode, &event, &error, &major, &minor)) return nullptr;
+  conn->root = DefaultRootWindow(conn->dpy);
+  // Our key events go through even while another client grabs the server.
+  XTestGrabControl(conn->dpy, True);
+  if (!conn->RefreshMap()) return nullptr;
+  return std::unique_ptr<XDesktop>(new XDesktop(std::move(conn)));
+}
+
+XDesktop::XDesktop(std::unique_ptr<Connection> AConn) : m_conn(std::move(AConn)) {}
+
+XDesktop::~XDesktop() = default;
+
+WindowId XDesktop::ForegroundWindow() {
+  Connection& c = *m_conn;
+  const auto active = ListProperty(c, c.root, c.Intern("_NET_ACTIVE_WINDOW"), XA_WINDOW);
+  if (!active.empty() && active[0] != 0) return active[0];
+  Window focus = 0;
+  int revert = 0;
+  XGetInputFocus(c.dpy, &focus, &revert);
+  if (focus == None || focus == PointerRoot) return 0;
+  return TopLevelOf(focus);
+}
+
+WindowId XDesktop::TopLevelOf(WindowId AWindow) {
+  Connection& c = *m_conn;
+  Window w = AWindow;
+  ErrorTrap trap(c.dpy);
+  while (w != 0 && w != c.root) {
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(c.dpy, w, &root, &parent, &children, &count)) return 0;
+    if (children) XFree(children);
+    if (parent == c.root) return w;
+    w = parent;
+  }
+  return 0;
+}
+
+bool XDesktop::SameTopLevel(WindowId A, WindowId B) {
+  if (A == 0 || B == 0) return false;
+  return A == B || TopLevelOf(A) == TopLevelOf(B);
+}
+
+std::u16string XDesktop::WindowTitle(WindowId AWindow, size_t AMaxUnits) {
+  Connection& c = *m_conn;
+  std::string utf8 = ByteProperty(c, AWindow, c.Intern("_NET_WM_NAME"), c.Intern("UTF8_STRING"));
+  if (utf8.empty()) {
+    ErrorTrap trap(c.dpy);
+    XTextProperty prop{};
+    if (XGetWMName(c.dpy, AWindow, &prop) && prop.value) {
+      char** list = nullptr;
+      int count = 0;
+      if (Xutf8TextPropertyToTextList(c.dpy, &prop, &list, &count) >= Success && count > 0 &&
+          list)
+        utf8 = list[0];
+      if (list) XFreeStringList(list);
+      XFree(prop.value);
+    }
+  }
+  std::u16string title = Utf8To16(utf8);
+  if (title.size() > AMaxUnits) {
+    title.resize(AMaxUnits);
+    if (!title.empty() && title.back() >= 0xD800 && title.back() <= 0xDBFF) title.pop_back();
+  }
+  return title;
+}
+
+WindowId XDesktop::WindowBelow(WindowId AWindow) {
+  Connection& c = *m_conn;
+  // The window manager's list of its clients, bottom to top.
+  const auto stacking =
+      ListProperty(c, c.root, c.Intern("_NET_CLIENT_LIST_STACKING"), XA_WINDOW);
+  if (!stacking.empty()) {
+    auto it = std::find(stacking.begin(), stacking.end(), AWindow);
+    if (it == stacking.end()) return 0;
+    while (it != stacking.begin()) {
+      --it;
+      if (Viewable(c, *it, false)) return *it;
+    }
+    return 0;
+  }
+  // No window manager: the root's children, bottom to top. Override-redirect
+  // windows (menus, tooltips) never take the keyboard.
+  const Window top = TopLevelOf(AWindow);
+  Window root = 0, parent = 0, *children = nullptr;
+  unsigned count = 0;
+  WindowId below = 0;
+  if (top && XQueryTree(c.dpy, c.root, &root, &parent, &children, &count) && children) {
+    auto* end = children + count;
+    auto* it = std::find(children, end, top);
+    while (it != end && it != children) {
+      --it;
+      if (Viewable(c, *it, true)) {
+        below = *it;
+        break;
+      }
+    }
+  }
+  if (children) XFree(children);
+  return below;
+}
+
+void XDesktop::Activate(WindowId AWindow) {
+  Connection& c = *m_conn;
+  if (WmSupports(c, "_NET_ACTIVE_WINDOW")) {
+    // Source 2: a pager's request, which window managers do not refuse.
+    SendToWm(c, AWindow, "_NET_ACTIVE_WINDOW", 2, CurrentTime, 0);
+    return;
+  }
+  ErrorTrap trap(c.dpy);
+  XRaiseWindow(c.dpy, AWindow);
+  XSetInputFocus(c.dpy, AWindow, RevertToParent, CurrentTime);
+}
+
+bool XDesktop::WaitForeground(WindowId AWindow, int ATimeoutMs) {
+  Connection& c = *m_conn;
+  auto arrived = [&] {
+    if (!SameTopLevel(ForegroundWindow(), AWindow)) return false;
+    // A window manager may announce the active window before it moves the
+    // input focus, and keys follow the focus.
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(c.dpy, &focus, &revert);
+    return focus == PointerRoot || SameTopLevel(focus, AWindow);
+  };
+  // Woken by the changes that matter: the focus entering the window, the
+  // window manager's active window changing.
+  {
+    ErrorTrap trap(c.dpy);
+    XSelectInput(c.dpy, c.root, PropertyChangeMask);
+    XSelectInput(c.dpy, AWindow, FocusChangeMask);
+  }
+  const int64_t end = NowMs() + ATimeoutMs;
+  bool result = false;
+  for (;;) {
+    if (arrived()) {
+      result = true;
+      break;
+    }
+    const int64_t left = end - NowMs();
+    if (left <= 0) break;
+    // Events read along with the replies above are already queued.
+    if (XQLength(c.dpy) == 0) {
+      pollfd p{ConnectionNumber(c.dpy), POLLIN, 0};
+      poll(&p, 1, static_cast<int>(left));
+    }
+    while (XPending(c.dpy)) {
+      XEvent ev;
+      XNextEvent(c.dpy, &ev);
+    }
+  }
+  ErrorTrap trap(c.dpy);
+  XSelectInput(c.dpy, AWindow, NoEventMask);
+  XSelectInput(c.dpy, c.root, NoEventMask);
+  return result;
+}
+
+void XDesktop::SetKeepAbove(WindowId AWindow, bool AOn) {
+  Connection& c = *m_conn;
+  if (!WmSupports(c, "_NET_WM_STATE_ABOVE")) return;
+  SendToWm(c, AWindow, "_NET_WM_STATE", AOn ? 1 : 0,
+           static_cast<long>(c.Intern("_NET_WM_STATE_ABOVE")), 0);
+}
+
+int XDesktop::CurrentGroup() { return KeyboardState(*m_conn).locked_group; }
+
+void XDesktop::LockGroup(int AGroup) {
+  XkbLockGroup(m_conn->dpy, XkbUseCoreKbd, static_cast<unsigned>(AGroup));
+  XSync(m_conn->dpy, False);
+}
+
+bool XDesktop::CapsLockOn() { return (KeyboardState(*m_conn).locked_mods & LockMask) != 0; }
+
+int XDesktop::GroupCount() {
+  XkbDescPtr xkb = m_conn->xkb;
+  int groups = 0;
+  for (int kc = xkb->min_key_code; kc <= xkb->max_key_code; ++kc)
+    groups = std::max(groups, static_cast<int>(XkbKeyNumGroups(xkb, kc)));
+  return groups;
+}
+
+int XDesktop::UsGroup() {
+  Connection& c = *m_conn;
+  // "rules\0model\0layouts\0variants\0options\0", the layouts comma-separated
+  // in group order.
+  const std::string names = ByteProperty(c, c.root, c.Intern("_XKB_RULES_NAMES"), XA_STRING);
+  std::vector<std::string> fields;
+  size_t start = 0;
+  while (start <= names.size()) {
+    size_t end = names.find('\0', start);
+    if (end == std::string::npos) end = names.size();
+    fields.push_back(names.substr(start, end - start));
+    start = end + 1;
+  }
+  if (fields.size() < 3) return -1;
+  const std::string& layouts = fields[2];
+  int group = 0;
+  start = 0;
+  const int groups = GroupCount();
+  while (start <= layouts.size() && group < groups) {
+    size_t end = layouts.find(',', start);
+    if (end == std::string::npos) end = layouts.size();
+    if (layouts.compare(start, end - start, "us") == 0) return group;
+    ++group;
+    start = end + 1;
+  }
+  return -1;
+}
+
+void XDesktop::RefreshKeyboardMap() { m_conn->RefreshMap(); }
+
+int XDesktop::FindKeycode(const Key& AKey, int AGroup) {
+  XkbDescPtr xkb = m_conn->xkb;
+  for (int kc = xkb->min_key_code; kc <= xkb->max_key_code; ++kc) {
+    const int groups = XkbKeyNumGroups(xkb, kc);
+    if (groups == 0) continue;
+    // A key with fewer groups wraps the group around, as the server does.
+    const int g = AGroup < groups ? AGroup : AGroup % groups;
+    if (XkbKeySymEntry(xkb, kc, 0, g) != AKey.base) continue;
+    if (AKey.shifted == AKey.base) return kc;
+    if (XkbKeyGroupWidth(xkb, kc, g) >= 2 && XkbKeySymEntry(xkb, kc, 1, g) == AKey.shifted)
+      return kc;
+  }
+  return 0;
+}
+
+// ---- typing ------------------------------------------------------------------
+
+XDesktop::Typing::Typing(XDesktop& ADesktop, const std::vector<Key>& AKeys) : m_desktop(ADesktop) {
+  m_desktop.RefreshKeyboardMap();
+  m_oldGroup = m_desktop.CurrentGroup();
+  m_group = m_desktop.UsGroup();
+  if (m_group < 0) {
+    // No "us" layout: the group that has most of the keys, the current one
+    // when it is as good as any.
+    auto found = [&](int AGroup) {
+      return std::count_if(AKeys.begin(), AKeys.end(),
+                           [&](const Key& k) { return m_desktop.FindKeycode(k, AGroup) != 0; });
+    };
+    m_group = m_oldGroup;
+    auto best = found(m_group);
+    for (int g = 0, n = m_desktop.GroupCount(); g < n; ++g) {
+      auto count = found(g);
+      if (count > best) {
+        best = count;
+        m_group = g;
+      }
+    }
+  }
+  if (m_group != m_oldGroup) m_desktop.LockGroup(m_group);
+  XkbDescPtr xkb = m_desktop.m_conn->xkb;
+  for (int kc = xkb->max_key_code; kc >= xkb->min_key_code; --kc)
+    if (XkbKeyNumGroups(xkb, kc) == 0) m_freeKeycodes.push_back(kc);
+  // Missing keys get their spares now, while nothing is typed yet: clients
+  // read a changed map when they get to it, which may be well after the
+  // change, so the map had better not change again under the typing.
+  for (const Key& key : AKeys) {
+    if (m_freeKeycodes.empty()) break;
+    if (m_desktop.FindKeycode(key, m_group) == 0) SpareFor(key);
+  }
+}
+
+XDesktop::Typing::~Typing() { RestoreLayout(); }
+
+int XDesktop::Typing::SpareFor(const Key& AKey) {
+  for (Spare& s : m_spares)
+    if (s.key == AKey) return s.keycode;
+  Display* dpy = m_desktop.m_conn->dpy;
+  Spare* spare = nullptr;
+  if (!m_freeKeycodes.empty()) {
+    m_spares.push_back({m_freeKeycodes.back(), AKey, 0});
+    m_freeKeycodes.pop_back();
+    spare = &m_spares.back();
+  } else if (!m_spares.empty()) {
+    // All spares in use: the one used longest ago, once clients had their
+    // time to read what it typed.
+    spare = &*std::min_element(m_spares.begin(), m_spares.end(),
+                               [](const Spare& a, const Spare& b) { return a.lastUseMs < b.lastUseMs; });
+    SleepMs(spare->lastUseMs + kSpareHoldMs - NowMs());
+    spare->key = AKey;
+  } else {
+    return 0;
+  }
+  KeySym syms[2] = {AKey.base, AKey.shifted};
+  XChangeKeyboardMapping(dpy, spare->keycode, 2, syms, 1);
+  XSync(dpy, False);
+  return spare->keycode;
+}
+
+void XDesktop::Typing::Send(const Key& AKey, bool ADown) {
+  if (m_ended) return;
+  int kc = m_desktop.FindKeycode(AKey, m_group);
+  Spare* used = nullptr;
+  if (kc == 0) {
+    kc = SpareFor(AKey);
+    for (Spare& s : m_spares)
+      if (s.keycode == kc) used = &s;
+  }
+  if (kc == 0) return;  // no key and no spare keycode: the key is lost
+  Display* dpy = m_desktop.m_conn->dpy;
+  XTestFakeKeyEvent(dpy, static_cast<unsigned>(kc), ADown ? True : False, CurrentTime);
+  XFlush(dpy);
+  if (used) used->lastUseMs = NowMs();
+}
+
+void XDesktop::Typing::RestoreLayout() {
+  if (m_ended) return;
+  m_ended = true;
+  Display* dpy = m_desktop.m_conn->dpy;
+  XSync(dpy, False);
+  if (!m_spares.empty()) {
+    int64_t last = 0;
+    for (const Spare& s : m_spares) last = std::max(last, s.lastUseMs);
+    SleepMs(last + kSpareHoldMs - NowMs());
+    for (const Spare& s : m_spares) {
+      KeySym none[2] = {NoSymbol, NoSymbol};
+      XChangeKeyboardMapping(dpy, s.keycode, 2, none, 1);
+    }
+    m_spares.clear();
+  }
+  if (m_desktop.CurrentGroup() != m_oldGroup) m_desktop.LockGroup(m_oldGroup);
+  XSync(dpy, False);
+}
+
+}  // namespace x11

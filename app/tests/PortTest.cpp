@@ -1,0 +1,288 @@
+// The reader port on real pseudo-terminals through the port library, and the
+// synchronous hand-over to the GUI thread it is built on.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "GuiHandOver.h"
+#include "Pty.h"
+#include "uPort.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Runs the GUI thread's events until APred holds or ATimeoutMs passes.
+bool SpinUntil(const std::function<bool()>& APred, int ATimeoutMs = 3000) {
+  const auto end = Clock::now() + std::chrono::milliseconds(ATimeoutMs);
+  while (!APred()) {
+    if (Clock::now() >= end) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// Waits without running the GUI thread's events.
+bool WaitUntil(const std::function<bool()>& APred, int ATimeoutMs = 3000) {
+  const auto end = Clock::now() + std::chrono::milliseconds(ATimeoutMs);
+  while (!APred()) {
+    if (Clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+QString NameOf(const TestPty& APty) { return QString::fromStdString(APty.Path().substr(5)); }
+
+// What the handler saw; outlives the port so that a late call would show.
+struct Received {
+  QByteArray bytes;
+  int calls = 0;
+  int emptyCalls = 0;
+  bool offGuiThread = false;
+};
+
+class ReaderPort : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty_.Ok());
+    ASSERT_EQ(YV_Initialize(0), S_OK);
+    port_ = std::make_unique<TPort>();
+    port_->SetOnReceive([r = received_](TPort* ASender) {
+      QByteArray data = ASender->Data();  // may be empty: someone took it already
+      r->calls++;
+      if (data.isEmpty()) r->emptyCalls++;
+      if (QThread::currentThread() != QCoreApplication::instance()->thread())
+        r->offGuiThread = true;
+      r->bytes += data;
+    });
+  }
+  void TearDown() override {
+    port_.reset();
+    YV_Finalyze();
+  }
+  HRESULT OpenOn(const TestPty& APty) {
+    port_->SetPort(NameOf(APty));
+    return port_->Open();
+  }
+  bool ReceivedBytes(const QByteArray& AExpected, int ATimeoutMs = 3000) {
+    return SpinUntil([&] { return received_->bytes == AExpected; }, ATimeoutMs);
+  }
+
+  TestPty pty_;
+  std::shared_ptr<Received> received_ = std::make_shared<Received>();
+  std::unique_ptr<TPort> port_;
+};
+
+TEST_F(ReaderPort, LineArrivesInDataOnTheGuiThread) {
+  ASSERT_EQ(OpenOn(pty_), S_OK);
+  EXPECT_TRUE(port_->Opened());
+  ASSERT_TRUE(pty_.Send("Mifare[04A1B2C3] (UL)\r\n"));
+  ASSERT_TRUE(ReceivedBytes("Mifare[04A1B2C3] (UL)\r\n"));
+  EXPECT_FALSE(received_->offGuiThread);
+  EXPECT_TRUE(port_->Data().isEmpty());  // the handler took everything
+
+  // The buffer is a queue between the thread and the GUI: a reader of Data
+  // outside the handler takes the bytes, and the handler finds nothing.
+  received_->bytes.clear();
+  ASSERT_TRUE(pty_.Send("HID[0A0B] 77\r\n"));
+  QByteArray taken;
+  ASSERT_TRUE(WaitUntil([&] {
+    taken += port_->Data();
+    return taken == "HID[0A0B] 77\r\n";
+  }));
+  ASSERT_TRUE(SpinUntil([&] { return received_->emptyCalls > 0; }));
+  EXPECT_TRUE(received_->bytes.isEmpty());
+}
+
+TEST_F(ReaderPort, LineSplitOverTwoWritesArrivesWhole) {
+  ASSERT_EQ(OpenOn(pty_), S_OK);
+  ASSERT_TRUE(pty_.Send("Mifare[04A1"));
+  ASSERT_TRUE(pty_.Send("B2C3D4E5F6] (UL)\r\n"));
+  ASSERT_TRUE(ReceivedBytes("Mifare[04A1B2C3D4E5F6] (UL)\r\n"));
+  // The port wakes the thread on the line feed only: one batch, whole.
+  EXPECT_EQ(received_->calls - received_->emptyCalls, 1);
+}
+
+TEST_F(ReaderPort, AltWorkPortReadsWithoutTheReceiveEvent) {
+  port_->SetAltWorkPort(true);
+  ASSERT_EQ(OpenOn(pty_), S_OK);
+  // No line feed: the receive event never fires, the 50 ms poll reads it.
+  ASSERT_TRUE(pty_.Send("Em-Marine[0102A1B2C3] 161,45763\r"));
+  EXPECT_TRUE(ReceivedBytes("Em-Marine[0102A1B2C3] 161,45763\r"));
+}
+
+TEST_F(ReaderPort, StopWhileAHandOverWaitsNeitherBlocksNorRunsTheHandler) {
+  ASSERT_EQ(OpenOn(pty_), S_OK);
+  ASSERT_TRUE(pty_.Send("Mifare[04A1B2C3] (UL)\r\n"));
+  // The GUI thread runs no events, so the thread's call stays posted.
+  ASSERT_TRUE(WaitUntil([&] { return port_->Thread().HandOver().Pending(); }));
+  port_.reset();  // stops the thread and closes the port: must return
+  SpinUntil([] { return false; }, 200);
+  EXPECT_EQ(received_->calls, 0);
+  EXPECT_TRUE(pty_.SlaveClosed());
+}
+
+TEST_F(ReaderPort, AFailingHandlerDoesNotStopTheThread) {
+  auto failures = std::make_shared<int>(0);
+  port_->SetOnReceive([r = received_, failures](TPort* ASender) {
+    QByteArray data = ASender->Data();
+    if (data.startsWith("bad")) {
+      ++*failures;
+      throw std::runtime_error("conversion failed");
+    }
+    r->bytes += data;
+  });
+  ASSERT_EQ(OpenOn(pty_), S_OK);
+  ASSERT_TRUE(pty_.Send("bad line\r\n"));
+  ASSERT_TRUE(SpinUntil([&] { return *failures == 1; }));
+  ASSERT_TRUE(pty_.Send("HID[0A0B] 77\r\n"));
+  EXPECT_TRUE(ReceivedBytes("HID[0A0B] 77\r\n"));
+}
+
+TEST_F(ReaderPort, OpenCloseAndReopenOnAnotherName) {
+  port_->SetPort("pts/999999");
+  EXPECT_EQ(port_->Open(), YV_E_PORT_NOT_EXISTS);
+  EXPECT_FALSE(port_->Opened());
+  port_->Close();  // nothing open: nothing happens
+
+  ASSERT_EQ(OpenOn(pty_), S_OK);
+  TestPty other;
+  ASSERT_TRUE(other.Ok());
+  port_->SetPort(NameOf(other));
+  EXPECT_EQ(port_->Open(), S_OK);  // already open: keeps the first port
+  ASSERT_TRUE(pty_.Send("first\r\n"));
+  ASSERT_TRUE(ReceivedBytes("first\r\n"));
+
+  EXPECT_EQ(port_->Reopen(), S_OK);
+  EXPECT_TRUE(pty_.SlaveClosed());
+  ASSERT_TRUE(other.Send("second\r\n"));
+  EXPECT_TRUE(ReceivedBytes("first\r\nsecond\r\n"));
+
+  port_->Close();
+  EXPECT_FALSE(port_->Opened());
+  EXPECT_TRUE(other.SlaveClosed());
+}
+
+// A new pty that gets the given name. Numbers are handed out lowest first,
+// so ptys below the wanted one are held until it comes.
+std::unique_ptr<TestPty> PtyNamed(const std::string& APath, int ATimeoutMs) {
+  const int wanted = std::stoi(APath.substr(9));
+  std::vector<std::unique_ptr<TestPty>> held;
+  const auto end = Clock::now() + std::chrono::milliseconds(ATimeoutMs);
+  while (Clock::now() < end) {
+    auto pty = std::make_unique<TestPty>();
+    if (!pty->Ok()) return nullptr;
+    if (pty->Path() == APath) return pty;
+    if (std::stoi(pty->Path().substr(9)) < wanted) {
+      held.push_back(std::move(pty));
+      continue;
+    }
+    pty.reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return nullptr;
+}
+
+TEST_F(ReaderPort, UnpluggedReaderComesBackUnderTheSameName) {
+  ASSERT_EQ(OpenOn(pty_), S_OK);
+  ASSERT_TRUE(pty_.Send("before\r\n"));
+  ASSERT_TRUE(ReceivedBytes("before\r\n"));
+
+  const std::string path = pty_.Path();
+  pty_.CloseMaster();  // the reader is pulled out
+  // The thread lets go of the dead device, so its name is free again.
+  auto plugged = PtyNamed(path, 5000);
+  ASSERT_TRUE(plugged) << "the port kept " << path;
+  EXPECT_TRUE(port_->Opened());  // still switched on for the user
+
+  // The thread opens the name again on its own; lines written before that
+  // are flushed by the open, so the reader repeats its line until it shows.
+  const auto end = Clock::now() + std::chrono::seconds(5);
+  while (received_->bytes != "before\r\nafter\r\n" && Clock::now() < end) {
+    pollfd p{plugged->Master(), POLLIN, 0};
+    if (poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP)) plugged->Send("after\r\n");
+    SpinUntil([&] { return received_->bytes.endsWith("after\r\n"); }, 100);
+  }
+  EXPECT_TRUE(received_->bytes.startsWith("before\r\nafter\r\n"));
+}
+
+// ---- the hand-over alone ---------------------------------------------------
+
+TEST(GuiHandOverTest, CallRunsOnTheContextThreadAndReportsFailureAsValue) {
+  QObject context;
+  GuiHandOver handOver(&context);
+  std::atomic<bool> onGui{false};
+  GuiHandOver::Outcome first{}, second{};
+  std::string error;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    first = handOver.Call([&] { onGui = QThread::currentThread() == context.thread(); });
+    second = handOver.Call([] { throw std::runtime_error("bad card"); }, &error);
+    done = true;
+  });
+  EXPECT_TRUE(SpinUntil([&] { return done.load(); }));
+  worker.join();
+  EXPECT_EQ(first, GuiHandOver::Outcome::Done);
+  EXPECT_TRUE(onGui);
+  EXPECT_EQ(second, GuiHandOver::Outcome::Failed);
+  EXPECT_EQ(error, "bad card");
+}
+
+TEST(GuiHandOverTest, CancelEndsTheWaitAndTheCallNeverRuns) {
+  QObject context;
+  GuiHandOver handOver(&context);
+  std::atomic<bool> ran{false};
+  GuiHandOver::Outcome outcome = GuiHandOver::Outcome::Done;
+  std::thread worker([&] { outcome = handOver.Call([&] { ran = true; }); });
+  ASSERT_TRUE(WaitUntil([&] { return handOver.Pending(); }));
+  handOver.Cancel();
+  worker.join();  // would hang if the wait could not be cancelled
+  EXPECT_EQ(outcome, GuiHandOver::Outcome::Cancelled);
+  SpinUntil([] { return false; }, 100);
+  EXPECT_FALSE(ran);
+  EXPECT_EQ(handOver.Call([&] { ran = true; }), GuiHandOver::Outcome::Cancelled);
+  EXPECT_FALSE(ran);
+}
+
+TEST(GuiHandOverTest, CancelFromAnotherThreadWaitsForARunningCall) {
+  QObject context;
+  GuiHandOver handOver(&context);
+  std::atomic<bool> cancelled{false}, cancelledWhileRunning{false}, done{false};
+  std::thread canceller;
+  std::thread worker([&] {
+    handOver.Call([&] {
+      // Running on the GUI thread: a Cancel from elsewhere must wait.
+      canceller = std::thread([&] {
+        handOver.Cancel();
+        cancelled = true;
+      });
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      cancelledWhileRunning = cancelled.load();
+    });
+    done = true;
+  });
+  ASSERT_TRUE(SpinUntil([&] { return done.load(); }));
+  worker.join();
+  canceller.join();
+  EXPECT_FALSE(cancelledWhileRunning);
+  EXPECT_TRUE(cancelled);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
