@@ -274,7 +274,10 @@ void CYvDetector::Resume(DetectorPause& pause) {
   auto it = std::find_if(m_PauseWaiters.begin(), m_PauseWaiters.end(),
                          [&](const auto& w) { return w->Fd() == pause.waiter; });
   if (it != m_PauseWaiters.end()) {
-    if (m_PauseWaiters.size() == 1) m_hPauseEvent->Reset();
+    if (m_PauseWaiters.size() == 1) {
+      m_hPauseEvent->Reset();
+      m_hWakeEvent->Set();  // the rescans go on now, not at the next paused wake-up
+    }
     m_PauseWaiters.erase(it);
   }
   pause.waiter = -1;
