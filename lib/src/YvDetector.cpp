@@ -297,9 +297,9 @@ void CYvDetector::ApplyPending() {
   }
   // Ports are rescanned for changes, or for arrivals and removals when no
   // device events come.
-  const bool serial = m_dwSerialMask != 0 &&
-                      ((m_dwFlags & YV_NF_CHANGE) ||
-                       ((m_dwFlags & YV_NF_EXIST) && m_DevNotify == DevNotify::None));
+  const bool serial =
+      m_dwSerialMask != 0 &&
+      ((m_dwFlags & YV_NF_CHANGE) || ((m_dwFlags & YV_NF_EXIST) && m_DevNotify == DevNotify::None));
   if (serial && !m_bSerialScan) {
     m_dwMapsValid &= ~1u;
     m_nCurSerialInterval = m_nSerialInterval;
@@ -519,15 +519,15 @@ void CYvDetector::Fanout(uint32_t kind, uint32_t typeMask, bool ip,
   }
 }
 
-void CYvDetector::QueueExist(bool arrival, const YV_PORT_INFO* info, const void* data,
-                             int32_t size, uint32_t typeMask, bool ip) {
+void CYvDetector::QueueExist(bool arrival, const YV_PORT_INFO* info, const void* data, int32_t size,
+                             uint32_t typeMask, bool ip) {
   Fanout(arrival ? YV_NMSG_ARRIVAL : YV_NMSG_REMOVAL, typeMask, ip,
          [&] { return CYvNotifier::NewExist(arrival, *info, data, size); });
 }
 
-void CYvDetector::QueueChange(uint32_t changeMask, const YV_PORT_INFO* newInfo,
-                              const void* newData, int32_t newSize, const YV_PORT_INFO* oldInfo,
-                              const void* oldData, int32_t oldSize, uint32_t typeMask, bool ip) {
+void CYvDetector::QueueChange(uint32_t changeMask, const YV_PORT_INFO* newInfo, const void* newData,
+                              int32_t newSize, const YV_PORT_INFO* oldInfo, const void* oldData,
+                              int32_t oldSize, uint32_t typeMask, bool ip) {
   Fanout(YV_NMSG_CHANGE, typeMask, ip, [&] {
     return CYvNotifier::NewChange(changeMask, *newInfo, newData, newSize, *oldInfo, oldData,
                                   oldSize);
@@ -540,11 +540,10 @@ void CYvDetector::QueueError(HRESULT error) {
 
 CYvDetector::State CYvDetector::GetState() {
   CCritLock lock(m_lib.Lock());
-  return State{m_dwFlags,         m_dwSerialMask,     m_dwIpMask,
-               m_nSerialInterval, m_nIpInterval,      m_nCurSerialInterval,
-               m_dwPending,       m_bSerialScan,      m_bIpScan,
-               m_DevNotify,       m_Notifiers.size(), m_PauseWaiters.size(),
-               m_nSerialRescans,  m_nIpRescans};
+  return State{m_dwFlags,        m_dwSerialMask,       m_dwIpMask,         m_nSerialInterval,
+               m_nIpInterval,    m_nCurSerialInterval, m_dwPending,        m_bSerialScan,
+               m_bIpScan,        m_DevNotify,          m_Notifiers.size(), m_PauseWaiters.size(),
+               m_nSerialRescans, m_nIpRescans};
 }
 
 }  // namespace ylvane

@@ -100,8 +100,7 @@ class CYvDetector final : public IYvDetectorLink {
               const std::function<std::unique_ptr<CYvNotifier::CNMsg>()>& build);
   void SetDelivering(CYvNotifier* notifier);
   void WaitNotDelivering(CYvNotifier* notifier);
-  void RememberDescription(const std::u16string& serial, uint16_t pid,
-                           const std::u16string& desc);
+  void RememberDescription(const std::u16string& serial, uint16_t pid, const std::u16string& desc);
 
   CYvLib& m_lib;
   void* m_hRecipient = nullptr;

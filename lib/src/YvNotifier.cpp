@@ -136,8 +136,8 @@ HRESULT CYvNotifier::Attach(const YV_NOTIFY_SETTINGS& Settings) {
   m_pUser = Settings.UserData;
   m_dwSerialMask = Settings.SerialTypeMask;
   m_dwIpMask = Settings.IpTypeMask;
-  m_nSerialInterval = Settings.SerialScanInterval ? Settings.SerialScanInterval
-                                                  : kDefaultSerialInterval;
+  m_nSerialInterval =
+      Settings.SerialScanInterval ? Settings.SerialScanInterval : kDefaultSerialInterval;
   m_nIpInterval = Settings.IpScanInterval ? Settings.IpScanInterval : kDefaultIpInterval;
 
   CYvDetector* detector;

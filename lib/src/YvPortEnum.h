@@ -47,12 +47,12 @@ void CopyPortName(char16_t (&field)[32], std::u16string_view text);
 
 // One device found by the listing.
 struct SerialDeviceRecord {
-  int32_t nKind = 0;          // YV_PORT_COM or YV_PORT_FT
-  std::u16string sSerial;     // FTDI: the serial number; COM: the tty name
-  std::u16string sPortName;   // FTDI: the tty it also appears as, or empty
-  int32_t nBusy = 0;          // bit 0: in use elsewhere
+  int32_t nKind = 0;         // YV_PORT_COM or YV_PORT_FT
+  std::u16string sSerial;    // FTDI: the serial number; COM: the tty name
+  std::u16string sPortName;  // FTDI: the tty it also appears as, or empty
+  int32_t nBusy = 0;         // bit 0: in use elsewhere
   uint32_t dwTypeMask = 0;
-  int32_t nPid = 0;           // USB product id; 0 for plain ports
+  int32_t nPid = 0;  // USB product id; 0 for plain ports
 };
 
 // USB devices by serial number, descending, then the plain ports in name

@@ -144,8 +144,7 @@ void CUsbWatch::Announce(const std::string& devPath, Known& k, std::vector<UsbDe
   out.push_back(EventOf(YV_DEVICE_ARRIVAL, devPath, k));
 }
 
-UsbDeviceEvent CUsbWatch::EventOf(uint32_t type, const std::string& devPath,
-                                  const Known& k) const {
+UsbDeviceEvent CUsbWatch::EventOf(uint32_t type, const std::string& devPath, const Known& k) const {
   UsbDeviceEvent e;
   e.type = type;
   e.vendor = kFtdiVendor;

@@ -29,34 +29,45 @@ std::optional<std::string> DevPathOfLink(const std::string& target) {
 
 // The serial port of interface 0: the interface folder "<name>:<config>.0"
 // holds a "ttyUSB<n>" port while the serial driver is bound to it.
-std::string TtyOfInterfaceZero(const std::string& dir, const std::string& name) {
+std::string TtyOfInterface(const SysDir& intf) {
+  std::vector<std::string> inner = intf.List();
+  std::sort(inner.begin(), inner.end(), NaturalLess);
+  for (const std::string& t : inner)
+    if (t.size() > 6 && t.compare(0, 6, "ttyUSB") == 0) return t;
+  return {};
+}
+
+std::string TtyOfInterfaceZero(const SysDir& dir, const std::string& name) {
+  // Nearly every device runs configuration 1: look there first.
+  if (auto intf = dir.Sub(name + ":1.0")) return TtyOfInterface(*intf);
   const std::string prefix = name + ":";
-  std::vector<std::string> entries = ListDir(dir);
+  std::vector<std::string> entries = dir.List();
   std::sort(entries.begin(), entries.end(), NaturalLess);
   for (const std::string& e : entries) {
     if (e.compare(0, prefix.size(), prefix) != 0) continue;
     if (e.size() < 2 || e.compare(e.size() - 2, 2, ".0") != 0) continue;
-    std::vector<std::string> inner = ListDir(dir + "/" + e);
-    std::sort(inner.begin(), inner.end(), NaturalLess);
-    for (const std::string& t : inner)
-      if (t.size() > 6 && t.compare(0, 6, "ttyUSB") == 0) return t;
+    if (auto intf = dir.Sub(e)) return TtyOfInterface(*intf);
   }
   return {};
 }
 
-std::optional<UsbDevice> ReadDevice(const std::string& root, const std::string& devPath) {
-  const std::string dir = root + devPath;
-  auto vendor = HexId(ReadAttr(dir + "/idVendor"));
-  auto product = HexId(ReadAttr(dir + "/idProduct"));
-  if (!vendor || !product) return std::nullopt;
+// The device at devPath, when it is one of vendor (any vendor for nothing).
+std::optional<UsbDevice> ReadDevice(const std::string& root, const std::string& devPath,
+                                    std::optional<uint16_t> vendorWanted) {
+  auto dir = SysDir::Open(root + devPath);
+  if (!dir) return std::nullopt;
+  auto vendor = HexId(dir->ReadAttr("idVendor"));
+  if (!vendor || (vendorWanted && *vendor != *vendorWanted)) return std::nullopt;
+  auto product = HexId(dir->ReadAttr("idProduct"));
+  if (!product) return std::nullopt;
   UsbDevice d;
   d.devPath = devPath;
   d.name = devPath.substr(devPath.rfind('/') + 1);
   d.vendor = *vendor;
   d.product = *product;
-  d.serial = ReadAttr(dir + "/serial").value_or("");
-  d.description = ReadAttr(dir + "/product").value_or("");
-  d.tty = TtyOfInterfaceZero(dir, d.name);
+  d.serial = dir->ReadAttr("serial").value_or("");
+  d.description = dir->ReadAttr("product").value_or("");
+  d.tty = TtyOfInterfaceZero(*dir, d.name);
   return d;
 }
 
@@ -64,17 +75,17 @@ std::optional<UsbDevice> ReadDevice(const std::string& root, const std::string& 
 
 std::vector<UsbDevice> ListUsbDevices(uint16_t vendor) {
   const std::string root = SysRoot();
-  const std::string bus = root + "/bus/usb/devices";
-  std::vector<std::string> names = ListDir(bus);
-  std::sort(names.begin(), names.end(), NaturalLess);
   std::vector<UsbDevice> out;
+  auto bus = SysDir::Open(root + "/bus/usb/devices");
+  if (!bus) return out;
+  std::vector<std::string> names = bus->List();
+  std::sort(names.begin(), names.end(), NaturalLess);
   for (const std::string& n : names) {
     if (n.find(':') != std::string::npos) continue;  // an interface, not a device
-    auto link = ReadLink(bus + "/" + n);
+    auto link = bus->ReadLink(n);
     std::optional<std::string> devPath = link ? DevPathOfLink(*link) : std::nullopt;
     if (!devPath) continue;
-    auto d = ReadDevice(root, *devPath);
-    if (d && d->vendor == vendor) out.push_back(std::move(*d));
+    if (auto d = ReadDevice(root, *devPath, vendor)) out.push_back(std::move(*d));
   }
   return out;
 }
@@ -82,7 +93,7 @@ std::vector<UsbDevice> ListUsbDevices(uint16_t vendor) {
 std::optional<UsbDevice> UsbDeviceAt(const std::string& devPath) {
   if (devPath.empty() || devPath[0] != '/' || devPath.find("/../") != std::string::npos)
     return std::nullopt;
-  return ReadDevice(SysRoot(), devPath);
+  return ReadDevice(SysRoot(), devPath, std::nullopt);
 }
 
 namespace {
@@ -95,15 +106,15 @@ bool IsLegacyUart(const std::string& name) {
 }  // namespace
 
 std::vector<std::string> ListSerialTtys() {
-  const std::string cls = SysRoot() + "/class/tty";
-  std::vector<std::string> names = ListDir(cls);
-  std::sort(names.begin(), names.end(), NaturalLess);
   std::vector<std::string> out;
+  auto cls = SysDir::Open(SysRoot() + "/class/tty");
+  if (!cls) return out;
+  std::vector<std::string> names = cls->List();
+  std::sort(names.begin(), names.end(), NaturalLess);
   for (const std::string& n : names) {
-    const std::string dir = cls + "/" + n;
     // Virtual consoles, the console and the pty master have no device.
-    if (!Exists(dir + "/device")) continue;
-    if (IsLegacyUart(n) && ReadAttr(dir + "/type").value_or("") == "0") continue;
+    if (!cls->Has(n + "/device")) continue;
+    if (IsLegacyUart(n) && cls->ReadAttr(n + "/type").value_or("") == "0") continue;
     out.push_back(n);
   }
   return out;

@@ -11,8 +11,8 @@
 namespace ylvane::sys {
 
 struct UsbDevice {
-  std::string name;         // "1-1.2"
-  std::string devPath;      // below the sysfs root, as kernel events name it: "/devices/.../1-1.2"
+  std::string name;     // "1-1.2"
+  std::string devPath;  // below the sysfs root, as kernel events name it: "/devices/.../1-1.2"
   uint16_t vendor = 0;
   uint16_t product = 0;
   std::string serial;       // empty when the device has none

@@ -20,7 +20,8 @@ class TestBed : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* preload = getenv("LD_PRELOAD");
-    ASSERT_TRUE(preload && strstr(preload, "libumockdev-preload")) << "run me under umockdev-wrapper";
+    ASSERT_TRUE(preload && strstr(preload, "libumockdev-preload"))
+        << "run me under umockdev-wrapper";
     bed_ = umockdev_testbed_new();
     ASSERT_TRUE(umockdev_in_mock_environment());
     ylvane::SetFtLibraryPath("/nonexistent/libftd2xx.so");
@@ -35,11 +36,11 @@ class TestBed : public ::testing::Test {
   // An FTDI device as the kernel shows it; its serial port comes later.
   std::string AddDevice(const char* name, const char* vendor, const char* product,
                         const char* serial) {
-    const std::string ids = std::string(vendor + (vendor[0] == '0' ? 1 : 0)) + "/" + product + "/600";
-    gchar* path = umockdev_testbed_add_device(bed_, "usb", name, nullptr, "idVendor", vendor,
-                                              "idProduct", product, "serial", serial, "product",
-                                              "Reader", nullptr, "DEVTYPE", "usb_device",
-                                              "PRODUCT", ids.c_str(), nullptr);
+    const std::string ids =
+        std::string(vendor + (vendor[0] == '0' ? 1 : 0)) + "/" + product + "/600";
+    gchar* path = umockdev_testbed_add_device(
+        bed_, "usb", name, nullptr, "idVendor", vendor, "idProduct", product, "serial", serial,
+        "product", "Reader", nullptr, "DEVTYPE", "usb_device", "PRODUCT", ids.c_str(), nullptr);
     std::string out = path;
     g_free(path);
     return out;

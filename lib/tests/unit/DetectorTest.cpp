@@ -73,23 +73,24 @@ TEST_P(UeventTexts, Parse) {
   EXPECT_EQ(ev->product, GetParam().expected.product);
 }
 
-const std::string kUsbAdd = KernelText(
-    {"add@/devices/pci0000:00/0000:00:14.0/usb1/1-1", "ACTION=add",
-     "DEVPATH=/devices/pci0000:00/0000:00:14.0/usb1/1-1", "SUBSYSTEM=usb", "MAJOR=189", "MINOR=3",
-     "DEVNAME=bus/usb/001/004", "DEVTYPE=usb_device", "PRODUCT=403/1234/600", "TYPE=0/0/0",
-     "BUSNUM=001", "DEVNUM=004", "SEQNUM=4411"});
+const std::string kUsbAdd =
+    KernelText({"add@/devices/pci0000:00/0000:00:14.0/usb1/1-1", "ACTION=add",
+                "DEVPATH=/devices/pci0000:00/0000:00:14.0/usb1/1-1", "SUBSYSTEM=usb", "MAJOR=189",
+                "MINOR=3", "DEVNAME=bus/usb/001/004", "DEVTYPE=usb_device", "PRODUCT=403/1234/600",
+                "TYPE=0/0/0", "BUSNUM=001", "DEVNUM=004", "SEQNUM=4411"});
 
 INSTANTIATE_TEST_SUITE_P(
     Recorded, UeventTexts,
     ::testing::Values(
-        ParseCase{"KernelUsbDeviceAdd", kUsbAdd, true,
+        ParseCase{"KernelUsbDeviceAdd",
+                  kUsbAdd,
+                  true,
                   {"add", "/devices/pci0000:00/0000:00:14.0/usb1/1-1", "usb", "usb_device",
                    "403/1234/600"}},
         ParseCase{"KernelTtyAdd",
                   KernelText({"add@/devices/x/1-1/1-1:1.0/ttyUSB0/tty/ttyUSB0", "ACTION=add",
-                              "DEVPATH=/devices/x/1-1/1-1:1.0/ttyUSB0/tty/ttyUSB0",
-                              "SUBSYSTEM=tty", "MAJOR=188", "MINOR=0", "DEVNAME=ttyUSB0",
-                              "SEQNUM=4420"}),
+                              "DEVPATH=/devices/x/1-1/1-1:1.0/ttyUSB0/tty/ttyUSB0", "SUBSYSTEM=tty",
+                              "MAJOR=188", "MINOR=0", "DEVNAME=ttyUSB0", "SEQNUM=4420"}),
                   true,
                   {"add", "/devices/x/1-1/1-1:1.0/ttyUSB0/tty/ttyUSB0", "tty", "", ""}},
         ParseCase{"UdevUsbDeviceRemove",
@@ -98,14 +99,17 @@ INSTANTIATE_TEST_SUITE_P(
                                        89)),
                   true,
                   {"remove", "/devices/1-1", "usb", "usb_device", "403/6001/600"}},
-        ParseCase{"WithoutSubsystem", KernelText({"add@/devices/1-1", "ACTION=add",
-                                                  "DEVPATH=/devices/1-1"}),
-                  false, {}},
-        ParseCase{"NoHeader", std::string("ACTION=add\0DEVPATH=/d\0SUBSYSTEM=usb\0", 34), false,
+        ParseCase{"WithoutSubsystem",
+                  KernelText({"add@/devices/1-1", "ACTION=add", "DEVPATH=/devices/1-1"}),
+                  false,
                   {}},
+        ParseCase{
+            "NoHeader", std::string("ACTION=add\0DEVPATH=/d\0SUBSYSTEM=usb\0", 34), false, {}},
         ParseCase{"UnterminatedHeader", "add@/devices/1-1", false, {}},
         ParseCase{"UdevPropertiesPastTheEnd",
-                  UdevText("ACTION=add").substr(0, 44) + std::string(4, '\xff'), false, {}},
+                  UdevText("ACTION=add").substr(0, 44) + std::string(4, '\xff'),
+                  false,
+                  {}},
         ParseCase{"UdevBadMagic", "libudev" + std::string(33, '\0') + "ACTION=add", false, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -160,8 +164,8 @@ TEST_F(UsbWatch, AnArrivalWaitsForItsTtyAndARemovalRemembersIt) {
 
   // A device present at the start is known without an arrival.
   fx_.RemoveUsb("1-1");
-  watch.Handle(UsbEvent("remove", "/devices/pci0000:00/0000:00:14.0/usb1/1-1", "403/1111/600"),
-               t0_, out);
+  watch.Handle(UsbEvent("remove", "/devices/pci0000:00/0000:00:14.0/usb1/1-1", "403/1111/600"), t0_,
+               out);
   ASSERT_EQ(out.size(), 3u);
   EXPECT_EQ(out[2].serial, u"OLD");
   EXPECT_EQ(out[2].tty, u"ttyUSB9");
@@ -385,9 +389,8 @@ TEST_F(Detection, PortsOpenWhileADetectorRuns) {
   std::vector<HRESULT> results(kPorts, E_FAIL);
   std::vector<std::thread> threads;
   for (int i = 0; i < kPorts; ++i)
-    threads.emplace_back([&, i] {
-      results[i] = YV_Open(&ports[i], ptys[i]->Name(), YV_PORT_COM, 9600, 10, 2);
-    });
+    threads.emplace_back(
+        [&, i] { results[i] = YV_Open(&ports[i], ptys[i]->Name(), YV_PORT_COM, 9600, 10, 2); });
   for (auto& t : threads) t.join();
   for (int i = 0; i < kPorts; ++i) {
     EXPECT_EQ(results[i], S_OK);

@@ -148,18 +148,22 @@ YV_PORT_INFO g_info = Info(u"A5", 1);
 INSTANTIATE_TEST_SUITE_P(
     Messages, Fanout,
     ::testing::Values(
-        FanoutCase{"ArrivalOfType0", [](CYvDetector* d) { d->QueueExist(true, &g_info, nullptr, 0, 1, false); },
+        FanoutCase{"ArrivalOfType0",
+                   [](CYvDetector* d) { d->QueueExist(true, &g_info, nullptr, 0, 1, false); },
                    {0}},
-        FanoutCase{"RemovalOfType1", [](CYvDetector* d) { d->QueueExist(false, &g_info, nullptr, 0, 2, false); },
+        FanoutCase{"RemovalOfType1",
+                   [](CYvDetector* d) { d->QueueExist(false, &g_info, nullptr, 0, 2, false); },
                    {1}},
-        FanoutCase{"NetworkArrival", [](CYvDetector* d) { d->QueueExist(true, &g_info, nullptr, 0, 1, true); },
+        FanoutCase{"NetworkArrival",
+                   [](CYvDetector* d) { d->QueueExist(true, &g_info, nullptr, 0, 1, true); },
                    {2}},
         FanoutCase{"TypeMaskZeroReachesEveryone",
                    [](CYvDetector* d) { d->QueueExist(true, &g_info, nullptr, 0, 0, false); },
                    {0, 1, 2}},
         FanoutCase{"ChangeOnlyToWhoAsked",
                    [](CYvDetector* d) {
-                     d->QueueChange(YV_CHG_BUSY, &g_info, nullptr, 0, &g_info, nullptr, 0, 3, false);
+                     d->QueueChange(YV_CHG_BUSY, &g_info, nullptr, 0, &g_info, nullptr, 0, 3,
+                                    false);
                    },
                    {0}},
         FanoutCase{"ErrorsIgnoreTypes", [](CYvDetector* d) { d->QueueError(E_FAIL); }, {0, 1}}),
@@ -241,9 +245,8 @@ TEST_F(Notifiers, ACallbackThatThrowsEndsTheDrainWithFail) {
   YV_HANDLE h = Make(YV_NF_EXIST | YV_NF_WNDSYNC, 1, &rec);
   Detector()->QueueExist(true, &g_info, nullptr, 0, 1, false);
   Detector()->QueueExist(false, &g_info, nullptr, 0, 1, false);
-  auto thrower = [](uint32_t, const void*, void*) YV_CALL -> YV_BOOL {
-    throw std::runtime_error("host failure");
-  };
+  auto thrower = [](uint32_t, const void*, void*)
+                     YV_CALL -> YV_BOOL { throw std::runtime_error("host failure"); };
   EXPECT_EQ(YV_ProcessMessages(h, thrower, nullptr), E_FAIL);
   // The message that failed is gone; the next one is still there.
   EXPECT_EQ(YV_ProcessMessages(h, NotifyRecorder::Callback, &rec), S_OK);

@@ -29,8 +29,8 @@ struct Listed {
 std::string Narrow(const std::u16string& s) { return std::string(s.begin(), s.end()); }
 
 void PrintTo(const Listed& l, std::ostream* os) {
-  *os << "{" << l.type << " " << Narrow(l.name) << " busy=" << l.busy << " port="
-      << Narrow(l.portName) << " mask=0x" << std::hex << l.mask << "}";
+  *os << "{" << l.type << " " << Narrow(l.name) << " busy=" << l.busy
+      << " port=" << Narrow(l.portName) << " mask=0x" << std::hex << l.mask << "}";
 }
 
 Listed Ft(const std::u16string& serial, const std::u16string& tty, uint32_t mask, int busy = 0) {
@@ -199,7 +199,7 @@ TEST_F(PortListing, LockFilesOfLiveProcessesMarkPortsBusy) {
   char binary[4];
   std::memcpy(binary, &self, sizeof binary);
   fx_.WriteLock("ttyUSB0", "      " + std::to_string(self) + "\n");  // the usual ASCII form
-  fx_.WriteLock("ttyS0", std::string(binary, 4));                   // the old binary form
+  fx_.WriteLock("ttyS0", std::string(binary, 4));                    // the old binary form
   fx_.WriteLock("ttyS1", std::to_string(DeadPid()) + "\n");          // stale
   fx_.WriteLock("ttyS9", "garbage\n");
   std::vector<Listed> got = List(1);
@@ -266,10 +266,10 @@ class DriverListing : public PortListing {
 TEST_F(DriverListing, ItsListIsTakenWithProductIdsAndTtysFromSysfs) {
   Machine();
   Register(0, {0x1234, 0x1237});
-  add_(1, 5, "A5", "Reader");      // opened by someone: busy
-  add_(0, 5, "Q1", "Reader");      // not present in sysfs: dropped
-  add_(0, 6, "A7", "Reader");      // another chip type: not taken
-  add_(0, 5, "Z9", "Other");       // product id not asked for: dropped
+  add_(1, 5, "A5", "Reader");  // opened by someone: busy
+  add_(0, 5, "Q1", "Reader");  // not present in sysfs: dropped
+  add_(0, 6, "A7", "Reader");  // another chip type: not taken
+  add_(0, 5, "Z9", "Other");   // product id not asked for: dropped
   EXPECT_EQ(List(1), (std::vector<Listed>{Ft(u"A5", u"ttyUSB0", 1, 1)}));
 
   // A device opened elsewhere whose type the library cannot tell makes the
