@@ -378,6 +378,38 @@ TEST_F(Detection, PausesAreEachAcknowledgedAndStopTheRescans) {
   YV_CloseHandle(h);
 }
 
+// A host callback on the worker that pauses the scans (by opening a port)
+// must not wait for the worker, which is busy calling it.
+TEST_F(Detection, APauseFromAWorkerCallbackIsAcknowledgedAtOnce) {
+  Init(YV_INIT_NOWINDOW);
+  struct Probe {
+    ylvane::DetectorPause pause;
+    std::latch done{1};
+  } probe;
+  auto cb = [](uint32_t, const void*, void* user) YV_CALL -> YV_BOOL {
+    auto* p = static_cast<Probe*>(user);
+    ylvane::LibRef lib;
+    ylvane::IYvDetectorLink* d = ylvane::AcquireDetector(*lib.get());
+    d->Pause(p->pause);
+    d->Resume(p->pause);
+    d->Release();
+    p->done.count_down();
+    return 1;
+  };
+  YV_NOTIFY_SETTINGS s{};
+  s.Flags = YV_NF_ERROR | YV_NF_EXIST;
+  s.Callback = cb;
+  s.UserData = &probe;
+  s.SerialTypeMask = 1;
+  YV_HANDLE h = nullptr;
+  ASSERT_EQ(YV_FindNotification(&h, &s), S_OK);
+  static_cast<CYvDetector*>(ylvane::g_pDetector)->QueueError(E_FAIL);
+  probe.done.wait();
+  EXPECT_TRUE(probe.pause.acknowledged);
+  EXPECT_EQ(State().pauseWaiters, 0u);
+  YV_CloseHandle(h);
+}
+
 TEST_F(Detection, PortsOpenWhileADetectorRuns) {
   Init(YV_INIT_NOWINDOW);
   NotifyRecorder rec;
