@@ -402,7 +402,8 @@ void CYvDetector::ThreadLoop() {
       if (watch) {
         std::vector<UsbDeviceEvent> events;
         const Clock::time_point after = Clock::now();
-        if (n > 0 && (fds[2].revents & POLLIN)) watch->OnReadable(after, events);
+        // An overflow shows as an error on the socket; reading clears it.
+        if (n > 0 && (fds[2].revents & (POLLIN | POLLERR))) watch->OnReadable(after, events);
         watch->Due(after, events);
         for (const UsbDeviceEvent& e : events) {
           YV_DEVICE_EVENT rec{};
