@@ -201,7 +201,7 @@ typedef struct YV_NOTIFY_SETTINGS {
   void* UserData;
   uint32_t SerialTypeMask;
   uint32_t IpTypeMask;
-  void* Recipient; /* reserved, pass NULL */
+  void* Recipient; /* non-NULL: the host forwards device events (YV_DeviceEventNotify) */
   uint32_t SerialScanInterval;
   uint32_t IpScanInterval;
 } YV_NOTIFY_SETTINGS;
@@ -223,6 +223,24 @@ typedef struct YV_CHANGE_NMSG {
 typedef struct YV_ERROR_NMSG {
   HRESULT Error;
 } YV_ERROR_NMSG;
+
+/*
+ * A USB device event that a host forwards with YV_DeviceEventNotify (for
+ * example from its own udev monitor): EventType is YV_DEVICE_ARRIVAL or
+ * YV_DEVICE_REMOVAL and EventData points at this record. Texts are UTF-16
+ * and zero-terminated; SysPath and TtyName may be NULL.
+ */
+#define YV_DEVICE_ARRIVAL 0x8000u
+#define YV_DEVICE_REMOVAL 0x8004u
+
+typedef struct YV_DEVICE_EVENT {
+  uint32_t Size;             /* sizeof(YV_DEVICE_EVENT) */
+  uint16_t VendorId;         /* USB vendor id (idVendor) */
+  uint16_t ProductId;        /* USB product id (idProduct) */
+  const char16_t* SysPath;   /* the USB device's sysfs path ("/sys/devices/...") */
+  const char16_t* Serial;    /* its serial number (the name YV_PORT_FT opens) */
+  const char16_t* TtyName;   /* its serial port under /dev ("ttyUSB0"), if known */
+} YV_DEVICE_EVENT;
 
 /* The 64-bit layout is part of the binary interface too. */
 #if defined(__x86_64__) || defined(__aarch64__)
@@ -258,6 +276,8 @@ YV_STATIC_ASSERT(offsetof(YV_CHANGE_NMSG, OldInfo) == 272, "YV_CHANGE_NMSG.OldIn
 YV_STATIC_ASSERT(offsetof(YV_CHANGE_NMSG, NewDevData) == 544, "YV_CHANGE_NMSG.NewDevData");
 YV_STATIC_ASSERT(offsetof(YV_CHANGE_NMSG, OldDevData) == 552, "YV_CHANGE_NMSG.OldDevData");
 YV_STATIC_ASSERT(sizeof(YV_ERROR_NMSG) == 4, "YV_ERROR_NMSG");
+YV_STATIC_ASSERT(sizeof(YV_DEVICE_EVENT) == 32 && offsetof(YV_DEVICE_EVENT, SysPath) == 8,
+                 "YV_DEVICE_EVENT");
 #undef YV_STATIC_ASSERT
 #endif
 

@@ -15,6 +15,7 @@ class CYvLib;
 struct DetectorPause {
   class IYvDetectorLink* detector = nullptr;
   int waiter = -1;  // the detector's acknowledgement event
+  bool acknowledged = false;  // the scans stopped within the time allowed
 };
 
 class IYvDetectorLink {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "ylvane.h"
 
@@ -8,5 +10,19 @@ namespace ylvane {
 
 // YV_GetFtLibVersion without its argument check.
 HRESULT GetFtLibVersion(uint32_t* Version);
+
+// One entry of the driver library's device list.
+struct FtListEntry {
+  uint32_t flags = 0;  // bit 0: opened by someone
+  uint32_t type = 0;   // the chip type code
+  std::u16string serial;
+  std::u16string description;
+};
+
+enum class FtListStatus { NoLibrary, Failed, Ok };
+
+// The driver library's device list, loaded for the call only. NoLibrary
+// when the library or one of its two list functions is missing.
+FtListStatus FtListDevices(std::vector<FtListEntry>& out);
 
 }  // namespace ylvane

@@ -13,7 +13,8 @@ class CYvLib;
 class IYvPort;
 
 // One YV_ENUM_PORTS_CALLBACK per serial port or FTDI device of the mask.
-HRESULT ReportSerialPorts(uint32_t TypeMask, YV_ENUM_PORTS_CALLBACK Callback, void* UserData);
+HRESULT ReportSerialPorts(CYvLib& lib, uint32_t TypeMask, YV_ENUM_PORTS_CALLBACK Callback,
+                          void* UserData);
 
 // Probes the given ports (or all ports) for the registered serial types of
 // the mask; every recognised device goes to Callback.

@@ -136,7 +136,7 @@ void CYvLib::RemoveObject(IUnknown* obj) {
 HRESULT CYvLib::EnumSerialPorts(uint32_t TypeMask, YV_ENUM_PORTS_CALLBACK Callback,
                                 void* UserData) {
   if (!Callback) return E_INVALIDARG;
-  return GuardStatus([&] { return ReportSerialPorts(TypeMask, Callback, UserData); },
+  return GuardStatus([&] { return ReportSerialPorts(*this, TypeMask, Callback, UserData); },
                      /*memoryIsFail=*/true);
 }
 
@@ -257,7 +257,11 @@ HRESULT CYvLib::RegSerialDevice(const YV_SERIAL_DEVICE_TYPE* Type) {
     // The new state is built aside and committed at the end, so a slot that
     // runs out of memory half-way keeps what it had.
     SerialTypeSlot slot = m_SerialTypes[index] ? *m_SerialTypes[index] : SerialTypeSlot{};
-    if (pids) slot.vPids.assign(pids, pids + pidCount);
+    // Kept ascending whatever the host passed: the lookups are binary searches.
+    if (pids) {
+      slot.vPids.assign(pids, pids + pidCount);
+      std::sort(slot.vPids.begin(), slot.vPids.end());
+    }
     slot.dwBaud = Type->BaudRate;
     slot.bStopBits = Type->StopBits;
     slot.chEvChar = Type->EvChar;

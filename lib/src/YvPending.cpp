@@ -4,8 +4,6 @@
 
 namespace ylvane {
 
-HRESULT ReportSerialPorts(uint32_t, YV_ENUM_PORTS_CALLBACK, void*) { return E_NOTIMPL; }
-
 HRESULT ScanSerialDevices(int32_t, YV_ENUM_DEVICES_CALLBACK, uint32_t, const YV_PORT_ID*, void*,
                           const YV_SCAN_PARAMS&) {
   return E_NOTIMPL;
@@ -20,8 +18,6 @@ HRESULT ScanIpDevices(void*, const YV_SCAN_PARAMS&, uint32_t, YV_ENUM_DEVICES_CA
                       YV_ENUM_DEVICES_CALLBACK) {
   return E_NOTIMPL;
 }
-
-HRESULT CreateNotifier(CYvLib&, YV_HANDLE*, const YV_NOTIFY_SETTINGS&) { return E_NOTIMPL; }
 
 HRESULT GetFtDriverVersion(IYvPort&, uint32_t*) { return E_NOTIMPL; }
 

@@ -2,6 +2,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "../common/Pty.h"
@@ -58,6 +59,65 @@ TEST(Interface, ReaderLineRoundTripOnAPty) {
   EXPECT_EQ(YV_Write(port, "\x02OK\x03", 4), S_OK);
   EXPECT_EQ(pty.Receive(4), "\x02OK\x03");
   // The last YV_Finalyze closes what the host left open.
+  EXPECT_EQ(YV_Finalyze(), S_OK);
+  EXPECT_TRUE(pty.SlaveClosed());
+}
+
+// A host that forwards device events itself and drains its notifier on its
+// own thread, as a service without a message loop would.
+TEST(Interface, ForwardedDeviceEventsReachAHostDrainedNotifier) {
+  ASSERT_EQ(YV_Initialize(YV_INIT_NOWINDOW), S_OK);
+  static const uint16_t pids[] = {0x0000, 0x1234, 0x1235, 0x1237, 0xFFFF};
+  YV_SERIAL_DEVICE_TYPE type{};
+  type.Pids = pids;
+  type.PidCount = 5;
+  ASSERT_EQ(YV_RegSerialDevice(&type), S_OK);
+
+  struct Got {
+    int calls = 0;
+    uint32_t kind = 0;
+    YV_EXIST_NMSG msg{};
+  } got;
+  YV_NOTIFY_SETTINGS s{};
+  s.Flags = YV_NF_EXIST | YV_NF_WNDSYNC;
+  s.Callback = [](uint32_t kind, const void* payload, void* user) YV_CALL -> YV_BOOL {
+    auto* g = static_cast<Got*>(user);
+    ++g->calls;
+    g->kind = kind;
+    std::memcpy(&g->msg, payload, sizeof g->msg);
+    return 1;
+  };
+  s.UserData = &got;
+  s.SerialTypeMask = 1;
+  s.Recipient = &got;  // any non-NULL value: this host forwards the events
+  YV_HANDLE notifier = nullptr;
+  ASSERT_EQ(YV_FindNotification(&notifier, &s), S_OK);
+
+  YV_DEVICE_EVENT ev{};
+  ev.Size = sizeof ev;
+  ev.VendorId = 0x0403;
+  ev.ProductId = 0x1237;
+  ev.Serial = u"FTX1";
+  ev.TtyName = u"ttyUSB4";
+  EXPECT_EQ(YV_DeviceEventNotify(YV_DEVICE_ARRIVAL, &ev), S_OK);
+  ASSERT_EQ(YV_ProcessMessages(notifier, s.Callback, &got), S_OK);
+  ASSERT_EQ(got.calls, 1);
+  EXPECT_EQ(got.kind, YV_NMSG_ARRIVAL);
+  EXPECT_EQ(got.msg.Info.PortType, YV_PORT_FT);
+  EXPECT_EQ(std::u16string(got.msg.Info.Name), u"FTX1");
+  EXPECT_EQ(std::u16string(got.msg.Info.PortName), u"ttyUSB4");
+  EXPECT_EQ(got.msg.Info.Busy, 0);
+
+  // A notifier is no port, and a port no notifier.
+  char buf[4];
+  int32_t n;
+  EXPECT_EQ(YV_Read(notifier, buf, 4, &n), E_INVALIDARG);
+  TestPty pty;
+  ASSERT_TRUE(pty.Ok());
+  YV_HANDLE port = nullptr;
+  ASSERT_EQ(YV_Open(&port, pty.Name(), YV_PORT_COM, 9600, 10, 2), S_OK);
+  EXPECT_EQ(YV_ProcessMessages(port, s.Callback, &got), E_INVALIDARG);
+  // YV_Finalyze releases both.
   EXPECT_EQ(YV_Finalyze(), S_OK);
   EXPECT_TRUE(pty.SlaveClosed());
 }

@@ -66,6 +66,13 @@ CHECK(offsetof(YV_CHANGE_NMSG, OldDevData) == 544);
 
 CHECK(sizeof(YV_ERROR_NMSG) == 4);
 
+CHECK(sizeof(YV_DEVICE_EVENT) == 20);
+CHECK(offsetof(YV_DEVICE_EVENT, VendorId) == 4);
+CHECK(offsetof(YV_DEVICE_EVENT, ProductId) == 6);
+CHECK(offsetof(YV_DEVICE_EVENT, SysPath) == 8);
+CHECK(offsetof(YV_DEVICE_EVENT, Serial) == 12);
+CHECK(offsetof(YV_DEVICE_EVENT, TtyName) == 16);
+
 /* stdcall on i386: a callee-pops callback type must be accepted as is. */
 static YV_BOOL YV_CALL OnPort(const YV_PORT_INFO* Info, void* UserData) {
   (void)Info;

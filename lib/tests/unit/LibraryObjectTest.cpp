@@ -219,10 +219,10 @@ TEST(LibraryObject, WndSyncAloneIsAcceptedOnlyWithoutWindow) {
   YV_NOTIFY_SETTINGS s{};
   s.Flags = YV_NF_WNDSYNC;
   s.Callback = [](uint32_t, const void*, void*) YV_CALL -> YV_BOOL { return 1; };
-  YV_HANDLE h = reinterpret_cast<YV_HANDLE>(1);
-  // The checks pass; notifiers themselves are not in the library yet.
-  EXPECT_EQ(YV_FindNotification(&h, &s), E_NOTIMPL);
-  EXPECT_EQ(h, nullptr);
+  YV_HANDLE h = nullptr;
+  EXPECT_EQ(YV_FindNotification(&h, &s), S_OK);
+  EXPECT_NE(h, nullptr);
+  EXPECT_EQ(YV_CloseHandle(h), S_OK);
   YV_Finalyze();
 }
 

@@ -1,0 +1,64 @@
+// The kernel's events about FTDI USB devices, turned into the arrivals and
+// removals the detector takes. An arrival waits until the device's serial
+// port exists (or a grace time has passed); a removal takes the details from
+// what was read while the device was there, since sysfs no longer has them.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sys/Uevent.h"
+
+namespace ylvane {
+
+struct UsbDeviceEvent {
+  uint32_t type = 0;  // YV_DEVICE_ARRIVAL or YV_DEVICE_REMOVAL
+  uint16_t vendor = 0;
+  uint16_t product = 0;
+  std::u16string sysPath;
+  std::u16string serial;
+  std::u16string tty;
+};
+
+class CUsbWatch {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // A watch on the kernel's events, or null when they cannot be had.
+  static std::unique_ptr<CUsbWatch> Open();
+  // Without a socket: events are handed in (tests, and the socket path).
+  CUsbWatch();
+
+  int Fd() const { return m_socket ? m_socket->Fd() : -1; }
+  // Reads what the socket holds and handles it.
+  void OnReadable(Clock::time_point now, std::vector<UsbDeviceEvent>& out);
+  void Handle(const sys::Uevent& ev, Clock::time_point now, std::vector<UsbDeviceEvent>& out);
+  // The arrivals whose serial port has appeared or whose wait is over.
+  void Due(Clock::time_point now, std::vector<UsbDeviceEvent>& out);
+  std::optional<Clock::time_point> NextDeadline() const;
+
+ private:
+  struct Known {
+    std::string serial;
+    uint16_t product = 0;
+    std::string tty;
+    bool announced = false;
+    Clock::time_point deadline;  // while not announced
+  };
+
+  // Brings the known devices in line with sysfs; initial: nothing is
+  // reported, the present devices are simply known.
+  void Resync(Clock::time_point now, bool initial, std::vector<UsbDeviceEvent>& out);
+  void Announce(const std::string& devPath, Known& k, std::vector<UsbDeviceEvent>& out);
+  UsbDeviceEvent EventOf(uint32_t type, const std::string& devPath, const Known& k) const;
+
+  std::optional<sys::UeventSocket> m_socket;
+  std::map<std::string, Known> m_known;  // by device path below the sysfs root
+};
+
+}  // namespace ylvane

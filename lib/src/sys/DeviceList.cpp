@@ -1,0 +1,125 @@
+#include "sys/DeviceList.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <string_view>
+
+#include "YvSeams.h"
+#include "sys/SysFs.h"
+
+namespace ylvane::sys {
+
+namespace {
+
+std::optional<uint16_t> HexId(const std::optional<std::string>& text) {
+  if (!text || text->empty() || text->size() > 4) return std::nullopt;
+  char* end = nullptr;
+  unsigned long v = std::strtoul(text->c_str(), &end, 16);
+  if (*end != '\0') return std::nullopt;
+  return static_cast<uint16_t>(v);
+}
+
+// "../../../devices/x/1-1" seen from "<root>/bus/usb/devices" is "/devices/x/1-1".
+std::optional<std::string> DevPathOfLink(const std::string& target) {
+  std::string_view t(target);
+  while (t.substr(0, 3) == "../") t.remove_prefix(3);
+  if (t.substr(0, 8) != "devices/") return std::nullopt;
+  return "/" + std::string(t);
+}
+
+// The serial port of interface 0: the interface folder "<name>:<config>.0"
+// holds a "ttyUSB<n>" port while the serial driver is bound to it.
+std::string TtyOfInterface(const SysDir& intf) {
+  std::vector<std::string> inner = intf.List();
+  std::sort(inner.begin(), inner.end(), NaturalLess);
+  for (const std::string& t : inner)
+    if (t.size() > 6 && t.compare(0, 6, "ttyUSB") == 0) return t;
+  return {};
+}
+
+std::string TtyOfInterfaceZero(const SysDir& dir, const std::string& name) {
+  // Nearly every device runs configuration 1: look there first.
+  if (auto intf = dir.Sub(name + ":1.0")) return TtyOfInterface(*intf);
+  const std::string prefix = name + ":";
+  std::vector<std::string> entries = dir.List();
+  std::sort(entries.begin(), entries.end(), NaturalLess);
+  for (const std::string& e : entries) {
+    if (e.compare(0, prefix.size(), prefix) != 0) continue;
+    if (e.size() < 2 || e.compare(e.size() - 2, 2, ".0") != 0) continue;
+    if (auto intf = dir.Sub(e)) return TtyOfInterface(*intf);
+  }
+  return {};
+}
+
+// The device at devPath, when it is one of vendor (any vendor for nothing).
+std::optional<UsbDevice> ReadDevice(const std::string& root, const std::string& devPath,
+                                    std::optional<uint16_t> vendorWanted) {
+  auto dir = SysDir::Open(root + devPath);
+  if (!dir) return std::nullopt;
+  auto vendor = HexId(dir->ReadAttr("idVendor"));
+  if (!vendor || (vendorWanted && *vendor != *vendorWanted)) return std::nullopt;
+  auto product = HexId(dir->ReadAttr("idProduct"));
+  if (!product) return std::nullopt;
+  UsbDevice d;
+  d.devPath = devPath;
+  d.name = devPath.substr(devPath.rfind('/') + 1);
+  d.vendor = *vendor;
+  d.product = *product;
+  d.serial = dir->ReadAttr("serial").value_or("");
+  d.description = dir->ReadAttr("product").value_or("");
+  d.tty = TtyOfInterfaceZero(*dir, d.name);
+  return d;
+}
+
+}  // namespace
+
+std::vector<UsbDevice> ListUsbDevices(uint16_t vendor) {
+  const std::string root = SysRoot();
+  std::vector<UsbDevice> out;
+  auto bus = SysDir::Open(root + "/bus/usb/devices");
+  if (!bus) return out;
+  std::vector<std::string> names = bus->List();
+  std::sort(names.begin(), names.end(), NaturalLess);
+  for (const std::string& n : names) {
+    if (n.find(':') != std::string::npos) continue;  // an interface, not a device
+    auto link = bus->ReadLink(n);
+    std::optional<std::string> devPath = link ? DevPathOfLink(*link) : std::nullopt;
+    if (!devPath) continue;
+    if (auto d = ReadDevice(root, *devPath, vendor)) out.push_back(std::move(*d));
+  }
+  return out;
+}
+
+std::optional<UsbDevice> UsbDeviceAt(const std::string& devPath) {
+  if (devPath.empty() || devPath[0] != '/' || devPath.find("/../") != std::string::npos)
+    return std::nullopt;
+  return ReadDevice(SysRoot(), devPath, std::nullopt);
+}
+
+namespace {
+
+bool IsLegacyUart(const std::string& name) {
+  if (name.size() <= 4 || name.compare(0, 4, "ttyS") != 0) return false;
+  return std::all_of(name.begin() + 4, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+std::vector<std::string> ListSerialTtys() {
+  std::vector<std::string> out;
+  auto cls = SysDir::Open(SysRoot() + "/class/tty");
+  if (!cls) return out;
+  std::vector<std::string> names = cls->List();
+  std::sort(names.begin(), names.end(), NaturalLess);
+  for (const std::string& n : names) {
+    // Virtual consoles, the console and the pty master have no device.
+    if (!cls->Has(n + "/device")) continue;
+    if (IsLegacyUart(n) && cls->ReadAttr(n + "/type").value_or("") == "0") continue;
+    out.push_back(n);
+  }
+  return out;
+}
+
+bool FtdiDriverPresent() { return IsDir(SysRoot() + "/bus/usb-serial/drivers/ftdi_sio"); }
+
+}  // namespace ylvane::sys

@@ -1,0 +1,37 @@
+// What is plugged in, as sysfs tells it: USB devices with their serial port,
+// and the serial ports of the machine. Read under the settable sysfs root;
+// no device is ever opened.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ylvane::sys {
+
+struct UsbDevice {
+  std::string name;     // "1-1.2"
+  std::string devPath;  // below the sysfs root, as kernel events name it: "/devices/.../1-1.2"
+  uint16_t vendor = 0;
+  uint16_t product = 0;
+  std::string serial;       // empty when the device has none
+  std::string description;  // the bus-reported product text
+  std::string tty;          // "ttyUSB0" of interface 0 while a driver is bound, else empty
+};
+
+// The USB devices (not their interfaces) of a vendor, in natural name order.
+std::vector<UsbDevice> ListUsbDevices(uint16_t vendor);
+// The device at a path below the sysfs root ("/devices/..."); nothing when
+// it is gone or is no USB device.
+std::optional<UsbDevice> UsbDeviceAt(const std::string& devPath);
+
+// The serial ports: every tty with a device behind it, in natural name
+// order. Legacy "ttyS" ports whose UART type is 0 are left out: the kernel
+// creates such placeholders whether or not a port exists.
+std::vector<std::string> ListSerialTtys();
+
+// Whether the kernel's FTDI serial driver is present.
+bool FtdiDriverPresent();
+
+}  // namespace ylvane::sys

@@ -1,0 +1,152 @@
+// Under umockdev's preload: the real /sys paths and real device events over
+// the netlink socket, served by a test bed instead of the kernel.
+#include <gtest/gtest.h>
+#include <umockdev.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../common/NotifyRecorder.h"
+#include "YvDetector.h"
+#include "YvLib.h"
+#include "YvSeams.h"
+#include "ylvane.h"
+
+namespace {
+
+class TestBed : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* preload = getenv("LD_PRELOAD");
+    ASSERT_TRUE(preload && strstr(preload, "libumockdev-preload"))
+        << "run me under umockdev-wrapper";
+    bed_ = umockdev_testbed_new();
+    ASSERT_TRUE(umockdev_in_mock_environment());
+    ylvane::SetFtLibraryPath("/nonexistent/libftd2xx.so");
+    ylvane::SetUsbTtyWaitMs(200);
+  }
+  void TearDown() override {
+    ylvane::SetFtLibraryPath("libftd2xx.so");
+    ylvane::SetUsbTtyWaitMs(2000);
+    if (bed_) g_object_unref(bed_);
+  }
+
+  // An FTDI device as the kernel shows it; its serial port comes later.
+  std::string AddDevice(const char* name, const char* vendor, const char* product,
+                        const char* serial) {
+    const std::string ids =
+        std::string(vendor + (vendor[0] == '0' ? 1 : 0)) + "/" + product + "/600";
+    gchar* path = umockdev_testbed_add_device(
+        bed_, "usb", name, nullptr, "idVendor", vendor, "idProduct", product, "serial", serial,
+        "product", "Reader", nullptr, "DEVTYPE", "usb_device", "PRODUCT", ids.c_str(), nullptr);
+    std::string out = path;
+    g_free(path);
+    return out;
+  }
+
+  void AddPort(const std::string& device, const char* name, const char* tty) {
+    const std::string intfName = std::string(name) + ":1.0";
+    gchar* intf = umockdev_testbed_add_device(bed_, "usb", intfName.c_str(), device.c_str(),
+                                              "bInterfaceNumber", "00", nullptr, "DEVTYPE",
+                                              "usb_interface", nullptr);
+    gchar* port = umockdev_testbed_add_device(bed_, "usb-serial", tty, intf, nullptr, nullptr);
+    g_free(port);
+    g_free(intf);
+  }
+
+  static void Register() {
+    static const uint16_t pids[] = {0x0000, 0x1234, 0x1235, 0x1237, 0xFFFF};
+    YV_SERIAL_DEVICE_TYPE t{};
+    t.TypeIndex = 0;
+    t.Pids = pids;
+    t.PidCount = 5;
+    ASSERT_EQ(YV_RegSerialDevice(&t), S_OK);
+  }
+
+  UMockdevTestbed* bed_ = nullptr;
+};
+
+TEST_F(TestBed, ReadersComeAndGoThroughTheKernelsEvents) {
+  ASSERT_EQ(YV_Initialize(0), S_OK);
+  Register();
+  NotifyRecorder rec;
+  YV_NOTIFY_SETTINGS s{};
+  s.Flags = YV_NF_EXIST;
+  s.Callback = NotifyRecorder::Callback;
+  s.UserData = &rec;
+  s.SerialTypeMask = 1;
+  YV_HANDLE h = nullptr;
+  ASSERT_EQ(YV_FindNotification(&h, &s), S_OK);
+  ASSERT_EQ(static_cast<ylvane::CYvDetector*>(ylvane::g_pDetector)->GetState().devNotify,
+            ylvane::CYvDetector::DevNotify::Kernel);
+
+  // Adding a device sends its "add"; the arrival waits for its port.
+  const std::string other = AddDevice("1-2", "067b", "2303", "P1");
+  const std::string reader = AddDevice("1-1", "0403", "1234", "UM1");
+  AddPort(reader, "1-1", "ttyUSB0");
+  ASSERT_TRUE(rec.WaitFor(1));
+  // The same "add" once more is no second arrival.
+  umockdev_testbed_uevent(bed_, reader.c_str(), "add");
+  umockdev_testbed_uevent(bed_, other.c_str(), "add");
+  umockdev_testbed_uevent(bed_, reader.c_str(), "remove");
+  umockdev_testbed_remove_device(bed_, reader.c_str());
+  ASSERT_TRUE(rec.WaitFor(2));
+  EXPECT_FALSE(rec.WaitFor(3, 300));
+
+  const std::vector<Notice> got = rec.Got();
+  for (int i = 0; i < 2; ++i) {
+    const YV_PORT_INFO& info = got[i].exist.Info;
+    EXPECT_EQ(got[i].kind, i == 0 ? YV_NMSG_ARRIVAL : YV_NMSG_REMOVAL);
+    EXPECT_EQ(info.PortType, YV_PORT_FT);
+    EXPECT_EQ(Text(info.Name), u"UM1");
+    EXPECT_EQ(Text(info.PortName), u"ttyUSB0");
+    EXPECT_EQ(info.Busy, i);
+    EXPECT_EQ(info.TypeMask, 1u);
+  }
+  YV_CloseHandle(h);
+  YV_Finalyze();
+}
+
+TEST_F(TestBed, AReaderWhosePortNeverComesArrivesWithoutOne) {
+  ASSERT_EQ(YV_Initialize(0), S_OK);
+  Register();
+  NotifyRecorder rec;
+  YV_NOTIFY_SETTINGS s{};
+  s.Flags = YV_NF_EXIST;
+  s.Callback = NotifyRecorder::Callback;
+  s.UserData = &rec;
+  s.SerialTypeMask = 1;
+  YV_HANDLE h = nullptr;
+  ASSERT_EQ(YV_FindNotification(&h, &s), S_OK);
+  AddDevice("1-3", "0403", "1237", "UM3");
+  ASSERT_TRUE(rec.WaitFor(1));
+  EXPECT_EQ(Text(rec.Got()[0].exist.Info.Name), u"UM3");
+  EXPECT_EQ(Text(rec.Got()[0].exist.Info.PortName), u"");
+  YV_CloseHandle(h);
+  YV_Finalyze();
+}
+
+YV_BOOL YV_CALL Collect(const YV_PORT_INFO* info, void* user) {
+  static_cast<std::vector<YV_PORT_INFO>*>(user)->push_back(*info);
+  return 1;
+}
+
+TEST_F(TestBed, TheListingReadsTheRealSysfsPaths) {
+  const std::string reader = AddDevice("1-1", "0403", "1234", "UM2");
+  AddPort(reader, "1-1", "ttyUSB0");
+  AddDevice("1-2", "0403", "6001", "NOTASKED");
+  ASSERT_EQ(YV_Initialize(0), S_OK);
+  Register();
+  std::vector<YV_PORT_INFO> got;
+  ASSERT_EQ(YV_EnumSerialPorts(1, Collect, &got), S_OK);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].PortType, YV_PORT_FT);
+  EXPECT_EQ(Text(got[0].Name), u"UM2");
+  EXPECT_EQ(Text(got[0].PortName), u"ttyUSB0");
+  EXPECT_EQ(got[0].Busy, 0);
+  YV_Finalyze();
+}
+
+}  // namespace
