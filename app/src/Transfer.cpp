@@ -115,18 +115,3 @@ void TTransfer::TransferByClipboard(const QString& AText, QString& AShown, QStri
   AShown = AText;
   if (AWindow) *AWindow = QString::fromLatin1(kClipboardWindow);
 }
-
-void TTransfer::Transfer(const QString& AText, QString& AShown, QString* AWindow) {
-  switch (FTransMethod) {
-    case tm_Keyboard: TransferByKeyboard(AText, AShown, AWindow); break;
-    case tm_Clipboard: TransferByClipboard(AText, AShown, AWindow); break;
-    default: AShown.clear(); break;
-  }
-}
-
-void rgTranMethodClick(TTransfer& ATransfer, int AItemIndex, int ACtrlUpdate,
-                       const std::function<void(int)>& AStoreSetting) {
-  if (ACtrlUpdate > 0) return;
-  ATransfer.SetTransMethod(AItemIndex);
-  if (AStoreSetting) AStoreSetting(AItemIndex);
-}

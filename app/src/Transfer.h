@@ -9,17 +9,9 @@
 #include <QString>
 #include <QWindow>
 
-#include <functional>
 #include <memory>
 
 #include "KeyPlan.h"
-
-// The transfer method: the item index of the main window's rgTranMethod and
-// the setting "TransMethod". Any other value delivers nothing.
-enum TTransMethod : int {
-  tm_Keyboard = 0,
-  tm_Clipboard = 1,
-};
 
 namespace x11 {
 class XDesktop;
@@ -56,12 +48,6 @@ class TTransfer {
   // "<clipboard>".
   void TransferByClipboard(const QString& AText, QString& AShown, QString* AWindow = nullptr);
 
-  int TransMethod() const { return FTransMethod; }
-  void SetTransMethod(int AMethod) { FTransMethod = AMethod; }
-  // Delivers AText by the current method; with no valid method nothing is
-  // delivered and AShown is emptied.
-  void Transfer(const QString& AText, QString& AShown, QString* AWindow = nullptr);
-
   // Whether keys can be typed here at all (an X11 display with XTest).
   bool KeyboardAvailable();
   // The pauses of typing go here (tests, benchmarks); the default sleeps.
@@ -71,7 +57,6 @@ class TTransfer {
   x11::XDesktop* Desktop();
   void TypeInto(x11::XDesktop& ADesktop, const QString& AText, QString& AShown);
 
-  int FTransMethod = tm_Keyboard;
   unsigned FPressKeyDelay = 0;
   unsigned FReleaseKeyDelay = 0;
   bool FTopMost = false;
@@ -81,9 +66,3 @@ class TTransfer {
   TThreadSleeper m_realSleeper;
   TSleeper* m_sleeper = &m_realSleeper;
 };
-
-// The main window's handler of rgTranMethod: unless the window is filling
-// its controls (ACtrlUpdate above 0), the clicked item becomes the method
-// and AStoreSetting writes it to the setting "TransMethod" at once.
-void rgTranMethodClick(TTransfer& ATransfer, int AItemIndex, int ACtrlUpdate,
-                       const std::function<void(int)>& AStoreSetting);

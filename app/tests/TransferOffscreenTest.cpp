@@ -29,29 +29,6 @@ TEST(TransferOffscreen, KeyboardTypesNothingWithoutX11) {
   EXPECT_EQ(window, "old");
 }
 
-TEST(TransferOffscreen, MethodChoiceAndDispatch) {
-  TTransfer transfer;
-  int stored = -1;
-  auto store = [&](int AValue) { stored = AValue; };
-  rgTranMethodClick(transfer, tm_Clipboard, 1, store);  // the window fills its controls
-  EXPECT_EQ(transfer.TransMethod(), tm_Keyboard);
-  EXPECT_EQ(stored, -1);
-  rgTranMethodClick(transfer, tm_Clipboard, 0, store);
-  EXPECT_EQ(transfer.TransMethod(), tm_Clipboard);
-  EXPECT_EQ(stored, tm_Clipboard);
-
-  QString shown, window;
-  transfer.Transfer("0A1B", shown, &window);
-  EXPECT_EQ(QGuiApplication::clipboard()->text(), "0A1B");
-  EXPECT_EQ(window, "<clipboard>");
-  transfer.SetTransMethod(2);  // no such method: nothing is delivered
-  window = "old";
-  transfer.Transfer("0A1C", shown, &window);
-  EXPECT_EQ(shown, "");
-  EXPECT_EQ(window, "old");
-  EXPECT_EQ(QGuiApplication::clipboard()->text(), "0A1B");
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

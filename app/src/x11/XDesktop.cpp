@@ -287,6 +287,26 @@ WindowId XDesktop::WindowBelow(WindowId AWindow) {
   return below;
 }
 
+WindowId XDesktop::TopLevelAt(int AX, int AY) {
+  Connection& c = *m_conn;
+  Window root = 0, parent = 0, *children = nullptr;
+  unsigned count = 0;
+  WindowId found = 0;
+  if (XQueryTree(c.dpy, c.root, &root, &parent, &children, &count) && children) {
+    ErrorTrap trap(c.dpy);  // a window may go away while we look
+    // Bottom to top: the last one holding the point is the one seen there.
+    for (unsigned i = count; i-- > 0 && !found;) {
+      XWindowAttributes a;
+      if (!XGetWindowAttributes(c.dpy, children[i], &a) || a.map_state != IsViewable) continue;
+      if (AX >= a.x && AY >= a.y && AX < a.x + a.width + 2 * a.border_width &&
+          AY < a.y + a.height + 2 * a.border_width)
+        found = children[i];
+    }
+  }
+  if (children) XFree(children);
+  return found;
+}
+
 void XDesktop::Activate(WindowId AWindow) {
   Connection& c = *m_conn;
   if (WmSupports(c, "_NET_ACTIVE_WINDOW")) {

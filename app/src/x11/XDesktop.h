@@ -39,6 +39,10 @@ class XDesktop {
   // The first viewable window below AWindow in the stacking order
   // (_NET_CLIENT_LIST_STACKING, else the root's children); 0 when none.
   WindowId WindowBelow(WindowId AWindow);
+  // The top-level window seen at a point of the screen (root coordinates):
+  // the highest viewable child of the root containing it, override-redirect
+  // windows (menus, tooltips) included; 0 when none.
+  WindowId TopLevelAt(int AX, int AY);
   // Raises AWindow and gives it the focus (through the window manager when
   // there is one).
   void Activate(WindowId AWindow);

@@ -1,0 +1,144 @@
+// The main window's pages, its language menu, help and the preparation of
+// its menus.
+#include <QAction>
+#include <QActionGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QUrl>
+
+#include "AppDialogs.h"
+#include "AppMessages.h"
+#include "MainForm.h"
+#include "uAppConfig.h"
+#include "uAppUtils.h"
+
+bool TfmMain::PageVisible(int APageN) const { return PageControl1->isTabVisible(APageN); }
+
+void TfmMain::SetPageVisible(int APageN, bool AVisible) { PageControl1->setTabVisible(APageN, AVisible); }
+
+void TfmMain::SetCurPage(int APageN, bool AUpdate) {
+  if (APageN == ActivePage() && !AUpdate) return;
+  {
+    CtrlUpdate hold(*this);
+    PageControl1->setCurrentIndex(APageN);
+  }
+  if (APageN >= 0 && APageN < kCvtFmtTypeCount) {
+    const auto tip = TCvtFmtType(APageN);
+    ShowFmtInEditor(ItemFmt(tip, FmtList(tip)->currentIndex()), m_oUsrProfile->GetCurFmtStd(tip), AUpdate);
+  } else {
+    ShowFmtInEditor(nullptr, true, AUpdate);
+  }
+  UpdateControls();
+}
+
+void TfmMain::PageControl1Change(int AIndex) {
+  if (m_nCtrlUpdate > 0) return;
+  SetCurPage(AIndex, true);
+  m_config->SetActivePageN(AIndex);
+}
+
+void TfmMain::TabItemClick(TCvtFmtType ATip) {
+  const bool visible = !PageVisible(ATip);
+  SetPageVisible(ATip, visible);
+  m_config->SetTabVis(ATip, visible);
+  SetCurPage(ActivePage(), true);
+}
+
+void TfmMain::menuTabsPopup() {
+  for (int c = 0; c < kCvtFmtTypeCount; ++c) m_classes[c].tabItem->setChecked(PageVisible(c));
+}
+
+QString TfmMain::MakeAppPath(const QString& AName, const QString& ASubFolder) {
+  // On Linux a name beginning with "/" is a full path; anything else lies
+  // in the program's folder (and the subfolder).
+  if (AName.isEmpty() || AName.startsWith(u'/')) return AName;
+  QString path = GetAppDir() + u'/';
+  if (!ASubFolder.isEmpty()) path += ASubFolder + u'/';
+  return path + AName;
+}
+
+void TfmMain::UpdateLangMenu() {
+  EnumLanguages(m_aLangs);
+  const QList<QAction*> items = miLanguages->actions();
+  for (qsizetype i = items.size() - 1; i >= 1; --i) delete items[i];
+  QActionGroup* group = miLangDefault->actionGroup();
+  for (int n = 0; n < int(m_aLangs.size()); ++n) {
+    auto* item = new QAction(m_aLangs[n].sTitle, miLanguages);
+    item->setObjectName(QStringLiteral("miLang%1").arg(n));
+    item->setCheckable(true);
+    item->setData(n);
+    group->addAction(item);
+    miLanguages->addAction(item);
+    connect(item, &QAction::triggered, this, [this, n] { miLangClick(n); });
+  }
+}
+
+void TfmMain::miLangClick(int ATag) {
+  SetLang(ATag);
+  m_config->SetLanguage(m_oLanguage.Loaded() ? m_oLanguage.LangId() : 0);
+}
+
+void TfmMain::SetLang(int AIdx) {
+  if (AIdx == -1 && !m_oLanguage.Loaded()) return;
+  const bool visible = isVisible();
+  if (visible) setUpdatesEnabled(false);
+  CtrlUpdate hold(*this);
+  const int defCmt = cbDefCmt->currentIndex();
+  m_oLanguage.SetLoaded(false);
+  if (AIdx >= 0 && AIdx < int(m_aLangs.size())) {
+    m_oLanguage.SetFileName(MakeAppPath(m_aLangs[AIdx].sFileName, QStringLiteral("Languages")));
+    bool loaded = m_oLanguage.SetLoaded(true);
+    // A language whose own standard formats are missing gets the built-in
+    // ones, never those of the language before it.
+    const QString stdFile = loaded ? m_oLanguage.StdProfileFile() : QString();
+    if (stdFile.isEmpty() || !m_oStdProfile->LoadFromIni(stdFile)) m_oStdProfile->LoadFromRes(QStringLiteral("STDFMTS"));
+    for (int c = 0; c < kCvtFmtTypeCount; ++c) FillFmtCombo(TCvtFmtType(c), FmtList(TCvtFmtType(c)));
+    const int page = ActivePage();
+    if (page >= 0 && page < kCvtFmtTypeCount) {
+      const auto tip = TCvtFmtType(page);
+      ShowFmtInEditor(ItemFmt(tip, FmtList(tip)->currentIndex()), m_oUsrProfile->GetCurFmtStd(tip), true);
+      m_fApplyChg = !m_oUsrProfile->GetCurFmtStd(tip) && !edtName->text().isEmpty();
+      btnApplyFmt->setEnabled(m_fApplyChg);
+    }
+  }
+  cbDefCmt->setCurrentIndex(defCmt);
+  if (visible) {
+    setUpdatesEnabled(true);
+    update();
+  }
+}
+
+void TfmMain::ShowHelp() {
+  const QString file = GetAppDir() + QStringLiteral("/Sorvex.chm");
+  if (!QFileInfo::exists(file) || !QDesktopServices::openUrl(QUrl::fromLocalFile(file)))
+    m_dialogs.ShowError(this, AppMsg(msgHelpFailed));
+}
+
+void TfmMain::menuContextPopup() {
+  miEnable->setText(AppMsg(chkEnabled->isChecked() ? msgDisable : msgEnable));
+  const QList<QAction*> items = miLanguages->actions();
+  if (m_oLanguage.Loaded()) {
+    for (int i = 0; i < int(m_aLangs.size()); ++i) {
+      if (m_aLangs[i].nLangId == m_oLanguage.LangId()) {
+        if (i + 1 < items.size()) items[i + 1]->setChecked(true);
+        break;
+      }
+    }
+  } else {
+    miLangDefault->setChecked(true);
+  }
+  // The actions' check marks follow the window's state.
+  actAutorun->setChecked(FAutoRun);
+  actTopMost->setChecked(FTopMost);
+  actOnlyOneInstance->setChecked(FOnlyOneInst);
+  actShowTransFmtPar->setChecked(m_pipeline.ShowTransFmtPar());
+  actTransLog->setChecked(m_pipeline.TransLog());
+}
+
+void TfmMain::menuTrayPopup() { miEnable2->setText(AppMsg(chkEnabled->isChecked() ? msgDisable : msgEnable)); }

@@ -1,0 +1,367 @@
+// The main window's controls and menus, under the names that language files
+// address them by.
+#include <QAction>
+#include <QActionGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTextEdit>
+#include <QToolButton>
+
+#include "MainForm.h"
+
+namespace {
+
+template <class T>
+T* Named(QWidget* AParent, const char* AName) {
+  T* w = new T(AParent);
+  w->setObjectName(QLatin1String(AName));
+  return w;
+}
+
+QLabel* Label(QWidget* AParent, const char* AName, const QString& AText, const QRect& AGeometry) {
+  QLabel* l = Named<QLabel>(AParent, AName);
+  l->setText(AText);
+  l->setGeometry(AGeometry);
+  return l;
+}
+
+QLineEdit* ReadOnlyEdit(QWidget* AParent, const char* AName, const QRect& AGeometry) {
+  QLineEdit* e = Named<QLineEdit>(AParent, AName);
+  e->setReadOnly(true);
+  e->setGeometry(AGeometry);
+  return e;
+}
+
+QAction* Action(QObject* AParent, const char* AName, const QString& AText) {
+  auto* a = new QAction(AText, AParent);
+  a->setObjectName(QLatin1String(AName));
+  return a;
+}
+
+QAction* Separator(QMenu* AMenu, const char* AName) {
+  QAction* a = AMenu->addSeparator();
+  a->setObjectName(QLatin1String(AName));
+  return a;
+}
+
+struct ClassInfo {
+  const char* tab;
+  const char* caption;
+  const char* list;
+  const char* std;
+  const char* del;
+  const char* label;
+  const char* tabItem;
+  const char* tabItemCaption;
+};
+const ClassInfo kClasses[kCvtFmtTypeCount] = {
+    {"tabMUL", "Mifare UL,DF,DS", "cbMULFmt", "chkMULFmtStd", "btnDelMULFmt", "labMULFmt", "miTabMUL",
+     "Mifare UL,DF"},
+    {"tabM1K", "Mifare 1K/4K", "cbM1kFmt", "chkM1KFmtStd", "btnDelM1kFmt", "labM1kFmt", "miTabM1K", "Mifare 1K/4K"},
+    {"tabHID", "HID", "cbHidFmt", "chkHidFmtStd", "btnDelHidFmt", "labHidFmt", "miTabHID", "HID"},
+    {"tabEM", "Em-Marine", "cbEmFmt", "chkEmFmtStd", "btnDelEmFmt", "labEmFmt", "miTabEm", "Em-Marine"},
+    {"tabIC", "iCode", "cbICFmt", "chkICFmtStd", "btnDelICFmt", "labICFmt", "miTabIC", "iCode"},
+    {"tabEx", "Exclusive", "cbExFmt", "chkExFmtStd", "btnDelExFmt", "labExFmt", "miTabEx", "Exclusive"},
+};
+
+QIcon Image(const char* AName) { return QIcon(QStringLiteral(":/icons/%1.xpm").arg(QLatin1String(AName))); }
+
+}  // namespace
+
+void TfmMain::CreateControls() {
+  setFixedSize(695, 334);
+
+  // The left half: port, transfer method, the last transfer, port data.
+  grMain = Named<QGroupBox>(this, "grMain");
+  grMain->setGeometry(0, 0, 347, 334);
+  chkEnabled = Named<QCheckBox>(grMain, "chkEnabled");
+  chkEnabled->setText(QStringLiteral("Port:"));
+  chkEnabled->setGeometry(8, 14, 64, 24);
+  cbPorts = Named<QComboBox>(grMain, "cbPorts");
+  cbPorts->setEditable(true);
+  cbPorts->setInsertPolicy(QComboBox::NoInsert);
+  cbPorts->setGeometry(74, 14, 150, 24);
+  btnUpdPortsList = Named<QToolButton>(grMain, "btnUpdPortsList");
+  btnUpdPortsList->setIcon(Image("riREFRESHBTN"));
+  btnUpdPortsList->setToolTip(QStringLiteral("Refresh the port list"));
+  btnUpdPortsList->setGeometry(228, 14, 24, 24);
+  labMenu = Named<QLabel>(grMain, "labMenu");
+  labMenu->setText(QStringLiteral("<a href=\"menu\">menu</a>"));
+  labMenu->setGeometry(262, 18, 40, 18);
+  btnShowFmtPan = Named<QPushButton>(grMain, "btnShowFmtPan");
+  btnShowFmtPan->setText(QStringLiteral("<<"));
+  btnShowFmtPan->setGeometry(307, 14, 32, 24);
+
+  rgTranMethod = Named<QGroupBox>(grMain, "rgTranMethod");
+  rgTranMethod->setTitle(QStringLiteral("Transfer method"));
+  rgTranMethod->setGeometry(8, 44, 331, 48);
+  m_tranItems[0] = new QRadioButton(QStringLiteral("Imititsiya typing"), rgTranMethod);
+  m_tranItems[0]->setGeometry(10, 20, 150, 22);
+  m_tranItems[1] = new QRadioButton(QStringLiteral("Copy to Clipboard"), rgTranMethod);
+  m_tranItems[1]->setGeometry(170, 20, 150, 22);
+
+  grLastTrans = Named<QGroupBox>(grMain, "grLastTrans");
+  grLastTrans->setTitle(QStringLiteral("Last transfer"));
+  grLastTrans->setGeometry(8, 96, 331, 176);
+  Label(grLastTrans, "labCardTip", QStringLiteral("Card:"), QRect(8, 22, 56, 18));
+  edtCardTip = ReadOnlyEdit(grLastTrans, "edtCardTip", QRect(66, 20, 257, 22));
+  gridBytes = Named<QTableWidget>(grLastTrans, "gridBytes");
+  gridBytes->setGeometry(8, 46, 315, 46);
+  gridBytes->setRowCount(2);
+  gridBytes->setColumnCount(16);
+  gridBytes->horizontalHeader()->hide();
+  gridBytes->verticalHeader()->hide();
+  gridBytes->horizontalHeader()->setMinimumSectionSize(10);
+  gridBytes->horizontalHeader()->setDefaultSectionSize(19);
+  gridBytes->verticalHeader()->setMinimumSectionSize(10);
+  gridBytes->verticalHeader()->setDefaultSectionSize(21);
+  gridBytes->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  gridBytes->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  gridBytes->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  gridBytes->setSelectionMode(QAbstractItemView::NoSelection);
+  gridBytes->setFocusPolicy(Qt::NoFocus);
+  gridBytes->setTextElideMode(Qt::ElideNone);
+  gridBytes->setWordWrap(false);
+  gridBytes->setStyleSheet(QStringLiteral("QTableWidget::item { padding: 0px; }"));
+  for (int r = 0; r < 2; ++r) {
+    for (int c = 0; c < 16; ++c) {
+      auto* item = new QTableWidgetItem;
+      item->setTextAlignment(Qt::AlignCenter);  // every cell centred both ways
+      if (r == 0) item->setBackground(palette().button());
+      gridBytes->setItem(r, c, item);
+    }
+  }
+  Label(grLastTrans, "labLastFmt", QStringLiteral("Format:"), QRect(8, 100, 56, 18));
+  edtLastFmt = ReadOnlyEdit(grLastTrans, "edtLastFmt", QRect(66, 98, 257, 22));
+  Label(grLastTrans, "labTrans", QStringLiteral("Sent:"), QRect(8, 126, 56, 18));
+  edtTrans = Named<QTextEdit>(grLastTrans, "edtTrans");
+  edtTrans->setReadOnly(true);
+  edtTrans->setAcceptRichText(false);
+  edtTrans->setLineWrapMode(QTextEdit::NoWrap);
+  edtTrans->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  edtTrans->setGeometry(66, 124, 257, 24);
+  Label(grLastTrans, "labWindow", QStringLiteral("Window:"), QRect(8, 152, 56, 18));
+  edtWindow = ReadOnlyEdit(grLastTrans, "edtWindow", QRect(66, 150, 257, 22));
+
+  grPortData = Named<QGroupBox>(grMain, "grPortData");
+  grPortData->setTitle(QStringLiteral("Port data"));
+  grPortData->setGeometry(8, 276, 331, 52);
+  edtPortOutput = ReadOnlyEdit(grPortData, "edtPortOutput", QRect(8, 22, 315, 22));
+
+  // The right half: the format panel.
+  grFmtPan = Named<QGroupBox>(this, "grFmtPan");
+  grFmtPan->setTitle(QStringLiteral("Format"));
+  grFmtPan->setGeometry(347, 0, 348, 334);
+  SpeedButton1 = Named<QToolButton>(grFmtPan, "SpeedButton1");
+  SpeedButton1->setText(QStringLiteral("<<"));
+  SpeedButton1->setGeometry(312, 4, 30, 20);
+  PageControl1 = Named<QTabWidget>(grFmtPan, "PageControl1");
+  PageControl1->setGeometry(8, 26, 332, 80);
+  PageControl1->setUsesScrollButtons(true);
+  PageControl1->setContextMenuPolicy(Qt::CustomContextMenu);
+  for (int c = 0; c < kCvtFmtTypeCount; ++c) {
+    const ClassInfo& info = kClasses[c];
+    ClassControls& cls = m_classes[c];
+    cls.tab = Named<QWidget>(PageControl1, info.tab);
+    PageControl1->addTab(cls.tab, QLatin1String(info.caption));
+    Label(cls.tab, info.label, QStringLiteral("Format:"), QRect(6, 8, 50, 18));
+    cls.list = Named<QComboBox>(cls.tab, info.list);
+    cls.list->setGeometry(58, 6, 200, 24);
+    cls.del = Named<QToolButton>(cls.tab, info.del);
+    cls.del->setIcon(Image("riDELBTN"));
+    cls.del->setGeometry(262, 6, 24, 24);
+    cls.std = Named<QCheckBox>(cls.tab, info.std);
+    cls.std->setText(QStringLiteral("Standard"));
+    cls.std->setGeometry(58, 32, 150, 20);
+  }
+
+  panFmtEdit = Named<QWidget>(grFmtPan, "panFmtEdit");
+  panFmtEdit->setGeometry(8, 108, 332, 160);
+  Label(panFmtEdit, "labName", QStringLiteral("Name:"), QRect(0, 4, 76, 18));
+  edtName = Named<QLineEdit>(panFmtEdit, "edtName");
+  edtName->setGeometry(78, 2, 254, 22);
+  Label(panFmtEdit, "labHint", QStringLiteral("Comment:"), QRect(0, 30, 76, 18));
+  edtHint = Named<QPlainTextEdit>(panFmtEdit, "edtHint");
+  edtHint->setGeometry(78, 28, 254, 46);
+  Label(panFmtEdit, "labTemplate", QStringLiteral("Template:"), QRect(0, 80, 76, 18));
+  edtTemplate = Named<QLineEdit>(panFmtEdit, "edtTemplate");
+  edtTemplate->setGeometry(78, 78, 254, 22);
+  Label(panFmtEdit, "labReplaces", QStringLiteral("Parameters:"), QRect(0, 106, 76, 18));
+  edtReplaces = Named<QLineEdit>(panFmtEdit, "edtReplaces");
+  edtReplaces->setGeometry(78, 104, 254, 22);
+  btnApplyFmt = Named<QPushButton>(panFmtEdit, "btnApplyFmt");
+  btnApplyFmt->setText(QStringLiteral("Apply"));
+  btnApplyFmt->setGeometry(252, 132, 80, 26);
+  btnApplyFmt->setEnabled(false);
+
+  Label(grFmtPan, "labDefCmt", QStringLiteral("Default format:"), QRect(8, 274, 100, 18));
+  cbDefCmt = Named<QComboBox>(grFmtPan, "cbDefCmt");
+  cbDefCmt->setGeometry(110, 272, 230, 24);
+  cbDefCmt->addItems({QStringLiteral("none"), QStringLiteral("Mifare UL,DF"), QStringLiteral("Mifare 1K/4K"),
+                      QStringLiteral("HID"), QStringLiteral("Em-Marine"), QStringLiteral("iCode"),
+                      QStringLiteral("Exclusive")});
+
+  Label(grFmtPan, "labProfile", QStringLiteral("Profile:"), QRect(8, 304, 100, 18));
+  cbUsrProfile = Named<QComboBox>(grFmtPan, "cbUsrProfile");
+  cbUsrProfile->setGeometry(110, 302, 174, 24);
+  btnNewProfile = Named<QToolButton>(grFmtPan, "btnNewProfile");
+  btnNewProfile->setIcon(Image("riNEWBTN"));
+  btnNewProfile->setToolTip(QStringLiteral("Создать новый профиль"));
+  btnNewProfile->setGeometry(288, 302, 24, 24);
+  btnDelProfile = Named<QToolButton>(grFmtPan, "btnDelProfile");
+  btnDelProfile->setIcon(Image("riDELBTN"));
+  btnDelProfile->setToolTip(QStringLiteral("Удалить текущий профиль"));
+  btnDelProfile->setGeometry(316, 302, 24, 24);
+
+  // What the controls do.
+  connect(chkEnabled, &QCheckBox::clicked, this, [this] { chkEnabledClick(); });
+  connect(cbPorts, &QComboBox::currentTextChanged, this, [this] { cbPortsChange(); });
+  connect(btnUpdPortsList, &QToolButton::clicked, this, [this] { UpdatePortList(); });
+  connect(labMenu, &QLabel::linkActivated, this, [this] {
+    menuContext->popup(labMenu->mapToGlobal(labMenu->rect().bottomLeft()));
+  });
+  connect(btnShowFmtPan, &QPushButton::clicked, this, [this] { btnShowFmtPanClick(); });
+  connect(SpeedButton1, &QToolButton::clicked, this, [this] { btnShowFmtPanClick(); });
+  for (QRadioButton* item : m_tranItems)
+    connect(item, &QRadioButton::toggled, this, [this](bool on) {
+      if (on) rgTranMethodClick();
+    });
+  for (int c = 0; c < kCvtFmtTypeCount; ++c) {
+    const auto tip = TCvtFmtType(c);
+    connect(m_classes[c].list, &QComboBox::activated, this, [this, tip] { FmtListChange(tip); });
+    connect(m_classes[c].std, &QCheckBox::toggled, this, [this, tip] { FmtStdClick(tip); });
+  }
+  connect(edtName, &QLineEdit::textChanged, this, [this] { FmtEditChange(); });
+  connect(edtHint, &QPlainTextEdit::textChanged, this, [this] { FmtEditChange(); });
+  connect(edtTemplate, &QLineEdit::textChanged, this, [this] { FmtEditChange(); });
+  connect(edtReplaces, &QLineEdit::textChanged, this, [this] { FmtEditChange(); });
+  connect(cbDefCmt, &QComboBox::currentIndexChanged, this, [this] { cbDefCmtChange(); });
+  connect(cbUsrProfile, &QComboBox::activated, this, [this] { cbUsrProfileChange(); });
+  connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) { PageControl1Change(index); });
+  connect(PageControl1, &QTabWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    menuTabsPopup();
+    menuTabs->popup(PageControl1->mapToGlobal(at));
+  });
+}
+
+void TfmMain::CreateMenus() {
+  // The actions.
+  actAutorun = Action(this, "actAutorun", QStringLiteral("Autorun"));
+  actTopMost = Action(this, "actTopMost", QStringLiteral("Always on top"));
+  actOnlyOneInstance = Action(this, "actOnlyOneInstance", QStringLiteral("Only one Instance"));
+  actShowTransFmtPar = Action(this, "actShowTransFmtPar", QStringLiteral("Show the format parameters with the transfer"));
+  actTransLog = Action(this, "actTransLog", QStringLiteral("Write log transfer card numbers"));
+  actSettings = Action(this, "actSettings", QStringLiteral("Settings..."));
+  actHelpContent = Action(this, "actHelpContent", QStringLiteral("Content"));
+  actHelpContent->setShortcut(Qt::Key_F1);
+  actHelpAbout = Action(this, "actHelpAbout", QStringLiteral("About..."));
+  actExit = Action(this, "actExit", QStringLiteral("E&xit"));
+  for (QAction* a : {actAutorun, actTopMost, actOnlyOneInstance, actShowTransFmtPar, actTransLog})
+    a->setCheckable(true);
+  connect(actExit, &QAction::triggered, this, [this] { Exit(); });
+  connect(actHelpContent, &QAction::triggered, this, [this] { ShowHelp(); });
+
+  // The window's context menu.
+  menuContext = Named<QMenu>(this, "menuContext");
+  miEnable = Action(menuContext, "miEnable", QStringLiteral("Enable"));
+  menuContext->addAction(miEnable);
+  Separator(menuContext, "miSep1");
+  menuContext->addAction(actSettings);
+  Separator(menuContext, "N1");
+  menuContext->addAction(actAutorun);
+  menuContext->addAction(actTopMost);
+  menuContext->addAction(actOnlyOneInstance);
+  miLanguages = Named<QMenu>(menuContext, "miLanguages");
+  miLanguages->setTitle(QStringLiteral("Languages"));
+  menuContext->addMenu(miLanguages);
+  miLangDefault = Action(miLanguages, "miLangDefault", QStringLiteral("default (English)"));
+  miLangDefault->setCheckable(true);
+  auto* langGroup = new QActionGroup(miLanguages);
+  langGroup->setObjectName(QStringLiteral("qt_langGroup"));
+  langGroup->addAction(miLangDefault);
+  miLanguages->addAction(miLangDefault);
+  Separator(menuContext, "miSep2");
+  QMenu* help = Named<QMenu>(menuContext, "Help1");
+  help->setTitle(QStringLiteral("Help"));
+  menuContext->addMenu(help);
+  help->addAction(actHelpContent);
+  Separator(help, "miSep3");
+  help->addAction(actHelpAbout);
+  Separator(menuContext, "miSep4");
+  menuContext->addAction(actShowTransFmtPar);
+  menuContext->addAction(actTransLog);
+  Separator(menuContext, "miSep5");
+  menuContext->addAction(actExit);
+  connect(menuContext, &QMenu::aboutToShow, this, [this] { menuContextPopup(); });
+  connect(miEnable, &QAction::triggered, this, [this] { miEnable2Click(); });
+  setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    // Input controls keep their own menus; anywhere else the window's.
+    QWidget* under = childAt(at);
+    if (under && under->focusPolicy() != Qt::NoFocus && !qobject_cast<QGroupBox*>(under)) return;
+    menuContext->popup(mapToGlobal(at));
+  });
+
+  // The tray icon and its menu.
+  menuTray = Named<QMenu>(this, "menuTray");
+  miEnable2 = Action(menuTray, "miEnable2", QStringLiteral("Enable"));
+  menuTray->addAction(miEnable2);
+  Separator(menuTray, "miSep6");
+  QMenu* std = Named<QMenu>(menuTray, "submenuSFmts");
+  std->setTitle(QStringLiteral("Standard formats"));
+  QMenu* own = Named<QMenu>(menuTray, "submenuUFmts");
+  own->setTitle(QStringLiteral("Custom formats"));
+  menuTray->addMenu(std);
+  menuTray->addMenu(own);
+  static const char* const kSub[kCvtFmtTypeCount][3] = {
+      {"submenuSMUL", "submenuUMUL", "Mifare UltraLight"}, {"submenuSM1K", "submenuUM1K", "Mifare 1K"},
+      {"submenuSHID", "submenuUHID", "HID"},               {"submenuSEMM", "submenuUEMM", "Em-Marine"},
+      {"submenuSIC", "submenuUIC", "iCode"},               {"submenuSEX", "submenuUEX", "Exclusive"}};
+  for (const auto& sub : kSub) {
+    for (int kind = 0; kind < 2; ++kind) {
+      QMenu* m = Named<QMenu>(kind == 0 ? std : own, sub[kind]);
+      m->setTitle(QLatin1String(sub[2]));
+      (kind == 0 ? std : own)->addMenu(m);
+      // A hidden first item keeps the submenu a submenu while it lists nothing.
+      QAction* placeholder = m->addAction(QString());
+      placeholder->setVisible(false);
+      m->setEnabled(false);
+    }
+  }
+  Separator(menuTray, "miSep7");
+  QAction* exit2 = Action(menuTray, "miExit2", actExit->text());
+  connect(exit2, &QAction::triggered, actExit, &QAction::trigger);
+  menuTray->addAction(exit2);
+  connect(menuTray, &QMenu::aboutToShow, this, [this] { menuTrayPopup(); });
+  connect(miEnable2, &QAction::triggered, this, [this] { miEnable2Click(); });
+
+  TrayIcon1 = new QSystemTrayIcon(this);
+  TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
+  TrayIcon1->setToolTip(QStringLiteral("Sorvex: card numbers as keystrokes"));
+  TrayIcon1->setContextMenu(menuTray);
+  connect(TrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
+    if (why == QSystemTrayIcon::Trigger) TrayIcon1Click();
+  });
+
+  // The page menu.
+  menuTabs = Named<QMenu>(this, "menuTabs");
+  for (int c = 0; c < kCvtFmtTypeCount; ++c) {
+    QAction* item = Action(menuTabs, kClasses[c].tabItem, QLatin1String(kClasses[c].tabItemCaption));
+    item->setCheckable(true);
+    menuTabs->addAction(item);
+    m_classes[c].tabItem = item;
+    const auto tip = TCvtFmtType(c);
+    connect(item, &QAction::triggered, this, [this, tip] { TabItemClick(tip); });
+  }
+}

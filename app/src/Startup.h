@@ -1,0 +1,36 @@
+// The program's start before and around the main window: the command line,
+// the settings file, the single-instance rule, then the main window and
+// the message loop.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+#include "MyCmdLineInfo.h"
+#include "SingleInstance.h"
+#include "uAppConfig.h"
+
+struct TStartup {
+  std::unique_ptr<TMyCmdLineInfo> cmdLine;
+  std::unique_ptr<TAppConfig> config;
+  TStartLock lock;  // held while this instance creates its window
+
+  // Parses the command line, finds the settings file (beside the program
+  // when one is there, else in the per-user folder) and opens the update
+  // that spans the main window's creation. With "OneInstance" on, false when
+  // another instance answered (it shows itself; this one ends) or the lock
+  // cannot be had.
+  bool InitApp(const QStringList& AParams);
+  // Whether another instance was found and woken; the lock stays held when
+  // none was.
+  bool CheckSingleInstance();
+  // Right after the main window exists: lets the next instance go on and
+  // writes the settings file once. AConfig is the settings object, now owned
+  // by the window.
+  void DoneInit(TAppConfig& AConfig);
+};
+
+// The settings file the program uses.
+QString SettingsFilePath();

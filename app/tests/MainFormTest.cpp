@@ -1,0 +1,385 @@
+// The main window on the offscreen platform: its creation and deferred
+// start-up from a settings file, the port list from a device tree, the card
+// road through its controls, and the window's own rules.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QSystemTrayIcon>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTextEdit>
+
+#include <functional>
+
+#include "AppDialogs.h"
+#include "MainForm.h"
+#include "MyCmdLineInfo.h"
+#include "Pty.h"
+#include "SysfsFixture.h"
+#include "YvSeams.h"
+#include "uAppConfig.h"
+#include "uPort.h"
+#include "ylvane.h"
+
+namespace {
+
+class RecordingDialogs : public IAppDialogs {
+ public:
+  void ShowError(QWidget*, const QString& AText) override { errors.append(AText); }
+  TAnswer AskYesNoCancel(QWidget*, const QString& AText) override {
+    questions.append(AText);
+    return answer;
+  }
+  QStringList errors, questions;
+  TAnswer answer = ansNo;
+};
+
+bool WaitFor(const std::function<bool()>& ACond, int ATimeoutMs = 5000) {
+  QDeadlineTimer limit(ATimeoutMs);
+  while (!ACond()) {
+    if (limit.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+template <class T>
+T* Find(QWidget& AForm, const char* AName) {
+  T* w = AForm.findChild<T*>(QLatin1String(AName));
+  EXPECT_NE(w, nullptr) << AName;
+  return w;
+}
+
+// A private home (settings, profiles) and device tree for each test.
+class MainWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(home_.isValid());
+    old_ = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home_.path()));
+    ylvane::SetSysRoot(sys_.SysRoot());
+    ylvane::SetLockDir(sys_.LockDir());
+    QDir().mkpath(home_.filePath("Sorvex/profiles"));
+  }
+  void TearDown() override {
+    form_.reset();
+    qputenv("XDG_CONFIG_HOME", old_);
+  }
+
+  QString SettingsPath() const { return home_.filePath("Sorvex/Sorvex.ini"); }
+  void PutFile(const QString& APath, const QByteArray& ABytes) {
+    QFile f(APath);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(ABytes);
+  }
+  void PutSettings(const QByteArray& ABytes) { PutFile(SettingsPath(), ABytes); }
+  void PutProfile(const QString& AName, const QByteArray& ABytes) {
+    PutFile(home_.filePath("Sorvex/profiles/" + AName + ".ini"), ABytes);
+  }
+
+  // Creates the window as the program does and runs its deferred start-up.
+  TfmMain& Start(const QStringList& AParams = {}) {
+    auto cmd = std::make_unique<TMyCmdLineInfo>();
+    cmd->ParseCommandLine(AParams);
+    auto cfg = std::make_unique<TAppConfig>();
+    cfg->SetFileName(SettingsPath());
+    cfg->BeginUpdate(false);
+    form_ = std::make_unique<TfmMain>(std::move(cfg), std::move(cmd), dialogs_);
+    EXPECT_FALSE(form_->InitFailed());
+    form_->Config().EndUpdate();
+    QCoreApplication::processEvents();  // the deferred start-up
+    return *form_;
+  }
+
+  QTemporaryDir home_;
+  QByteArray old_;
+  SysfsFixture sys_;
+  RecordingDialogs dialogs_;
+  std::unique_ptr<TfmMain> form_;
+};
+
+const QByteArray kShopProfile =
+    "[MUL.1]\nname=Own UL\nhint=\ntemplate=%.2X\nreplaces=b0\n"
+    "[EMM.1]\nname=Own EM\nhint=\ntemplate=<%u>\nreplaces=w43\n"
+    "[Main]\nCurMULFmt=own ul\nCurMULFmtStd=0\nCurEmmFmt=Own EM\nCurEmmFmtStd=0\n";
+
+TEST_F(MainWindow, StartUpRestoresTheStoredState) {
+  PutProfile("shop", kShopProfile);
+  PutSettings(
+      "[Main]\nProfile=shop\nActivePageN=3\nTabVisIC=0\nShowFmtPan=1\nTransMethod=1\n"
+      "DefFormat=4\nTransLog=1\nPressKeyDelay=20000\n");
+  TfmMain& form = Start();
+  EXPECT_TRUE(dialogs_.errors.isEmpty()) << dialogs_.errors.join('|').toStdString();
+  EXPECT_EQ(Find<QComboBox>(form, "cbUsrProfile")->currentText(), "shop");
+  EXPECT_TRUE(form.UsrProfile().Opened());
+  // The profile's own current formats, found in the class lists ignoring case.
+  EXPECT_EQ(Find<QComboBox>(form, "cbMULFmt")->currentText(), "Own UL");
+  EXPECT_FALSE(Find<QCheckBox>(form, "chkMULFmtStd")->isChecked());
+  EXPECT_EQ(Find<QComboBox>(form, "cbEmFmt")->currentText(), "Own EM");
+  EXPECT_TRUE(Find<QCheckBox>(form, "chkHidFmtStd")->isChecked());  // standard, none chosen
+  EXPECT_EQ(Find<QComboBox>(form, "cbHidFmt")->count(), 21);
+  auto* pages = Find<QTabWidget>(form, "PageControl1");
+  EXPECT_EQ(pages->currentIndex(), 3);
+  EXPECT_FALSE(pages->isTabVisible(cft_iCode));
+  EXPECT_TRUE(pages->isTabVisible(cft_Hid));
+  const auto radios = Find<QGroupBox>(form, "rgTranMethod")->findChildren<QRadioButton*>();
+  ASSERT_EQ(radios.size(), 2);
+  EXPECT_FALSE(radios[0]->isChecked());
+  EXPECT_TRUE(radios[1]->isChecked());
+  EXPECT_EQ(form.Pipeline().TransMethod(), tm_Clipboard);
+  EXPECT_TRUE(form.Pipeline().TransLog());
+  EXPECT_EQ(Find<QComboBox>(form, "cbDefCmt")->currentIndex(), 4);
+  EXPECT_EQ(form.Pipeline().DefCmt(), 4);
+  // The page's format is in the editor, read-only for a standard class.
+  EXPECT_EQ(Find<QLineEdit>(form, "edtName")->text(), "Own EM");
+  EXPECT_FALSE(Find<QLineEdit>(form, "edtName")->isReadOnly());
+  EXPECT_EQ(Find<QTableWidget>(form, "gridBytes")->item(0, 15)->text(), "F");
+}
+
+TEST_F(MainWindow, WithoutAProfileTheStoredFormatsApplyAndTheCommandLineWins) {
+  PutSettings("[Main]\nMULFormat=NOT THERE\nStdMULFormat=1\nHidFormat=x\nStdHidFormat=0\n");
+  TfmMain& form = Start({"-uEMMmine", "-sHIDx"});
+  EXPECT_TRUE(dialogs_.errors.isEmpty());
+  EXPECT_FALSE(form.UsrProfile().Opened());
+  EXPECT_EQ(form.UsrProfile().GetCurFmtName(cft_MUL), "NOT THERE");
+  EXPECT_TRUE(form.UsrProfile().GetCurFmtStd(cft_MUL));
+  EXPECT_EQ(Find<QComboBox>(form, "cbMULFmt")->currentIndex(), -1);  // no such format
+  EXPECT_EQ(form.UsrProfile().GetCurFmtName(cft_Emm), "mine");
+  EXPECT_FALSE(form.UsrProfile().GetCurFmtStd(cft_Emm));
+  EXPECT_EQ(form.UsrProfile().GetCurFmtName(cft_Hid), "x");
+  EXPECT_TRUE(form.UsrProfile().GetCurFmtStd(cft_Hid));  // -s on the command line
+}
+
+TEST_F(MainWindow, StartUpErrorsAreCollectedIntoOneDialog) {
+  // Another holder of the port: opening it again finds it busy.
+  TestPty pty;
+  ASSERT_TRUE(pty.Ok());
+  ASSERT_EQ(YV_Initialize(0), S_OK);
+  YV_HANDLE held = nullptr;
+  ASSERT_EQ(YV_Open(&held, pty.Name(), YV_PORT_COM, 9600, 10, 2), S_OK);
+  const QString port = QString::fromStdString(pty.Path().substr(5));
+  TfmMain& form = Start({"nosuch", "-p" + port});
+  ASSERT_EQ(dialogs_.errors.size(), 1);
+  EXPECT_EQ(dialogs_.errors[0], "Failed to open profile \"nosuch\".\r\nCould not open port: port \"" + port +
+                                     "\" occupied by another program.");
+  EXPECT_EQ(Find<QComboBox>(form, "cbPorts")->currentText(), port);
+  EXPECT_FALSE(form.Port().Opened());
+  form_.reset();
+  YV_CloseHandle(held);
+  YV_Finalyze();
+}
+
+TEST_F(MainWindow, APortThatCannotBeOpenedForAnyOtherReasonIsNamedWithTheReason) {
+  TfmMain& form = Start({"-pnull"});  // a device, but no terminal
+  ASSERT_EQ(dialogs_.errors.size(), 1);
+  EXPECT_EQ(dialogs_.errors[0], "Could not open port: port \"null\" does not exist.");
+  dialogs_.errors.clear();
+  // Switching on a port whose settings the device refuses.
+  TestPty pty;
+  ASSERT_TRUE(pty.Ok());
+  ASSERT_EQ(chmod(pty.Path().c_str(), 0), 0);
+  const QString port = QString::fromStdString(pty.Path().substr(5));
+  Find<QComboBox>(form, "cbPorts")->setEditText(port);
+  if (geteuid() == 0) {
+    // Root opens any file: the message for the other codes cannot be
+    // provoked by permissions here.
+    form.DoEnableCvt(true);
+    EXPECT_TRUE(form.Port().Opened());
+    return;
+  }
+  form.DoEnableCvt(true);
+  ASSERT_EQ(dialogs_.errors.size(), 1);
+  EXPECT_TRUE(dialogs_.errors[0].startsWith("Could not open port: port \"" + port + "\": "));
+}
+
+TEST_F(MainWindow, ThePortListComesFromTheDevicesAndFollowsArrivals) {
+  sys_.SetFtdiDriver(true);
+  sys_.AddUsb("1-1", 0x0403, 0x1234, "RDR1", "Card reader", "ttyUSB0");
+  sys_.AddUart("ttyS0", 4);
+  sys_.AddUart("ttyS5", 0);  // a placeholder of the kernel
+  // A host-side notifier that forwards device events, as a service would.
+  ASSERT_EQ(YV_Initialize(0), S_OK);
+  YV_NOTIFY_SETTINGS fwd{};
+  fwd.Flags = YV_NF_EXIST;
+  fwd.Callback = [](uint32_t, const void*, void*) -> YV_BOOL { return 1; };
+  fwd.SerialTypeMask = 1;
+  fwd.Recipient = reinterpret_cast<void*>(1);
+  YV_HANDLE forwarder = nullptr;
+  ASSERT_EQ(YV_FindNotification(&forwarder, &fwd), S_OK);
+
+  TfmMain& form = Start();
+  auto* ports = Find<QComboBox>(form, "cbPorts");
+  QStringList listed;
+  for (int i = 0; i < ports->count(); ++i) listed << ports->itemText(i);
+  EXPECT_EQ(listed, QStringList({"ttyUSB0", "ttyS0"}));
+  EXPECT_EQ(ports->currentText(), "ttyUSB0");  // the first entry is taken at start
+
+  // The user types a name; a reader arrives: the list grows, the text stays.
+  ports->setEditText("ttyACM7");
+  const std::string path = sys_.AddUsb("1-2", 0x0403, 0x1235, "RDR2", "Card reader", "ttyUSB1");
+  const std::u16string sysPath(path.begin(), path.end());
+  YV_DEVICE_EVENT ev{};
+  ev.Size = sizeof ev;
+  ev.VendorId = 0x0403;
+  ev.ProductId = 0x1235;
+  ev.SysPath = sysPath.c_str();
+  ev.Serial = u"RDR2";
+  ev.TtyName = u"ttyUSB1";
+  ASSERT_EQ(YV_DeviceEventNotify(YV_DEVICE_ARRIVAL, &ev), S_OK);
+  EXPECT_TRUE(WaitFor([&] { return ports->findText("ttyUSB1") >= 0; }));
+  EXPECT_EQ(ports->currentText(), "ttyACM7");
+
+  sys_.RemoveUsb("1-1");
+  YV_DEVICE_EVENT gone{};
+  gone.Size = sizeof gone;
+  gone.VendorId = 0x0403;
+  gone.ProductId = 0x1234;
+  gone.Serial = u"RDR1";
+  gone.TtyName = u"ttyUSB0";
+  ASSERT_EQ(YV_DeviceEventNotify(YV_DEVICE_REMOVAL, &gone), S_OK);
+  EXPECT_TRUE(WaitFor([&] { return ports->findText("ttyUSB0") < 0; }));
+  form_.reset();  // the window goes first; the library's thread must not reach it
+  YV_Finalyze();
+}
+
+TEST_F(MainWindow, ACardTravelsFromThePortToTheClipboardAndTheControls) {
+  PutSettings("[Main]\nTransMethod=1\nTransLog=1\nMULFormat=Own\n");
+  PutProfile("p", "[MUL.1]\nname=Own\nhint=\ntemplate=%.2X,%.2X\\r\nreplaces=b0 b1\n"
+                  "[Main]\nCurMULFmt=Own\nCurMULFmtStd=0\n");
+  TestPty pty;
+  ASSERT_TRUE(pty.Ok());
+  const QString port = QString::fromStdString(pty.Path().substr(5));
+  TfmMain& form = Start({"p", "-p" + port});
+  ASSERT_TRUE(dialogs_.errors.isEmpty()) << dialogs_.errors.join('|').toStdString();
+  ASSERT_TRUE(form.Port().Opened());
+  auto* trans = Find<QTextEdit>(form, "edtTrans");
+  ASSERT_TRUE(pty.Send("No Card\r\nMifare[04A1B2] (UL)\r\n"));
+  ASSERT_TRUE(WaitFor([&] { return !trans->toPlainText().isEmpty(); }));
+  EXPECT_EQ(trans->toPlainText(), "04#44A1\\r");
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "04,A1\r");
+  EXPECT_EQ(Find<QLineEdit>(form, "edtCardTip")->text(), "Mifare UltraLight");
+  EXPECT_EQ(Find<QLineEdit>(form, "edtLastFmt")->text(), "Own (custom)");
+  EXPECT_EQ(Find<QLineEdit>(form, "edtWindow")->text(), "<clipboard>");
+  EXPECT_EQ(Find<QLineEdit>(form, "edtPortOutput")->text(), "Mifare[04A1B2] (UL)");
+  auto* grid = Find<QTableWidget>(form, "gridBytes");
+  EXPECT_EQ(grid->item(1, 0)->text(), "04");
+  EXPECT_EQ(grid->item(1, 2)->text(), "B2");
+  EXPECT_EQ(grid->item(1, 3)->text(), "");
+  // The marks (the comma and the CR) are blue.
+  QTextCursor c(trans->document());
+  c.setPosition(3);  // inside "#44"
+  EXPECT_EQ(c.charFormat().foreground().color(), QColor(0, 0, 255));
+  c.setPosition(1);  // inside "04"
+  EXPECT_NE(c.charFormat().foreground().color(), QColor(0, 0, 255));
+  // The log of the port got the line, in the data folder.
+  QString logName = port;
+  logName.replace('/', '_');
+  QFile log(home_.filePath("Sorvex/_" + logName + ".log"));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  const QString logText = QString::fromUtf16(reinterpret_cast<const char16_t*>(log.readAll().constData()),
+                                             log.size() / 2);
+  EXPECT_TRUE(logText.endsWith("  \"04#44A1\\r\" -> \"<clipboard>\" [MUL: \"Own\"]\r\n")) << logText.toStdString();
+}
+
+TEST_F(MainWindow, SwitchingThePortStoresTheChoiceAndTheControlsFollow) {
+  TestPty pty;
+  ASSERT_TRUE(pty.Ok());
+  const QString port = QString::fromStdString(pty.Path().substr(5));
+  TfmMain& form = Start();
+  auto* ports = Find<QComboBox>(form, "cbPorts");
+  auto* enabled = Find<QCheckBox>(form, "chkEnabled");
+  ports->setEditText(port);
+  enabled->click();
+  EXPECT_TRUE(form.Port().Opened());
+  EXPECT_TRUE(enabled->isChecked());
+  EXPECT_FALSE(ports->isEnabled());
+  EXPECT_FALSE(form.ActiveIcon());  // open, but not among the listed ports
+  TAppConfig stored;
+  stored.SetFileName(SettingsPath());
+  EXPECT_EQ(stored.GetPort(), port);
+  EXPECT_TRUE(stored.GetPortEnable());
+  enabled->click();
+  EXPECT_FALSE(form.Port().Opened());
+  EXPECT_TRUE(ports->isEnabled());
+  EXPECT_FALSE(stored.GetPortEnable());
+  // An empty name opens nothing and says nothing; the box unticks.
+  ports->setEditText("");
+  enabled->click();
+  EXPECT_FALSE(enabled->isChecked());
+  EXPECT_TRUE(dialogs_.errors.isEmpty());
+}
+
+TEST_F(MainWindow, TheStoredPortOpensOnlyWhenItWasSwitchedOn) {
+  TestPty pty;
+  ASSERT_TRUE(pty.Ok());
+  const QByteArray port = QByteArray::fromStdString(pty.Path().substr(5));
+  for (const bool on : {false, true}) {
+    PutSettings("[Main]\nPort=" + port + "\nPortEnable=" + (on ? "1" : "0") + "\n");
+    TfmMain& form = Start();
+    EXPECT_EQ(form.Port().Opened(), on);
+    EXPECT_EQ(Find<QComboBox>(form, "cbPorts")->currentText(), on ? QString(port) : QString());
+    form_.reset();
+  }
+}
+
+TEST_F(MainWindow, TransferMethodChoiceIsStoredAtOnce) {
+  TfmMain& form = Start();
+  const auto radios = Find<QGroupBox>(form, "rgTranMethod")->findChildren<QRadioButton*>();
+  ASSERT_EQ(radios.size(), 2);
+  radios[1]->click();
+  EXPECT_EQ(form.Pipeline().TransMethod(), tm_Clipboard);
+  TAppConfig stored;
+  stored.SetFileName(SettingsPath());
+  EXPECT_EQ(stored.GetTransMethod(), 1);
+}
+
+TEST_F(MainWindow, ClosingNeverEndsTheProgram) {
+  TfmMain& form = Start();
+  ASSERT_TRUE(form.isVisible());
+  QCloseEvent close;
+  QCoreApplication::sendEvent(&form, &close);
+  EXPECT_FALSE(close.isAccepted());
+  // Without a tray the window is minimised, never hidden where it could not
+  // be reached again.
+  EXPECT_TRUE(form.isMinimized() || !form.isVisible());
+  EXPECT_EQ(form.isVisible(), !QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+TEST(WindowSnap, EdgesWithinTenPixelsAttract) {
+  const QRect work(0, 0, 1280, 1000);
+  const QSize size(700, 380);
+  const struct {
+    QPoint in, out;
+  } cases[] = {
+      {{10, 10}, {0, 0}},          // both edges, 10 inclusive
+      {{11, 500}, {11, 500}},      // just outside
+      {{-10, -3}, {0, 0}},         // from beyond the edge too
+      {{575, 615}, {580, 620}},    // right and bottom: 1280-700, 1000-380
+      {{591, 631}, {591, 631}},
+      {{300, 300}, {300, 300}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SnapToWorkArea(c.in, size, work), c.out) << c.in.x() << "," << c.in.y();
+  // A work area that does not start at 0 (a panel on the left).
+  EXPECT_EQ(SnapToWorkArea({45, 100}, size, QRect(40, 30, 1240, 970)), QPoint(40, 100));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
