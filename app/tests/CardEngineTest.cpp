@@ -306,11 +306,28 @@ TEST(CardToText, Conversions) {
 }
 
 TEST(CardToText, ParameterErrorsAndFormatterFailures) {
+  struct ErrorCase {
+    const char* templ;
+    const char* replaces;
+    int result;
+    int pos;
+  };
+  // Tokens beyond the specifiers are unused but checked all the same: an
+  // error in one stops the conversion before anything is formatted.
+  const ErrorCase errors[] = {
+      {"%d%d", "b0 b7", perr_MaxIndex, 5},
+      {"%d", "b0 b9", perr_MaxIndex, 5},
+      {"%d", "b0 q1", perr_Specifier, 4},
+      {"%d", "b0 b3b2", perr_ByteCount, 5},
+      {"abc", "b0 ~", perr_Specifier, 4},
+  };
+  const CardBytes card7 = Bytes("01 02 03 04 05 06 07");
   QString text = "untouched";
   int pos = 0;
-  EXPECT_EQ(CardToText("%d%d", "b0 b7", ovkc_UL, Bytes("01 02 03 04 05 06 07"), nullptr, text, pos),
-            perr_MaxIndex);
-  EXPECT_EQ(pos, 5);
+  for (const ErrorCase& c : errors) {
+    EXPECT_EQ(CardToText(c.templ, c.replaces, ovkc_UL, card7, nullptr, text, pos), c.result) << c.replaces;
+    EXPECT_EQ(pos, c.pos) << c.replaces;
+  }
   EXPECT_EQ(text, "untouched");
 
   const ConvertCase failing[] = {
