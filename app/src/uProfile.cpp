@@ -111,6 +111,11 @@ QString CvtFmtTypeName(TCvtFmtType AType) {
   return QString::fromLatin1(kWords[AType < kCvtFmtTypeCount ? AType : cft_MUL]);
 }
 
+int CvtFmtByteCount(TCvtFmtType AType) {
+  static const int kCounts[kCvtFmtTypeCount] = {7, 4, 6, 5, 8, 16};
+  return AType < kCvtFmtTypeCount ? kCounts[AType] : 0;
+}
+
 // One pass from left to right: escaping the backslashes and the line breaks
 // in two passes of replacements would turn a break's "\n" into "\\n" or a
 // typed "\n" into a break, whichever came second.

@@ -60,6 +60,10 @@ TCvtFmtType CardTypeToCvtFmtType(TovkCardType AType);
 // The class word in files and on the command line: "MUL", "M1K", "HID",
 // "EMM", "IC", "EX".
 QString CvtFmtTypeName(TCvtFmtType AType);
+// The number of card bytes a format of the class may address: MUL 7, M1K 4,
+// HID 6, EMM 5, IC 8, EX 16; 0 for a value outside the classes. The format
+// editor checks parameters against it, so every index must be below it.
+int CvtFmtByteCount(TCvtFmtType AType);
 
 // One conversion format, owned by the list that holds it.
 struct TCvtFmt {

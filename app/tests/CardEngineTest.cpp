@@ -107,6 +107,42 @@ TEST(ParTokens, CheckReplaces) {
   EXPECT_EQ(count, 4);  // every "%", each of a pair too
 }
 
+// The format editor checks parameters against the byte count of the class
+// being edited: an index must be below it, and a value outside the classes
+// allows no index at all.
+TEST(ParTokens, CheckedAgainstTheClassByteCount) {
+  struct Case {
+    int cls;
+    const char* text;
+    int result;
+    int posOrCount;
+  };
+  const Case cases[] = {
+      {cft_MUL, "b6", 0, 1},
+      {cft_MUL, "b7", perr_MaxIndex, 2},
+      {cft_M1K, "l0123", 0, 1},
+      {cft_M1K, "b0 b4", perr_MaxIndex, 5},
+      {cft_Hid, "AD1 w54", 0, 2},
+      {cft_Hid, "B6", perr_MaxIndex, 2},
+      {cft_Emm, "w43", 0, 1},
+      {cft_Emm, "w53", perr_MaxIndex, 2},
+      {cft_iCode, "b5 w76", 0, 2},
+      {cft_iCode, "b8", perr_MaxIndex, 2},
+      {cft_Ex, "B6", 0, 1},
+      {cft_Ex, "sFE", 0, 1},
+      {6, "", 0, 0},
+      {6, "W26", 0, 1},
+      {6, "b0", perr_MaxIndex, 2},
+      {255, "bZ b0", perr_MaxIndex, 5},
+  };
+  for (const Case& c : cases) {
+    int pos = -1, count = -1;
+    EXPECT_EQ(CheckReplaces(c.text, CvtFmtByteCount(TCvtFmtType(c.cls)), &pos, &count), c.result)
+        << c.cls << ": " << c.text;
+    EXPECT_EQ(c.result == 0 ? count : pos, c.posOrCount) << c.cls << ": " << c.text;
+  }
+}
+
 TEST(Escapes, Table) {
   struct Case {
     const char* templ;
@@ -270,11 +306,28 @@ TEST(CardToText, Conversions) {
 }
 
 TEST(CardToText, ParameterErrorsAndFormatterFailures) {
+  struct ErrorCase {
+    const char* templ;
+    const char* replaces;
+    int result;
+    int pos;
+  };
+  // Tokens beyond the specifiers are unused but checked all the same: an
+  // error in one stops the conversion before anything is formatted.
+  const ErrorCase errors[] = {
+      {"%d%d", "b0 b7", perr_MaxIndex, 5},
+      {"%d", "b0 b9", perr_MaxIndex, 5},
+      {"%d", "b0 q1", perr_Specifier, 4},
+      {"%d", "b0 b3b2", perr_ByteCount, 5},
+      {"abc", "b0 ~", perr_Specifier, 4},
+  };
+  const CardBytes card7 = Bytes("01 02 03 04 05 06 07");
   QString text = "untouched";
   int pos = 0;
-  EXPECT_EQ(CardToText("%d%d", "b0 b7", ovkc_UL, Bytes("01 02 03 04 05 06 07"), nullptr, text, pos),
-            perr_MaxIndex);
-  EXPECT_EQ(pos, 5);
+  for (const ErrorCase& c : errors) {
+    EXPECT_EQ(CardToText(c.templ, c.replaces, ovkc_UL, card7, nullptr, text, pos), c.result) << c.replaces;
+    EXPECT_EQ(pos, c.pos) << c.replaces;
+  }
   EXPECT_EQ(text, "untouched");
 
   const ConvertCase failing[] = {

@@ -6,6 +6,7 @@
 
 #include "CardPipeline.h"
 #include "EngineTestUtil.h"
+#include "QStringPrinter.h"
 
 namespace {
 
@@ -180,6 +181,89 @@ TEST_F(CardPipelineTest, ParameterErrorIsShownAndLoggedEmpty) {
   EXPECT_EQ(view.window, "");
   ASSERT_EQ(delivery.log.size(), 1u);
   EXPECT_EQ(delivery.log[0], (LogLine{ovkc_1K, true, "Wide", "", ""}));
+}
+
+// The caller's shown text and window title change only when the text got as
+// far as a delivery: a parameter error shows its message and a formatter
+// failure shows nothing new, and neither delivers anything.
+TEST_F(CardPipelineTest, ConvertCardLeavesTheCallersTextsWhenNothingIsDelivered) {
+  struct Case {
+    const char* templ;
+    const char* replaces;
+    QString target;  // the window in front; empty: none
+    bool formatterFails;
+    QStringList sent;
+    QString shown, window, trans;
+  };
+  const QString oldShown = "(old shown)", oldWindow = "(old window)", oldTrans = "(old text)";
+  const Case cases[] = {
+      {"%.2X%.2X", "b0 b4", "Editor", false, {}, oldShown, oldWindow,
+       "[Error: syntax parameters (position 5)]"},
+      {"%d", "b0 b9", "Editor", false, {}, oldShown, oldWindow, "[Error: syntax parameters (position 5)]"},
+      {"%s", "b0", "Editor", true, {}, oldShown, oldWindow, oldTrans},
+      {"%d", "CT", "Editor", true, {}, oldShown, oldWindow, oldTrans},
+      {"%u%", "b0", "Editor", true, {}, oldShown, oldWindow, oldTrans},  // a lone "%" at the end
+      // Delivered, and delivered to nobody: the shown text is emptied, the
+      // title is set only where there was a target.
+      {"%u", "b0", "Editor", false, {"keyboard: 4"}, "4", "Editor", "4"},
+      {"%u", "b0", "", false, {"keyboard: 4"}, "", oldWindow, ""},
+  };
+  const CardBytes card = Bytes("04 A1 B2 C3");
+  for (const Case& c : cases) {
+    FakeDelivery d;
+    d.target = c.target;
+    CardPipeline p{view, d, formats};
+    view.trans = {oldTrans, {}};
+    view.calls.clear();
+    QString shown = oldShown, window = oldWindow;
+    if (c.formatterFails) {
+      EXPECT_THROW(p.ConvertCard(c.templ, c.replaces, ovkc_1K, card, &shown, window), EFormatError)
+          << c.templ;
+    } else {
+      p.ConvertCard(c.templ, c.replaces, ovkc_1K, card, &shown, window);
+    }
+    EXPECT_EQ(d.sent, c.sent) << c.templ;
+    EXPECT_EQ(shown, c.shown) << c.templ;
+    EXPECT_EQ(window, c.window) << c.templ;
+    EXPECT_EQ(view.trans.text, c.trans) << c.templ;
+    EXPECT_TRUE(d.log.empty()) << c.templ;
+    // The window title on the form is the caller's business.
+    EXPECT_FALSE(view.calls.join('|').contains("window:")) << c.templ;
+  }
+}
+
+// "DF" anywhere in a Mifare line, the card number included, makes a Mifare DF
+// card when no "UL" or "1K" comes first; it converts with the class of
+// UltraLight cards and shows its own type name.
+TEST_F(CardPipelineTest, MifareDfLinesConvertWithTheUltraLightClass) {
+  formats.Set(cft_MUL, "Pair", "%.2X%.2X %s", "b1 b0 CT", true);
+  pipeline.SetTransLog(true);
+  pipeline.SetShowTransFmtPar(true);
+  struct Case {
+    const char* line;
+    QStringList bytes;
+    QString sent;
+  };
+  const Case cases[] = {
+      {"Mifare[04DF1234]\r", {"04", "DF", "12", "34"}, "DF04 Mifare DF"},
+      {"MIFARE[0102DF] (7)\r\n", {"01", "02", "DF"}, "0201 Mifare DF"},  // "DF" before the "(" rule
+      {"Mifare[DF00] (4K)\r", {"DF", "00"}, "00DF Mifare DF"},            // "DF" is looked for before "4K"
+  };
+  for (const Case& c : cases) {
+    view.calls.clear();
+    delivery.sent.clear();
+    delivery.log.clear();
+    Receive(c.line);
+    EXPECT_EQ(delivery.sent, QStringList{"keyboard: " + c.sent}) << c.line;
+    QStringList cells = c.bytes;
+    while (cells.size() < 16) cells << QString();
+    EXPECT_EQ(view.calls.mid(1), (QStringList{"bytes: " + cells.join(' '), "type: Mifare DF", "page: 0",
+                                              "fmt: Pair (standard)", "trans: " + c.sent, "window: Editor"}))
+        << c.line;
+    ASSERT_EQ(delivery.log.size(), 1u) << c.line;
+    EXPECT_EQ(delivery.log[0], (LogLine{ovkc_Df, true, "Pair", c.sent, "Editor"})) << c.line;
+    EXPECT_EQ(pipeline.LastCardType(), ovkc_Df) << c.line;
+  }
 }
 
 TEST_F(CardPipelineTest, TransferMethods) {

@@ -18,12 +18,6 @@ const TStdProfile& Standard() {
   return profile;
 }
 
-// The card bytes each class's formats are checked against.
-int StdClassByteCount(TCvtFmtType ACls) {
-  static const int kCounts[kCvtFmtTypeCount] = {7, 4, 6, 5, 8, 16};
-  return kCounts[ACls];
-}
-
 const TCvtFmt& Find(TCvtFmtType ACls, uint32_t AId) {
   const TUIntKeyObjectList& list = Standard().GetFmtList(ACls);
   const int i = list.IndexOf(AId);
@@ -39,7 +33,7 @@ TEST(StdFormats, PassTheEditorChecks) {
       const std::string name = (CvtFmtTypeName(cls) + '.' + QString::number(f->m_nFmtId)).toStdString();
       int specifiers = -1, tokens = -1, pos = -1;
       EXPECT_TRUE(CheckTemplate(f->m_sTemplate, &specifiers)) << name;
-      EXPECT_EQ(CheckReplaces(f->m_sReplaces, StdClassByteCount(cls), &pos, &tokens), 0)
+      EXPECT_EQ(CheckReplaces(f->m_sReplaces, CvtFmtByteCount(cls), &pos, &tokens), 0)
           << name << " at " << pos;
       EXPECT_EQ(specifiers, tokens) << name;
       ++total;
