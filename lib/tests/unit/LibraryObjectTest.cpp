@@ -194,6 +194,45 @@ TEST_F(Registration, RejectedDescriptorChangesNothing) {
   t.DevDataSize = -1;
   EXPECT_EQ(YV_RegSerialDevice(&t), E_INVALIDARG);
   EXPECT_EQ(Slot(5), nullptr);
+
+  // A registered slot survives a bad registration untouched, field by field.
+  static const uint16_t pids[] = {0x1234};
+  static const uint8_t request[] = {7};
+  YV_SERIAL_DEVICE_TYPE good{};
+  good.TypeIndex = 5;
+  good.Request = request;
+  good.RequestSize = 1;
+  good.Callback = Recognise;
+  good.Pids = pids;
+  good.PidCount = 1;
+  good.BaudRate = 9600;
+  ASSERT_EQ(YV_RegSerialDevice(&good), S_OK);
+  static const uint16_t other[] = {0x4321};
+  static const uint8_t otherRequest[] = {8, 9};
+  for (const bool badPids : {true, false}) {
+    YV_SERIAL_DEVICE_TYPE bad = good;
+    bad.Request = otherRequest;
+    bad.RequestSize = 2;
+    bad.Pids = other;
+    bad.BaudRate = 19200;
+    if (badPids)
+      bad.PidCount = -1;
+    else
+      bad.DevDataSize = -1;
+    EXPECT_EQ(YV_RegSerialDevice(&bad), E_INVALIDARG);
+    const ylvane::SerialTypeSlot* slot = Slot(5);
+    ASSERT_NE(slot, nullptr);
+    EXPECT_EQ(slot->dwBaud, 9600u);
+    EXPECT_EQ(slot->vPids, (std::vector<uint16_t>{0x1234}));
+    EXPECT_EQ(slot->pReqData, (std::vector<uint8_t>{7}));
+    EXPECT_TRUE(slot->CanProbe());
+  }
+  // A second good registration with a request replaces the copy of it.
+  YV_SERIAL_DEVICE_TYPE replace = good;
+  replace.Request = otherRequest;
+  replace.RequestSize = 2;
+  ASSERT_EQ(YV_RegSerialDevice(&replace), S_OK);
+  EXPECT_EQ(Slot(5)->pReqData, (std::vector<uint8_t>{8, 9}));
 }
 
 TEST_F(Registration, NetworkTypeKeepsTheLowSixteenBitsOfItsPort) {
