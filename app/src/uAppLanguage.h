@@ -72,8 +72,9 @@ class TAppLanguage {
   // False: unloads; the built-in messages and form texts come back.
   bool SetLoaded(bool AValue, QString* AError = nullptr);
 
-  // The forms to translate, in registration order. A form records its
-  // built-in texts when it is added, so they can be restored.
+  // The forms to translate, in registration order. A text a language changes
+  // on them is recorded as it stood right before the change, so unloading can
+  // put it back.
   QList<QObject*> TranslateComponents() const;
   void SetTranslateComponents(const QList<QObject*>& AForms);
   void AddForm(QObject* AForm);
@@ -133,7 +134,6 @@ class TAppLanguage {
   FormEntry* EntryOf(QObject* AForm);
   void DropDeadEntries();
   static void RestoreForm(FormEntry& AEntry);
-  void RecordBuiltIn(FormEntry& AEntry);
   void ApplyForms(QObject* AOnly);
   bool Included(const QString& AKey) const;
   bool Excluded(const QString& AKey) const;

@@ -279,6 +279,20 @@ TEST_F(FormTranslate, TextsTheProgramSetsItselfAreNotRestoredOver) {
   TfmLangTest form;
   TAppLanguage lang;
   lang.AddForm(&form);
+  // Set by the program after the form registered, before any language: this
+  // is what the built-in language shows.
+  form.labPort->setText("Enable");
+  form.cbDefCmt->clear();
+  form.cbDefCmt->addItems({"HID", "EMM"});
+  Load(lang, m_sFixture);
+  EXPECT_EQ(form.labPort->text(), QString::fromUtf8("Порт:"));
+  EXPECT_EQ(form.cbDefCmt->itemText(1), QString::fromUtf8("Мифар UL,DF"));
+  lang.SetLoaded(false);
+  EXPECT_EQ(form.labPort->text(), "Enable");
+  EXPECT_EQ(form.cbDefCmt->itemText(0), "HID");
+  EXPECT_EQ(form.cbDefCmt->itemText(1), "EMM");
+
+  // Set by the program while a language is loaded.
   Load(lang, m_sFixture);
   form.labPort->setText("Port: ttyUSB0");
   // A component made after the form registered.
