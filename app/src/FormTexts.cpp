@@ -324,14 +324,17 @@ std::optional<TResolvedKey> ResolveFormKey(const QList<QObject*>& AForms, const 
     }
   }
   if (!form) return std::nullopt;
-  QString canonical = FormClassName(form) + u'-';
   QObject* at = form;
   for (qsizetype i = 1; i + 1 < parts.size(); ++i) {
     at = FindOwnedComponent(at, parts[i]);
     if (!at) return std::nullopt;
-    canonical += at->objectName() + u'-';
   }
   std::optional<TFormText> text = ResolveTextPath(at, parts.back(), at == form);
   if (!text) return std::nullopt;
-  return TResolvedKey{form, *text, canonical + parts.back()};
+  // The widgets a key names on the way are only a route: the patterns see
+  // the key as the template writer writes it, so that no spelling gets past
+  // an exclude.
+  QString flat = FormClassName(form) + u'-';
+  if (at != form) flat += at->objectName() + u'-';
+  return TResolvedKey{form, *text, flat + parts.back()};
 }

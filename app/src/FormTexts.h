@@ -78,8 +78,9 @@ QList<QPair<QString, TFormText>> ListTexts(QObject* AObject, bool AIsForm);
 struct TResolvedKey {
   QObject* form;
   TFormText text;
-  // The key rebuilt from the form's class name, the components' own names and
-  // the path: the form exclude patterns are tested against.
+  // The key as the template writer writes it (the form's class name, the
+  // addressed component's own name, the path), whatever route the key took:
+  // what exclude patterns are tested against.
   QString canonicalKey;
 };
 std::optional<TResolvedKey> ResolveFormKey(const QList<QObject*>& AForms, const QString& AKey);

@@ -112,6 +112,10 @@ class TfmLangTest : public QWidget {
     tabMUL->setObjectName("tabMUL");
     tabM1K = new QWidget;
     tabM1K->setObjectName("tabM1K");
+    auto* page = new QVBoxLayout(tabMUL);
+    edtTemplate = new QLineEdit("%s", tabMUL);
+    edtTemplate->setObjectName("edtTemplate");
+    page->addWidget(edtTemplate);
     PageControl1->addTab(tabMUL, "Mifare UL,DF");
     PageControl1->addTab(tabM1K, "Mifare 1K/4K");
     layout->addWidget(PageControl1);
@@ -136,6 +140,7 @@ class TfmLangTest : public QWidget {
   QTabWidget* PageControl1;
   QWidget* tabMUL;
   QWidget* tabM1K;
+  QLineEdit* edtTemplate;
   QAction* N1;
 
   QString Radio(int i) const { return rgTranMethod->findChildren<QRadioButton*>()[i]->text(); }
@@ -310,19 +315,27 @@ TEST_F(FormTranslate, ExcludesApplyToAllFormsButNotToOneForm) {
   const QString path = WriteLng("n1.lng",
                                 "[Forms]\nTfmLangTest-N1-Caption=Разделитель\n"
                                 "TfmLangTest-cbDefCmt-Items.Strings(2)=ХИД\n"
-                                "TfmLangTest-labPort-Caption=Порт:\n");
+                                "TfmLangTest-labPort-Caption=Порт:\n"
+                                // Components named through the widgets they sit in.
+                                "TfmLangTest-PageControl1-tabMUL-edtTemplate-Text=шаблон\n"
+                                "TfmLangTest-tabMUL-edtTemplate-Text=шаблон\n"
+                                "TfmLangTest-pnlTop-btnApply-Caption=Применить\n");
   TfmLangTest form;
   TAppLanguage lang;
   lang.AddForm(&form);
-  lang.SetComponentExcludes({"*-N*-Caption", "*-cbDefCmt-Items*"});
+  lang.SetComponentExcludes({"*-N*-Caption", "*-cbDefCmt-Items*", "*-edtTemplate-Text", "*-btnApply-Caption"});
   Load(lang, path);
   EXPECT_EQ(form.N1->text(), "separator");
   EXPECT_EQ(form.cbDefCmt->itemText(2), "HID");
+  EXPECT_EQ(form.edtTemplate->text(), "%s");
+  EXPECT_EQ(form.btnApply->text(), "Apply");
   EXPECT_EQ(form.labPort->text(), QString::fromUtf8("Порт:"));
 
   lang.Translate(&form);
   EXPECT_EQ(form.N1->text(), QString::fromUtf8("Разделитель"));
   EXPECT_EQ(form.cbDefCmt->itemText(2), QString::fromUtf8("ХИД"));
+  EXPECT_EQ(form.edtTemplate->text(), QString::fromUtf8("шаблон"));
+  EXPECT_EQ(form.btnApply->text(), QString::fromUtf8("Применить"));
 
   // Patterns of one form's class go; the others stay.
   lang.SetComponentExcludes({"TfmLangTest-labPort-Caption", "tfmlangtest-x", "TOther-x", "TfmLangTestX-y"});
