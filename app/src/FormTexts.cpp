@@ -129,29 +129,43 @@ QByteArray StringProperty(const QObject* AObject, QStringView AName) {
   return QByteArray();
 }
 
-std::optional<TFormText> PropertyText(QObject* AObject, const char* AName) {
-  const QByteArray prop = StringProperty(AObject, QString::fromLatin1(AName));
+// An action without a tool tip of its own answers its text (without "&" and
+// "...") as one; a plain action with the same texts shows what that looks like.
+bool HasOwnToolTip(const QAction* AAction) {
+  QAction plain(AAction->text());
+  plain.setIconText(AAction->iconText());
+  return AAction->toolTip() != plain.toolTip();
+}
+
+TFormText PropertyTextOf(QObject* AObject, const QByteArray& AProp) {
+  // The tool tip an action makes up from its text is no text of the form's:
+  // it must be neither written as a hint nor frozen by restoring one.
+  if (AProp == "toolTip" && qobject_cast<QAction*>(AObject))
+    return TFormText(AObject, TFormText::ActionToolTip, AProp, -1);
+  return TFormText(AObject, TFormText::Property, AProp, -1);
+}
+
+std::optional<TFormText> PropertyText(QObject* AObject, QStringView AName) {
+  const QByteArray prop = StringProperty(AObject, AName);
   if (prop.isEmpty()) return std::nullopt;
-  return TFormText(AObject, TFormText::Property, prop, -1);
+  return PropertyTextOf(AObject, prop);
 }
 
 std::optional<TFormText> CaptionText(QObject* AObject, bool AIsForm) {
-  if (AIsForm) return qobject_cast<QWidget*>(AObject) ? PropertyText(AObject, "windowTitle") : std::nullopt;
+  if (AIsForm) return qobject_cast<QWidget*>(AObject) ? PropertyText(AObject, u"windowTitle") : std::nullopt;
   if (TabOwner(AObject)) return TFormText(AObject, TFormText::TabText, {}, -1);
-  if (qobject_cast<QGroupBox*>(AObject) || qobject_cast<QMenu*>(AObject)) return PropertyText(AObject, "title");
+  if (qobject_cast<QGroupBox*>(AObject) || qobject_cast<QMenu*>(AObject)) return PropertyText(AObject, u"title");
   if (qobject_cast<QAbstractButton*>(AObject) || qobject_cast<QLabel*>(AObject) || qobject_cast<QAction*>(AObject))
-    return PropertyText(AObject, "text");
+    return PropertyText(AObject, u"text");
   return std::nullopt;
 }
 
 std::optional<TFormText> AliasText(QObject* AObject, QStringView AName, bool AIsForm) {
   if (SameName(AName, u"Caption")) return CaptionText(AObject, AIsForm);
-  if (SameName(AName, u"Hint")) return PropertyText(AObject, "toolTip");
-  if (SameName(AName, u"Text")) return PropertyText(AObject, "text");
-  if (SameName(AName, u"TextHint")) return PropertyText(AObject, "placeholderText");
-  const QByteArray prop = StringProperty(AObject, AName);
-  if (prop.isEmpty()) return std::nullopt;
-  return TFormText(AObject, TFormText::Property, prop, -1);
+  if (SameName(AName, u"Hint")) return PropertyText(AObject, u"toolTip");
+  if (SameName(AName, u"Text")) return PropertyText(AObject, u"text");
+  if (SameName(AName, u"TextHint")) return PropertyText(AObject, u"placeholderText");
+  return PropertyText(AObject, AName);
 }
 
 // "Name(N)" or "Name<N>": the name and N; false when the part has no such
@@ -179,6 +193,9 @@ QString TFormText::Get() const {
   switch (m_kind) {
     case Property:
       return o->property(m_prop.constData()).toString();
+    case ActionToolTip:
+      if (auto* action = static_cast<QAction*>(o); HasOwnToolTip(action)) return action->toolTip();
+      return QString();
     case TabText:
       if (QTabWidget* tabs = TabOwner(o)) return tabs->tabText(tabs->indexOf(static_cast<QWidget*>(o)));
       return QString();
@@ -212,6 +229,10 @@ void TFormText::Set(const QString& AValue) const {
   switch (m_kind) {
     case Property:
       o->setProperty(m_prop.constData(), AValue);
+      break;
+    case ActionToolTip:
+      // An empty tool tip gives the action its made-up one back.
+      static_cast<QAction*>(o)->setToolTip(AValue);
       break;
     case TabText:
       if (QTabWidget* tabs = TabOwner(o)) tabs->setTabText(tabs->indexOf(static_cast<QWidget*>(o)), AValue);
@@ -308,7 +329,7 @@ QList<QPair<QString, TFormText>> ListTexts(QObject* AObject, bool AIsForm) {
     if (p.metaType().id() != QMetaType::QString || !p.isReadable() || !p.isWritable()) continue;
     const QByteArray name(p.name());
     if (name == "objectName" || covered.contains(name)) continue;
-    out.append({QString::fromLatin1(name), TFormText(AObject, TFormText::Property, name, -1)});
+    out.append({QString::fromLatin1(name), PropertyTextOf(AObject, name)});
   }
   return out;
 }

@@ -7,7 +7,8 @@
 //   Caption            the window title of a form; a tab page's tab text; a
 //                      group box's or menu's title; a button's, label's or
 //                      action's text
-//   Hint               the tool tip
+//   Hint               the tool tip (an action's own only: the one Qt makes up
+//                      from its text reads as empty)
 //   Text               the text property
 //   TextHint           the placeholder text
 //   Items.Strings(N)   item N of a combo or list box, the N-th radio button of
@@ -34,7 +35,7 @@
 // One addressable text of one component.
 class TFormText {
  public:
-  enum Kind { Property, TabText, ComboItem, ListItem, RadioItem, TreeNode, HeaderSection };
+  enum Kind { Property, ActionToolTip, TabText, ComboItem, ListItem, RadioItem, TreeNode, HeaderSection };
 
   TFormText(QObject* AObject, Kind AKind, QByteArray AProperty, int AIndex);
 

@@ -123,6 +123,11 @@ class TfmLangTest : public QWidget {
     N1 = new QAction("separator", this);
     N1->setObjectName("N1");
     addAction(N1);
+    actAbout = new QAction("&About...", this);
+    actAbout->setObjectName("actAbout");
+    actExit = new QAction("E&xit", this);
+    actExit->setObjectName("actExit");
+    actExit->setToolTip("Leave the program");
 
     auto* unnamed = new QLabel("unnamed", this);
     layout->addWidget(unnamed);
@@ -142,6 +147,8 @@ class TfmLangTest : public QWidget {
   QWidget* tabM1K;
   QLineEdit* edtTemplate;
   QAction* N1;
+  QAction* actAbout;
+  QAction* actExit;
 
   QString Radio(int i) const { return rgTranMethod->findChildren<QRadioButton*>()[i]->text(); }
   QString Header(int i) const { return gridCols->horizontalHeaderItem(i)->text(); }
@@ -367,6 +374,31 @@ TEST_F(FormTranslate, OnlyTheFirstFormOfAClassAndDestroyedFormsAreSafe) {
   lang.SetLoaded(false);
   // Removed: its texts are the program's business now.
   EXPECT_EQ(second.windowTitle(), QString::fromUtf8("Тестовая форма"));
+}
+
+TEST_F(FormTranslate, AnActionsHintIsItsOwnToolTipOnly) {
+  // Qt shows an action's text as its tool tip when it has none of its own;
+  // that is no text of the form's, and a translated hint must not freeze it.
+  TfmLangTest form;
+  TAppLanguage lang;
+  lang.AddForm(&form);
+  const QString out = WriteLng("actions.lng", "");
+  ASSERT_TRUE(lang.SaveAs(out));
+  const TIniFile file(out);
+  EXPECT_EQ(file.ReadString("Forms", "TfmLangTest-actAbout-Caption", ""), "&About...");
+  EXPECT_FALSE(file.ValueExists("Forms", "TfmLangTest-actAbout-Hint"));
+  EXPECT_FALSE(file.ValueExists("Forms", "TfmLangTest-N1-Hint"));
+  EXPECT_EQ(file.ReadString("Forms", "TfmLangTest-actExit-Hint", ""), "Leave the program");
+
+  Load(lang, WriteLng("hint.lng",
+                      "[Forms]\nTfmLangTest-actAbout-Hint=Справка\n"
+                      "TfmLangTest-actExit-Hint=Выйти из программы\n"));
+  EXPECT_EQ(form.actAbout->toolTip(), QString::fromUtf8("Справка"));
+  EXPECT_EQ(form.actExit->toolTip(), QString::fromUtf8("Выйти из программы"));
+  lang.SetLoaded(false);
+  EXPECT_EQ(form.actExit->toolTip(), "Leave the program");
+  form.actAbout->setText("&Info");
+  EXPECT_EQ(form.actAbout->toolTip(), "Info");
 }
 
 TEST_F(FormTranslate, SaveAsLoadsBackToTheSameTexts) {
