@@ -2,16 +2,26 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemModel>
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
 #include <QAction>
+#include <QCalendarWidget>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeySequenceEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMetaProperty>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QRadioButton>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTextEdit>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTreeView>
@@ -36,21 +46,31 @@ bool IsOtherWindow(const QObject* o) {
   return w && w->isWindow() && !qobject_cast<const QMenu*>(w);
 }
 
+// Only containers hold a form's components, as in any form designer: the
+// form, panels, group boxes, tab and stacked pages, scroll areas, splitters,
+// menus, tool bars. A control is built by Qt from parts of its own (a tab
+// bar's scroll buttons, a line edit's clear action, a spin box's edit field),
+// some of them named; those are none of the form's, and two tab widgets would
+// give two components of one name.
+bool IsControl(const QObject* o) {
+  return qobject_cast<const QAbstractButton*>(o) || qobject_cast<const QTabBar*>(o) ||
+         qobject_cast<const QLineEdit*>(o) || qobject_cast<const QComboBox*>(o) ||
+         qobject_cast<const QAbstractSpinBox*>(o) || qobject_cast<const QAbstractSlider*>(o) ||
+         qobject_cast<const QLabel*>(o) || qobject_cast<const QProgressBar*>(o) ||
+         qobject_cast<const QAbstractItemView*>(o) || qobject_cast<const QTextEdit*>(o) ||
+         qobject_cast<const QPlainTextEdit*>(o) || qobject_cast<const QKeySequenceEdit*>(o) ||
+         qobject_cast<const QCalendarWidget*>(o) || qobject_cast<const QDialogButtonBox*>(o);
+}
+
 void CollectComponents(QObject* AParent, QList<QObject*>& AOut) {
+  const bool control = IsControl(AParent);
   for (QObject* c : AParent->children()) {
     if (IsOtherWindow(c)) continue;
+    // A pop-up menu a control carries is the program's, not Qt's.
+    if (control && !qobject_cast<QMenu*>(c)) continue;
     if (IsComponent(c)) AOut.append(c);
     CollectComponents(c, AOut);
   }
-}
-
-QObject* FindComponentIn(QObject* AParent, const QString& AName) {
-  for (QObject* c : AParent->children()) {
-    if (IsOtherWindow(c)) continue;
-    if (IsComponent(c) && SameName(c->objectName(), AName)) return c;
-    if (QObject* found = FindComponentIn(c, AName)) return found;
-  }
-  return nullptr;
 }
 
 // The tab widget that shows APage as one of its tabs.
@@ -273,7 +293,10 @@ QList<QObject*> OwnedComponents(QObject* AOwner) {
 }
 
 QObject* FindOwnedComponent(QObject* AOwner, const QString& AName) {
-  return AName.isEmpty() ? nullptr : FindComponentIn(AOwner, AName);
+  if (AName.isEmpty()) return nullptr;
+  for (QObject* c : OwnedComponents(AOwner))
+    if (SameName(c->objectName(), AName)) return c;
+  return nullptr;
 }
 
 std::optional<TFormText> ResolveTextPath(QObject* AObject, const QString& APath, bool AIsForm) {

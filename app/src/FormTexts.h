@@ -18,9 +18,11 @@
 // Names compare ignoring case. Every named object inside a form is one of the
 // form's components (the form designer's components all belong to the form,
 // however the widgets nest); unnamed objects and Qt's own internal "qt_"
-// objects are not components, nor is anything inside another window (a
-// dialog is a form of its own). The component's objectName is never a text:
-// it is the address.
+// objects are not components, nor is anything inside a control (a button, a
+// tab bar, an edit, a list...: Qt builds those from parts of its own; a pop-up
+// menu a control carries is a component all the same) or inside another
+// window (a dialog is a form of its own). The component's objectName is never
+// a text: it is the address.
 #pragma once
 
 #include <QList>
@@ -63,7 +65,7 @@ class TFormText {
 // The class name a form is addressed by.
 QString FormClassName(const QObject* AForm);
 // The components of AOwner in tree order: its named descendants, not entering
-// other windows, without Qt's internal objects.
+// other windows or controls, without Qt's internal objects.
 QList<QObject*> OwnedComponents(QObject* AOwner);
 // The first component of AOwner named AName (ignoring case), or nullptr.
 QObject* FindOwnedComponent(QObject* AOwner, const QString& AName);

@@ -13,12 +13,14 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -120,6 +122,25 @@ class TfmLangTest : public QWidget {
     PageControl1->addTab(tabM1K, "Mifare 1K/4K");
     layout->addWidget(PageControl1);
 
+    // A second tab widget, with a page holding a label: Qt gives both tab
+    // bars named buttons of their own.
+    pcHelp = new QTabWidget(this);
+    pcHelp->setObjectName("pcHelp");
+    auto* tabHelp = new QWidget;
+    tabHelp->setObjectName("tabHelp");
+    labHelp = new QLabel("Help", tabHelp);
+    labHelp->setObjectName("labHelp");
+    pcHelp->addTab(tabHelp, "Help");
+    layout->addWidget(pcHelp);
+    // A pop-up menu a button carries.
+    btnFmtMenu = new QToolButton(this);
+    btnFmtMenu->setObjectName("btnFmtMenu");
+    menuFmt = new QMenu("Formats", btnFmtMenu);
+    menuFmt->setObjectName("menuFmt");
+    btnFmtMenu->setMenu(menuFmt);
+    layout->addWidget(btnFmtMenu);
+    edtName->setClearButtonEnabled(true);
+
     N1 = new QAction("separator", this);
     N1->setObjectName("N1");
     addAction(N1);
@@ -146,6 +167,10 @@ class TfmLangTest : public QWidget {
   QWidget* tabMUL;
   QWidget* tabM1K;
   QLineEdit* edtTemplate;
+  QTabWidget* pcHelp;
+  QLabel* labHelp;
+  QToolButton* btnFmtMenu;
+  QMenu* menuFmt;
   QAction* N1;
   QAction* actAbout;
   QAction* actExit;
@@ -374,6 +399,37 @@ TEST_F(FormTranslate, OnlyTheFirstFormOfAClassAndDestroyedFormsAreSafe) {
   lang.SetLoaded(false);
   // Removed: its texts are the program's business now.
   EXPECT_EQ(second.windowTitle(), QString::fromUtf8("Тестовая форма"));
+}
+
+TEST_F(FormTranslate, PartsQtBuildsItsControlsFromAreNoComponents) {
+  TfmLangTest form;
+  QStringList names;
+  for (QObject* c : OwnedComponents(&form)) names.append(c->objectName());
+  for (const char* name : {"labPort", "edtTemplate", "tabMUL", "tabHelp", "labHelp", "menuFmt", "N1"})
+    EXPECT_TRUE(names.contains(name)) << name;
+  for (const QString& name : names) EXPECT_FALSE(name.startsWith("qt_")) << name.toStdString();
+  for (const char* name : {"ScrollLeftButton", "ScrollRightButton", "_q_qlineeditclearaction"})
+    EXPECT_FALSE(names.contains(name)) << name;
+  EXPECT_EQ(names.removeDuplicates(), 0) << names.join(' ').toStdString();
+
+  const QList<QObject*> forms{&form};
+  EXPECT_FALSE(ResolveFormKey(forms, "TfmLangTest-ScrollLeftButton-Hint"));
+  EXPECT_FALSE(ResolveFormKey(forms, "TfmLangTest-pcHelp-ScrollRightButton-Hint"));
+  EXPECT_FALSE(ResolveFormKey(forms, "TfmLangTest-_q_qlineeditclearaction-Hint"));
+  EXPECT_TRUE(ResolveFormKey(forms, "TfmLangTest-menuFmt-Caption"));
+  EXPECT_TRUE(ResolveFormKey(forms, "TfmLangTest-pcHelp-tabHelp-labHelp-Caption"));
+
+  TAppLanguage lang;
+  lang.AddForm(&form);
+  lang.SetComponentIncludes(lang.ComponentIncludes() + QStringList{"*-*-accessibleName"});
+  const QString out = WriteLng("parts.lng", "");
+  ASSERT_TRUE(lang.SaveAs(out));
+  const TIniFile file(out);
+  for (const auto& [key, value] : file.ReadSectionValues("Forms")) {
+    EXPECT_FALSE(key.contains("Scroll")) << key.toStdString();
+    EXPECT_FALSE(key.contains("_q_")) << key.toStdString();
+  }
+  EXPECT_EQ(file.ReadString("Forms", "TfmLangTest-menuFmt-Caption", ""), "Formats");
 }
 
 TEST_F(FormTranslate, AnActionsHintIsItsOwnToolTipOnly) {
