@@ -238,7 +238,11 @@ bool TAppLanguage::Excluded(const QString& AKey) const { return AnyMatch(m_aComp
 void TAppLanguage::Translate() { ApplyForms(nullptr); }
 
 void TAppLanguage::Translate(QObject* AComponent) {
-  if (AComponent) ApplyForms(AComponent);
+  if (!AComponent || !m_oIni) return;
+  // A form translated before it registered would keep the language for good:
+  // only registered forms get their texts back.
+  AddForm(AComponent);
+  ApplyForms(AComponent);
 }
 
 void TAppLanguage::ApplyForms(QObject* AOnly) {

@@ -109,7 +109,9 @@ class TAppLanguage {
   // form first gets its built-in texts back, so nothing of an earlier
   // language stays. Nothing when no language is loaded.
   void Translate();
-  // Applies [Forms] to one form, without the exclude patterns.
+  // Applies [Forms] to one form, without the exclude patterns. A form not yet
+  // registered is registered first (at the end), so that its texts come back
+  // when the language is unloaded.
   void Translate(QObject* AComponent);
   // Writes the forms' present texts (includes and excludes applied) and every
   // message into AIniPath, keeping what else the file holds; [Strings] is

@@ -457,6 +457,17 @@ TEST_F(FormTranslate, AnActionsHintIsItsOwnToolTipOnly) {
   EXPECT_EQ(form.actAbout->toolTip(), "Info");
 }
 
+TEST_F(FormTranslate, AFormTranslatedAloneBeforeRegisteringComesBackToo) {
+  TfmLangTest form;
+  TAppLanguage lang;
+  Load(lang, m_sFixture);
+  lang.Translate(&form);
+  EXPECT_EQ(form.windowTitle(), QString::fromUtf8("Тестовая форма"));
+  EXPECT_EQ(lang.TranslateComponents(), QList<QObject*>({&form}));
+  lang.SetLoaded(false);
+  ExpectTexts(form, false);
+}
+
 TEST_F(FormTranslate, SaveAsLoadsBackToTheSameTexts) {
   TfmLangTest form;
   // Texts that only survive a file when escaped; the fixture leaves them be.
