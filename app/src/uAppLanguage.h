@@ -97,7 +97,9 @@ class TAppLanguage {
   const QString& StdProfile() const { return m_sStdProfile; }
   // The standard-formats file of the loaded language when it names one that
   // exists; empty otherwise, and the caller then loads the built-in standard
-  // formats (never keeps another language's).
+  // formats (never keeps another language's). Only existence is checked: a
+  // file that is there may still not load, so the caller also loads the
+  // built-in formats (LoadFromRes("STDFMTS")) when LoadFromIni on it fails.
   QString StdProfileFile() const;
 
   const QString& FormsSect() const { return FFormsSect; }

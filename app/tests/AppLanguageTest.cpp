@@ -4,8 +4,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 
 #include "QStringPrinter.h"
 #include "AppMessages.h"
@@ -128,6 +130,10 @@ TEST_F(LanguageFolder, EnumLanguagesSortedWithTheirGlobals) {
 TEST_F(LanguageFolder, GlobalsAndTheStandardFormatsFile) {
   const QString stdFile = Path("std.ini");
   WriteFile(stdFile, "[mul.1]\nname=x\n");
+  // A file in the program's own Languages folder, removed when done.
+  QTemporaryFile inLanguages(GetLanguagesDir() + "/std-XXXXXX.ini");
+  ASSERT_TRUE(inLanguages.open()) << GetLanguagesDir().toStdString();
+  const QString relative = QFileInfo(inLanguages.fileName()).fileName();
   const struct {
     QByteArray stdProfile;
     QString expected;
@@ -135,6 +141,7 @@ TEST_F(LanguageFolder, GlobalsAndTheStandardFormatsFile) {
       {"", ""},
       {stdFile.toUtf8(), stdFile},       // an absolute path as it stands
       {Path("none.ini").toUtf8(), ""},   // missing: the caller loads the built-in formats
+      {relative.toUtf8(), GetLanguagesDir() + u'/' + relative},  // relative: in the Languages folder
       {"none-here.ini", ""},             // relative, in the program's Languages folder: missing
   };
   for (const auto& c : cases) {
