@@ -401,6 +401,53 @@ TEST_F(FormTranslate, OnlyTheFirstFormOfAClassAndDestroyedFormsAreSafe) {
   EXPECT_EQ(second.windowTitle(), QString::fromUtf8("Тестовая форма"));
 }
 
+TEST_F(FormTranslate, MalformedPathsAddressNothing) {
+  const char* const keys[] = {
+      "TfmLangTest-cbDefCmt-Items.Strings(x)",
+      "TfmLangTest-cbDefCmt-Items.Strings()",
+      "TfmLangTest-cbDefCmt-Items.Strings(-1)",  // no part of a key holds "-"
+      "TfmLangTest-cbDefCmt-Items.Strings(+1)",
+      "TfmLangTest-cbDefCmt-Items.Strings( 1)",
+      "TfmLangTest-cbDefCmt-Items.Strings(1",
+      "TfmLangTest-cbDefCmt-Items.Strings(1)x",
+      "TfmLangTest-cbDefCmt-Items.Strings(99999999999)",
+      "TfmLangTest-cbDefCmt-Items.Strings(1).Caption",  // three parts
+      "TfmLangTest-cbDefCmt-Strings(1)",                // the list's own line, one part
+      "TfmLangTest-cbDefCmt-Items",
+      "TfmLangTest-cbDefCmt-Items.",
+      "TfmLangTest-cbDefCmt-.Strings(1)",
+      "TfmLangTest-gridCols-Columns<1>",                // no .Caption
+      "TfmLangTest-gridCols-Columns<1>.Hint",
+      "TfmLangTest-gridCols-Columns<x>.Caption",
+      "TfmLangTest-gridCols-Columns<>.Caption",
+      "TfmLangTest-gridCols-Columns(1).Caption",
+      "TfmLangTest-gridCols-Columns<1>.Caption.Text",
+      "TfmLangTest-labPort-Items.Strings(0)",           // a label has no lines
+      "TfmLangTest-labPort-Caption.Font.Name",
+      "TfmLangTest-labPort-",
+      "TfmLangTest--Caption",
+      "TfmLangTest-labPort--Caption",
+      "TfmLangTest-",
+      "-Caption",
+  };
+  TfmLangTest form;
+  const QList<QObject*> forms{&form};
+  QByteArray file = "[Forms]\n";
+  for (const char* key : keys) {
+    EXPECT_FALSE(ResolveFormKey(forms, key)) << key;
+    file += QByteArray(key) + "=x\n";
+  }
+  EXPECT_TRUE(ResolveFormKey(forms, "TfmLangTest-cbDefCmt-Items.Strings(1)"));
+  EXPECT_TRUE(ResolveFormKey(forms, "TfmLangTest-gridCols-Columns<1>.Caption"));
+
+  TAppLanguage lang;
+  lang.AddForm(&form);
+  Load(lang, WriteLng("malformed.lng", file));
+  ExpectTexts(form, false);
+  EXPECT_EQ(form.cbDefCmt->itemText(2), "HID");
+  EXPECT_EQ(form.Header(0), "Byte");
+}
+
 TEST_F(FormTranslate, PartsQtBuildsItsControlsFromAreNoComponents) {
   TfmLangTest form;
   QStringList names;
