@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QListWidget>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -177,6 +178,87 @@ class TfmLangTest : public QWidget {
 
   QString Radio(int i) const { return rgTranMethod->findChildren<QRadioButton*>()[i]->text(); }
   QString Header(int i) const { return gridCols->horizontalHeaderItem(i)->text(); }
+};
+
+template <class T>
+T* Named(T* AObject, const char* AName) {
+  AObject->setObjectName(AName);
+  return AObject;
+}
+
+// Built as the program's main window is: a main window whose widgets nest in
+// group boxes, tab pages and a plain panel, with actions and pop-up menus of
+// its own and lists the program fills itself.
+class TfmLangMain : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  TfmLangMain() {
+    setWindowTitle("Sorvex");
+    auto* central = Named(new QWidget(this), "centralwidget");
+    setCentralWidget(central);
+    auto* row = new QHBoxLayout(central);
+
+    auto* grMain = Named(new QGroupBox("Reader", central), "grMain");
+    auto* left = new QVBoxLayout(grMain);
+    cbPorts = Named(new QComboBox(grMain), "cbPorts");
+    left->addWidget(cbPorts);
+    rgTranMethod = Named(new QGroupBox("Transfer method", grMain), "rgTranMethod");
+    auto* radios = new QVBoxLayout(rgTranMethod);
+    for (const char* text : {"Imititsiya typing", "Copy to Clipboard"})
+      radios->addWidget(new QRadioButton(text, rgTranMethod));
+    left->addWidget(rgTranMethod);
+    row->addWidget(grMain);
+
+    auto* grFmtPan = Named(new QGroupBox("Formats", central), "grFmtPan");
+    auto* right = new QVBoxLayout(grFmtPan);
+    PageControl1 = Named(new QTabWidget(grFmtPan), "PageControl1");
+    cbMULFmt = AddPage("tabMUL", "Mifare UL,DF", "cbMULFmt");
+    AddPage("tabM1K", "Mifare 1K/4K", "cbM1kFmt");
+    right->addWidget(PageControl1);
+    auto* panFmtEdit = Named(new QWidget(grFmtPan), "panFmtEdit");
+    auto* edit = new QVBoxLayout(panFmtEdit);
+    labName = Named(new QLabel("Name:", panFmtEdit), "labName");
+    edtName = Named(new QLineEdit(panFmtEdit), "edtName");
+    edtTemplate = Named(new QLineEdit(panFmtEdit), "edtTemplate");
+    for (QWidget* w : std::initializer_list<QWidget*>{labName, edtName, edtTemplate}) edit->addWidget(w);
+    right->addWidget(panFmtEdit);
+    row->addWidget(grFmtPan);
+
+    actAbout = Named(new QAction("&About...", this), "actAbout");
+    actExit = Named(new QAction("E&xit", this), "actExit");
+    menuTray = Named(new QMenu("Tray", this), "menuTray");
+    menuTray->addAction(actAbout);
+    N1 = Named(menuTray->addSeparator(), "N1");
+    menuTray->addAction(actExit);
+    menuContext = Named(new QMenu(this), "menuContext");
+    miFormats = Named(menuContext->addMenu("Formats"), "miFormats");
+  }
+
+  QString Radio(int i) const { return rgTranMethod->findChildren<QRadioButton*>()[i]->text(); }
+
+  QComboBox* cbPorts;
+  QGroupBox* rgTranMethod;
+  QTabWidget* PageControl1;
+  QComboBox* cbMULFmt;
+  QLabel* labName;
+  QLineEdit* edtName;
+  QLineEdit* edtTemplate;
+  QAction* actAbout;
+  QAction* actExit;
+  QMenu* menuTray;
+  QAction* N1;
+  QMenu* menuContext;
+  QMenu* miFormats;
+
+ private:
+  QComboBox* AddPage(const char* APage, const char* ACaption, const char* ACombo) {
+    auto* page = Named(new QWidget, APage);
+    auto* combo = Named(new QComboBox(page), ACombo);
+    (new QVBoxLayout(page))->addWidget(combo);
+    PageControl1->addTab(page, ACaption);
+    return combo;
+  }
 };
 
 namespace {
@@ -581,6 +663,91 @@ TEST_F(FormTranslate, SaveAsLoadsBackToTheSameTexts) {
   // A file that cannot be read is not overwritten.
   EXPECT_FALSE(lang.SaveAs(m_dir.path(), &error));
   EXPECT_FALSE(error.isEmpty());
+}
+
+TEST_F(FormTranslate, AMainWindowWithItsOwnPatterns) {
+  TfmLangMain form;
+  TAppLanguage lang;
+  // Registered first at start, then its own patterns.
+  lang.AddForm(&form);
+  QStringList excludes = lang.ComponentExcludes();
+  excludes << "*-N*-Caption";
+  for (const char* name : {"cbPorts", "cbMULFmt", "cbM1kFmt", "cbHidFmt", "cbEmFmt", "cbICFmt", "cbExFmt",
+                           "edtReplaces", "edtTemplate", "edtName"})
+    excludes << QStringLiteral("*-%1-Text").arg(name);
+  lang.SetComponentExcludes(excludes);
+  lang.SetComponentIncludes(lang.ComponentIncludes() + QStringList{"*-rgTranMethod-Items.Strings*"});
+  // Then it fills its lists and fields itself.
+  form.cbPorts->addItems({"ttyUSB0", "ttyS0"});
+  form.cbMULFmt->addItems({"Wiegand 26 (standard)"});
+  form.edtName->setText("W26");
+  form.edtTemplate->setText("%d");
+
+  // The template holds the window's texts under flat keys, and none of the
+  // program's own.
+  const QString tmpl = WriteLng("main.lng", "");
+  ASSERT_TRUE(lang.SaveAs(tmpl));
+  const TIniFile file(tmpl);
+  const std::map<QString, QString> expected = {
+      {"TfmLangMain-Caption", "Sorvex"},
+      {"TfmLangMain-grMain-Caption", "Reader"},
+      {"TfmLangMain-rgTranMethod-Caption", "Transfer method"},
+      {"TfmLangMain-rgTranMethod-Items.Strings(0)", "Imititsiya typing"},
+      {"TfmLangMain-rgTranMethod-Items.Strings(1)", "Copy to Clipboard"},
+      {"TfmLangMain-grFmtPan-Caption", "Formats"},
+      {"TfmLangMain-tabMUL-Caption", "Mifare UL,DF"},
+      {"TfmLangMain-tabM1K-Caption", "Mifare 1K/4K"},
+      {"TfmLangMain-labName-Caption", "Name:"},
+      {"TfmLangMain-actAbout-Caption", "&About..."},
+      {"TfmLangMain-actExit-Caption", "E&xit"},
+      {"TfmLangMain-menuTray-Caption", "Tray"},
+      {"TfmLangMain-miFormats-Caption", "Formats"},
+  };
+  std::map<QString, QString> written;
+  const QList<QObject*> forms{&form};
+  for (const auto& [key, value] : file.ReadSectionValues("Forms")) {
+    written[key] = value;
+    EXPECT_TRUE(ResolveFormKey(forms, key)) << key.toStdString();
+  }
+  EXPECT_EQ(written, expected);
+
+  // A translation that names components through the widgets they sit in.
+  Load(lang, WriteLng("ru.lng",
+                      "[Forms]\n"
+                      "TfmLangMain-Caption=Сорвекс\n"
+                      "TfmLangMain-grFmtPan-PageControl1-tabMUL-Caption=Мифар UL,DF\n"
+                      "TfmLangMain-grMain-rgTranMethod-Items.Strings(1)=Копировать в буфер\n"
+                      "TfmLangMain-menuContext-miFormats-Caption=Форматы\n"
+                      "TfmLangMain-actExit-Caption=В&ыход\n"
+                      "TfmLangMain-grFmtPan-panFmtEdit-labName-Caption=Имя:\n"
+                      "TfmLangMain-grFmtPan-panFmtEdit-edtTemplate-Text=шаблон\n"
+                      "TfmLangMain-centralwidget-grFmtPan-edtName-Text=имя\n"
+                      "TfmLangMain-menuTray-N1-Caption=-\n"));
+  EXPECT_EQ(form.windowTitle(), QString::fromUtf8("Сорвекс"));
+  EXPECT_EQ(form.PageControl1->tabText(0), QString::fromUtf8("Мифар UL,DF"));
+  EXPECT_EQ(form.Radio(1), QString::fromUtf8("Копировать в буфер"));
+  EXPECT_EQ(form.miFormats->title(), QString::fromUtf8("Форматы"));
+  EXPECT_EQ(form.actExit->text(), QString::fromUtf8("В&ыход"));
+  EXPECT_EQ(form.actExit->toolTip(), QString::fromUtf8("Выход"));
+  EXPECT_EQ(form.labName->text(), QString::fromUtf8("Имя:"));
+  EXPECT_EQ(form.edtTemplate->text(), "%d");
+  EXPECT_EQ(form.edtName->text(), "W26");
+  EXPECT_TRUE(form.N1->text().isEmpty());
+
+  // The program changes its own texts while the language is loaded.
+  form.cbMULFmt->clear();
+  form.cbMULFmt->addItems({QString::fromUtf8("Виганд 26 (стандартный)")});
+  form.labName->setText("Format name:");
+  lang.SetLoaded(false);
+  EXPECT_EQ(form.windowTitle(), "Sorvex");
+  EXPECT_EQ(form.PageControl1->tabText(0), "Mifare UL,DF");
+  EXPECT_EQ(form.Radio(1), "Copy to Clipboard");
+  EXPECT_EQ(form.miFormats->title(), "Formats");
+  EXPECT_EQ(form.actExit->text(), "E&xit");
+  EXPECT_EQ(form.actExit->toolTip(), "Exit");
+  EXPECT_EQ(form.labName->text(), "Format name:");
+  EXPECT_EQ(form.cbMULFmt->itemText(0), QString::fromUtf8("Виганд 26 (стандартный)"));
+  EXPECT_EQ(form.cbPorts->count(), 2);
 }
 
 }  // namespace
