@@ -21,9 +21,9 @@
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTextEdit>
 #include <QTableView>
 #include <QTableWidget>
+#include <QTextEdit>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QWidget>
@@ -103,27 +103,6 @@ int TreeNodeCount(QTreeWidget* ATree) {
   return n;
 }
 
-// The number of lines an "Items" list holds, or -1 when the object has none.
-int ItemCount(QObject* AObject, TFormText::Kind* AKind) {
-  if (auto* combo = qobject_cast<QComboBox*>(AObject)) {
-    *AKind = TFormText::ComboItem;
-    return combo->count();
-  }
-  if (auto* list = qobject_cast<QListWidget*>(AObject)) {
-    *AKind = TFormText::ListItem;
-    return list->count();
-  }
-  if (auto* tree = qobject_cast<QTreeWidget*>(AObject)) {
-    *AKind = TFormText::TreeNode;
-    return TreeNodeCount(tree);
-  }
-  if (const QList<QRadioButton*> radios = RadioItems(AObject); !radios.isEmpty()) {
-    *AKind = TFormText::RadioItem;
-    return radios.size();
-  }
-  return -1;
-}
-
 QAbstractItemModel* HeaderModel(QObject* AObject) {
   if (auto* table = qobject_cast<QTableView*>(AObject)) return table->model();
   if (auto* tree = qobject_cast<QTreeView*>(AObject)) return tree->model();
@@ -169,6 +148,25 @@ std::optional<TFormText> PropertyText(QObject* AObject, QStringView AName) {
   const QByteArray prop = StringProperty(AObject, AName);
   if (prop.isEmpty()) return std::nullopt;
   return PropertyTextOf(AObject, prop);
+}
+
+// The lines of an object's "Items" list; none when it has no list. A radio
+// group's line is its button's own text, so that the line and the button's
+// Caption are one text, which a language changes and restores as one.
+QList<TFormText> ItemTexts(QObject* AObject) {
+  QList<TFormText> out;
+  auto lines = [&](TFormText::Kind AKind, int ACount) {
+    for (int i = 0; i < ACount; ++i) out.append(TFormText(AObject, AKind, {}, i));
+  };
+  if (auto* combo = qobject_cast<QComboBox*>(AObject))
+    lines(TFormText::ComboItem, combo->count());
+  else if (auto* list = qobject_cast<QListWidget*>(AObject))
+    lines(TFormText::ListItem, list->count());
+  else if (auto* tree = qobject_cast<QTreeWidget*>(AObject))
+    lines(TFormText::TreeNode, TreeNodeCount(tree));
+  else
+    for (QRadioButton* radio : RadioItems(AObject)) out.append(PropertyTextOf(radio, "text"));
+  return out;
 }
 
 std::optional<TFormText> CaptionText(QObject* AObject, bool AIsForm) {
@@ -224,10 +222,6 @@ QString TFormText::Get() const {
     case ListItem:
       if (QListWidgetItem* item = static_cast<QListWidget*>(o)->item(m_index)) return item->text();
       return QString();
-    case RadioItem:
-      if (const QList<QRadioButton*> radios = RadioItems(o); m_index < radios.size())
-        return radios[m_index]->text();
-      return QString();
     case TreeNode:
       if (QTreeWidgetItem* node = TreeNodeAt(static_cast<QTreeWidget*>(o), m_index)) return node->text(0);
       return QString();
@@ -262,10 +256,6 @@ void TFormText::Set(const QString& AValue) const {
       break;
     case ListItem:
       if (QListWidgetItem* item = static_cast<QListWidget*>(o)->item(m_index)) item->setText(AValue);
-      break;
-    case RadioItem:
-      if (const QList<QRadioButton*> radios = RadioItems(o); m_index < radios.size())
-        radios[m_index]->setText(AValue);
       break;
     case TreeNode:
       if (QTreeWidgetItem* node = TreeNodeAt(static_cast<QTreeWidget*>(o), m_index)) node->setText(0, AValue);
@@ -313,8 +303,7 @@ std::optional<TFormText> ResolveTextPath(QObject* AObject, const QString& APath,
   // Items.Strings(N): any name before "(N)" does, as the list object has no
   // property of its own that could be meant.
   if (SameName(parts[0], u"Items") && SplitIndexed(parts[1], u'(', u')', &name, &index)) {
-    TFormText::Kind kind = TFormText::ComboItem;
-    if (index < ItemCount(AObject, &kind)) return TFormText(AObject, kind, {}, index);
+    if (const QList<TFormText> lines = ItemTexts(AObject); index < lines.size()) return lines[index];
     return std::nullopt;
   }
   if (SplitIndexed(parts[0], u'<', u'>', &name, &index) && SameName(name, u"Columns") &&
@@ -338,10 +327,8 @@ QList<QPair<QString, TFormText>> ListTexts(QObject* AObject, bool AIsForm) {
   for (const auto& [path, text] : std::as_const(out))
     if (!text.PropertyName().isEmpty()) covered.append(text.PropertyName());
 
-  TFormText::Kind kind = TFormText::ComboItem;
-  const int items = ItemCount(AObject, &kind);
-  for (int i = 0; i < items; ++i)
-    out.append({QStringLiteral("Items.Strings(%1)").arg(i), TFormText(AObject, kind, {}, i)});
+  const QList<TFormText> lines = ItemTexts(AObject);
+  for (qsizetype i = 0; i < lines.size(); ++i) out.append({QStringLiteral("Items.Strings(%1)").arg(i), lines[i]});
   const int columns = ColumnCount(AObject);
   for (int i = 0; i < columns; ++i)
     out.append({QStringLiteral("Columns<%1>.Caption").arg(i), TFormText(AObject, TFormText::HeaderSection, {}, i)});

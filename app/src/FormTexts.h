@@ -37,7 +37,7 @@
 // One addressable text of one component.
 class TFormText {
  public:
-  enum Kind { Property, ActionToolTip, TabText, ComboItem, ListItem, RadioItem, TreeNode, HeaderSection };
+  enum Kind { Property, ActionToolTip, TabText, ComboItem, ListItem, TreeNode, HeaderSection };
 
   TFormText(QObject* AObject, Kind AKind, QByteArray AProperty, int AIndex);
 

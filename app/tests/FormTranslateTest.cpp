@@ -205,8 +205,8 @@ class TfmLangMain : public QMainWindow {
     left->addWidget(cbPorts);
     rgTranMethod = Named(new QGroupBox("Transfer method", grMain), "rgTranMethod");
     auto* radios = new QVBoxLayout(rgTranMethod);
-    for (const char* text : {"Imititsiya typing", "Copy to Clipboard"})
-      radios->addWidget(new QRadioButton(text, rgTranMethod));
+    radios->addWidget(Named(new QRadioButton("Imititsiya typing", rgTranMethod), "rbTyping"));
+    radios->addWidget(Named(new QRadioButton("Copy to Clipboard", rgTranMethod), "rbClipboard"));
     left->addWidget(rgTranMethod);
     row->addWidget(grMain);
 
@@ -694,6 +694,8 @@ TEST_F(FormTranslate, AMainWindowWithItsOwnPatterns) {
       {"TfmLangMain-rgTranMethod-Caption", "Transfer method"},
       {"TfmLangMain-rgTranMethod-Items.Strings(0)", "Imititsiya typing"},
       {"TfmLangMain-rgTranMethod-Items.Strings(1)", "Copy to Clipboard"},
+      {"TfmLangMain-rbTyping-Caption", "Imititsiya typing"},
+      {"TfmLangMain-rbClipboard-Caption", "Copy to Clipboard"},
       {"TfmLangMain-grFmtPan-Caption", "Formats"},
       {"TfmLangMain-tabMUL-Caption", "Mifare UL,DF"},
       {"TfmLangMain-tabM1K-Caption", "Mifare 1K/4K"},
@@ -710,6 +712,15 @@ TEST_F(FormTranslate, AMainWindowWithItsOwnPatterns) {
     EXPECT_TRUE(ResolveFormKey(forms, key)) << key.toStdString();
   }
   EXPECT_EQ(written, expected);
+
+  // A radio button's text is reached both as the button's caption and as a
+  // line of its group; whichever way a language set it, it comes back.
+  Load(lang, WriteLng("radio.lng",
+                      "[Forms]\nTfmLangMain-rgTranMethod-Items.Strings(1)=Буфер обмена\n"
+                      "TfmLangMain-rbClipboard-Caption=В буфер\n"));
+  EXPECT_EQ(form.Radio(1), QString::fromUtf8("В буфер"));
+  lang.SetLoaded(false);
+  EXPECT_EQ(form.Radio(1), "Copy to Clipboard");
 
   // A translation that names components through the widgets they sit in.
   Load(lang, WriteLng("ru.lng",
