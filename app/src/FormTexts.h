@@ -84,6 +84,6 @@ struct TResolvedKey {
   // The key as the template writer writes it (the form's class name, the
   // addressed component's own name, the path), whatever route the key took:
   // what exclude patterns are tested against.
-  QString canonicalKey;
+  QString flatKey;
 };
 std::optional<TResolvedKey> ResolveFormKey(const QList<QObject*>& AForms, const QString& AKey);

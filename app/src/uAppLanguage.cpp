@@ -254,7 +254,7 @@ void TAppLanguage::ApplyForms(QObject* AOnly) {
 
   for (const auto& [key, value] : m_oIni->ReadSectionValues(FFormsSect)) {
     const std::optional<TResolvedKey> target = ResolveFormKey(forms, key);
-    if (!target || (!AOnly && Excluded(target->canonicalKey))) continue;
+    if (!target || (!AOnly && Excluded(target->flatKey))) continue;
     const QString text = UnescapeLngValue(value);
     if (FormEntry* e = EntryOf(target->form)) {
       auto r = std::find_if(e->texts.begin(), e->texts.end(),
