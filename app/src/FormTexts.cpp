@@ -2,18 +2,28 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemModel>
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
 #include <QAction>
+#include <QCalendarWidget>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeySequenceEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMetaProperty>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QRadioButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
+#include <QTextEdit>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <QWidget>
@@ -36,21 +46,31 @@ bool IsOtherWindow(const QObject* o) {
   return w && w->isWindow() && !qobject_cast<const QMenu*>(w);
 }
 
+// Only containers hold a form's components, as in any form designer: the
+// form, panels, group boxes, tab and stacked pages, scroll areas, splitters,
+// menus, tool bars. A control is built by Qt from parts of its own (a tab
+// bar's scroll buttons, a line edit's clear action, a spin box's edit field),
+// some of them named; those are none of the form's, and two tab widgets would
+// give two components of one name.
+bool IsControl(const QObject* o) {
+  return qobject_cast<const QAbstractButton*>(o) || qobject_cast<const QTabBar*>(o) ||
+         qobject_cast<const QLineEdit*>(o) || qobject_cast<const QComboBox*>(o) ||
+         qobject_cast<const QAbstractSpinBox*>(o) || qobject_cast<const QAbstractSlider*>(o) ||
+         qobject_cast<const QLabel*>(o) || qobject_cast<const QProgressBar*>(o) ||
+         qobject_cast<const QAbstractItemView*>(o) || qobject_cast<const QTextEdit*>(o) ||
+         qobject_cast<const QPlainTextEdit*>(o) || qobject_cast<const QKeySequenceEdit*>(o) ||
+         qobject_cast<const QCalendarWidget*>(o) || qobject_cast<const QDialogButtonBox*>(o);
+}
+
 void CollectComponents(QObject* AParent, QList<QObject*>& AOut) {
+  const bool control = IsControl(AParent);
   for (QObject* c : AParent->children()) {
     if (IsOtherWindow(c)) continue;
+    // A pop-up menu a control carries is the program's, not Qt's.
+    if (control && !qobject_cast<QMenu*>(c)) continue;
     if (IsComponent(c)) AOut.append(c);
     CollectComponents(c, AOut);
   }
-}
-
-QObject* FindComponentIn(QObject* AParent, const QString& AName) {
-  for (QObject* c : AParent->children()) {
-    if (IsOtherWindow(c)) continue;
-    if (IsComponent(c) && SameName(c->objectName(), AName)) return c;
-    if (QObject* found = FindComponentIn(c, AName)) return found;
-  }
-  return nullptr;
 }
 
 // The tab widget that shows APage as one of its tabs.
@@ -83,27 +103,6 @@ int TreeNodeCount(QTreeWidget* ATree) {
   return n;
 }
 
-// The number of lines an "Items" list holds, or -1 when the object has none.
-int ItemCount(QObject* AObject, TFormText::Kind* AKind) {
-  if (auto* combo = qobject_cast<QComboBox*>(AObject)) {
-    *AKind = TFormText::ComboItem;
-    return combo->count();
-  }
-  if (auto* list = qobject_cast<QListWidget*>(AObject)) {
-    *AKind = TFormText::ListItem;
-    return list->count();
-  }
-  if (auto* tree = qobject_cast<QTreeWidget*>(AObject)) {
-    *AKind = TFormText::TreeNode;
-    return TreeNodeCount(tree);
-  }
-  if (const QList<QRadioButton*> radios = RadioItems(AObject); !radios.isEmpty()) {
-    *AKind = TFormText::RadioItem;
-    return radios.size();
-  }
-  return -1;
-}
-
 QAbstractItemModel* HeaderModel(QObject* AObject) {
   if (auto* table = qobject_cast<QTableView*>(AObject)) return table->model();
   if (auto* tree = qobject_cast<QTreeView*>(AObject)) return tree->model();
@@ -129,29 +128,62 @@ QByteArray StringProperty(const QObject* AObject, QStringView AName) {
   return QByteArray();
 }
 
-std::optional<TFormText> PropertyText(QObject* AObject, const char* AName) {
-  const QByteArray prop = StringProperty(AObject, QString::fromLatin1(AName));
+// An action without a tool tip of its own answers its text (without "&" and
+// "...") as one; a plain action with the same texts shows what that looks like.
+bool HasOwnToolTip(const QAction* AAction) {
+  QAction plain(AAction->text());
+  plain.setIconText(AAction->iconText());
+  return AAction->toolTip() != plain.toolTip();
+}
+
+TFormText PropertyTextOf(QObject* AObject, const QByteArray& AProp) {
+  // The tool tip an action makes up from its text is no text of the form's:
+  // it must be neither written as a hint nor frozen by restoring one.
+  if (AProp == "toolTip" && qobject_cast<QAction*>(AObject))
+    return TFormText(AObject, TFormText::ActionToolTip, AProp, -1);
+  return TFormText(AObject, TFormText::Property, AProp, -1);
+}
+
+std::optional<TFormText> PropertyText(QObject* AObject, QStringView AName) {
+  const QByteArray prop = StringProperty(AObject, AName);
   if (prop.isEmpty()) return std::nullopt;
-  return TFormText(AObject, TFormText::Property, prop, -1);
+  return PropertyTextOf(AObject, prop);
+}
+
+// The lines of an object's "Items" list; none when it has no list. A radio
+// group's line is its button's own text, so that the line and the button's
+// Caption are one text, which a language changes and restores as one.
+QList<TFormText> ItemTexts(QObject* AObject) {
+  QList<TFormText> out;
+  auto lines = [&](TFormText::Kind AKind, int ACount) {
+    for (int i = 0; i < ACount; ++i) out.append(TFormText(AObject, AKind, {}, i));
+  };
+  if (auto* combo = qobject_cast<QComboBox*>(AObject))
+    lines(TFormText::ComboItem, combo->count());
+  else if (auto* list = qobject_cast<QListWidget*>(AObject))
+    lines(TFormText::ListItem, list->count());
+  else if (auto* tree = qobject_cast<QTreeWidget*>(AObject))
+    lines(TFormText::TreeNode, TreeNodeCount(tree));
+  else
+    for (QRadioButton* radio : RadioItems(AObject)) out.append(PropertyTextOf(radio, "text"));
+  return out;
 }
 
 std::optional<TFormText> CaptionText(QObject* AObject, bool AIsForm) {
-  if (AIsForm) return qobject_cast<QWidget*>(AObject) ? PropertyText(AObject, "windowTitle") : std::nullopt;
+  if (AIsForm) return qobject_cast<QWidget*>(AObject) ? PropertyText(AObject, u"windowTitle") : std::nullopt;
   if (TabOwner(AObject)) return TFormText(AObject, TFormText::TabText, {}, -1);
-  if (qobject_cast<QGroupBox*>(AObject) || qobject_cast<QMenu*>(AObject)) return PropertyText(AObject, "title");
+  if (qobject_cast<QGroupBox*>(AObject) || qobject_cast<QMenu*>(AObject)) return PropertyText(AObject, u"title");
   if (qobject_cast<QAbstractButton*>(AObject) || qobject_cast<QLabel*>(AObject) || qobject_cast<QAction*>(AObject))
-    return PropertyText(AObject, "text");
+    return PropertyText(AObject, u"text");
   return std::nullopt;
 }
 
 std::optional<TFormText> AliasText(QObject* AObject, QStringView AName, bool AIsForm) {
   if (SameName(AName, u"Caption")) return CaptionText(AObject, AIsForm);
-  if (SameName(AName, u"Hint")) return PropertyText(AObject, "toolTip");
-  if (SameName(AName, u"Text")) return PropertyText(AObject, "text");
-  if (SameName(AName, u"TextHint")) return PropertyText(AObject, "placeholderText");
-  const QByteArray prop = StringProperty(AObject, AName);
-  if (prop.isEmpty()) return std::nullopt;
-  return TFormText(AObject, TFormText::Property, prop, -1);
+  if (SameName(AName, u"Hint")) return PropertyText(AObject, u"toolTip");
+  if (SameName(AName, u"Text")) return PropertyText(AObject, u"text");
+  if (SameName(AName, u"TextHint")) return PropertyText(AObject, u"placeholderText");
+  return PropertyText(AObject, AName);
 }
 
 // "Name(N)" or "Name<N>": the name and N; false when the part has no such
@@ -179,6 +211,9 @@ QString TFormText::Get() const {
   switch (m_kind) {
     case Property:
       return o->property(m_prop.constData()).toString();
+    case ActionToolTip:
+      if (auto* action = static_cast<QAction*>(o); HasOwnToolTip(action)) return action->toolTip();
+      return QString();
     case TabText:
       if (QTabWidget* tabs = TabOwner(o)) return tabs->tabText(tabs->indexOf(static_cast<QWidget*>(o)));
       return QString();
@@ -186,10 +221,6 @@ QString TFormText::Get() const {
       return static_cast<QComboBox*>(o)->itemText(m_index);
     case ListItem:
       if (QListWidgetItem* item = static_cast<QListWidget*>(o)->item(m_index)) return item->text();
-      return QString();
-    case RadioItem:
-      if (const QList<QRadioButton*> radios = RadioItems(o); m_index < radios.size())
-        return radios[m_index]->text();
       return QString();
     case TreeNode:
       if (QTreeWidgetItem* node = TreeNodeAt(static_cast<QTreeWidget*>(o), m_index)) return node->text(0);
@@ -213,6 +244,10 @@ void TFormText::Set(const QString& AValue) const {
     case Property:
       o->setProperty(m_prop.constData(), AValue);
       break;
+    case ActionToolTip:
+      // An empty tool tip gives the action its made-up one back.
+      static_cast<QAction*>(o)->setToolTip(AValue);
+      break;
     case TabText:
       if (QTabWidget* tabs = TabOwner(o)) tabs->setTabText(tabs->indexOf(static_cast<QWidget*>(o)), AValue);
       break;
@@ -221,10 +256,6 @@ void TFormText::Set(const QString& AValue) const {
       break;
     case ListItem:
       if (QListWidgetItem* item = static_cast<QListWidget*>(o)->item(m_index)) item->setText(AValue);
-      break;
-    case RadioItem:
-      if (const QList<QRadioButton*> radios = RadioItems(o); m_index < radios.size())
-        radios[m_index]->setText(AValue);
       break;
     case TreeNode:
       if (QTreeWidgetItem* node = TreeNodeAt(static_cast<QTreeWidget*>(o), m_index)) node->setText(0, AValue);
@@ -252,7 +283,10 @@ QList<QObject*> OwnedComponents(QObject* AOwner) {
 }
 
 QObject* FindOwnedComponent(QObject* AOwner, const QString& AName) {
-  return AName.isEmpty() ? nullptr : FindComponentIn(AOwner, AName);
+  if (AName.isEmpty()) return nullptr;
+  for (QObject* c : OwnedComponents(AOwner))
+    if (SameName(c->objectName(), AName)) return c;
+  return nullptr;
 }
 
 std::optional<TFormText> ResolveTextPath(QObject* AObject, const QString& APath, bool AIsForm) {
@@ -269,8 +303,7 @@ std::optional<TFormText> ResolveTextPath(QObject* AObject, const QString& APath,
   // Items.Strings(N): any name before "(N)" does, as the list object has no
   // property of its own that could be meant.
   if (SameName(parts[0], u"Items") && SplitIndexed(parts[1], u'(', u')', &name, &index)) {
-    TFormText::Kind kind = TFormText::ComboItem;
-    if (index < ItemCount(AObject, &kind)) return TFormText(AObject, kind, {}, index);
+    if (const QList<TFormText> lines = ItemTexts(AObject); index < lines.size()) return lines[index];
     return std::nullopt;
   }
   if (SplitIndexed(parts[0], u'<', u'>', &name, &index) && SameName(name, u"Columns") &&
@@ -294,10 +327,8 @@ QList<QPair<QString, TFormText>> ListTexts(QObject* AObject, bool AIsForm) {
   for (const auto& [path, text] : std::as_const(out))
     if (!text.PropertyName().isEmpty()) covered.append(text.PropertyName());
 
-  TFormText::Kind kind = TFormText::ComboItem;
-  const int items = ItemCount(AObject, &kind);
-  for (int i = 0; i < items; ++i)
-    out.append({QStringLiteral("Items.Strings(%1)").arg(i), TFormText(AObject, kind, {}, i)});
+  const QList<TFormText> lines = ItemTexts(AObject);
+  for (qsizetype i = 0; i < lines.size(); ++i) out.append({QStringLiteral("Items.Strings(%1)").arg(i), lines[i]});
   const int columns = ColumnCount(AObject);
   for (int i = 0; i < columns; ++i)
     out.append({QStringLiteral("Columns<%1>.Caption").arg(i), TFormText(AObject, TFormText::HeaderSection, {}, i)});
@@ -308,7 +339,7 @@ QList<QPair<QString, TFormText>> ListTexts(QObject* AObject, bool AIsForm) {
     if (p.metaType().id() != QMetaType::QString || !p.isReadable() || !p.isWritable()) continue;
     const QByteArray name(p.name());
     if (name == "objectName" || covered.contains(name)) continue;
-    out.append({QString::fromLatin1(name), TFormText(AObject, TFormText::Property, name, -1)});
+    out.append({QString::fromLatin1(name), PropertyTextOf(AObject, name)});
   }
   return out;
 }
@@ -324,14 +355,17 @@ std::optional<TResolvedKey> ResolveFormKey(const QList<QObject*>& AForms, const 
     }
   }
   if (!form) return std::nullopt;
-  QString canonical = FormClassName(form) + u'-';
   QObject* at = form;
   for (qsizetype i = 1; i + 1 < parts.size(); ++i) {
     at = FindOwnedComponent(at, parts[i]);
     if (!at) return std::nullopt;
-    canonical += at->objectName() + u'-';
   }
   std::optional<TFormText> text = ResolveTextPath(at, parts.back(), at == form);
   if (!text) return std::nullopt;
-  return TResolvedKey{form, *text, canonical + parts.back()};
+  // The widgets a key names on the way are only a route: the patterns see
+  // the key as the template writer writes it, so that no spelling gets past
+  // an exclude.
+  QString flat = FormClassName(form) + u'-';
+  if (at != form) flat += at->objectName() + u'-';
+  return TResolvedKey{form, *text, flat + parts.back()};
 }

@@ -7,7 +7,8 @@
 //   Caption            the window title of a form; a tab page's tab text; a
 //                      group box's or menu's title; a button's, label's or
 //                      action's text
-//   Hint               the tool tip
+//   Hint               the tool tip (an action's own only: the one Qt makes up
+//                      from its text reads as empty)
 //   Text               the text property
 //   TextHint           the placeholder text
 //   Items.Strings(N)   item N of a combo or list box, the N-th radio button of
@@ -17,9 +18,11 @@
 // Names compare ignoring case. Every named object inside a form is one of the
 // form's components (the form designer's components all belong to the form,
 // however the widgets nest); unnamed objects and Qt's own internal "qt_"
-// objects are not components, nor is anything inside another window (a
-// dialog is a form of its own). The component's objectName is never a text:
-// it is the address.
+// objects are not components, nor is anything inside a control (a button, a
+// tab bar, an edit, a list...: Qt builds those from parts of its own; a pop-up
+// menu a control carries is a component all the same) or inside another
+// window (a dialog is a form of its own). The component's objectName is never
+// a text: it is the address.
 #pragma once
 
 #include <QList>
@@ -34,7 +37,7 @@
 // One addressable text of one component.
 class TFormText {
  public:
-  enum Kind { Property, TabText, ComboItem, ListItem, RadioItem, TreeNode, HeaderSection };
+  enum Kind { Property, ActionToolTip, TabText, ComboItem, ListItem, TreeNode, HeaderSection };
 
   TFormText(QObject* AObject, Kind AKind, QByteArray AProperty, int AIndex);
 
@@ -62,7 +65,7 @@ class TFormText {
 // The class name a form is addressed by.
 QString FormClassName(const QObject* AForm);
 // The components of AOwner in tree order: its named descendants, not entering
-// other windows, without Qt's internal objects.
+// other windows or controls, without Qt's internal objects.
 QList<QObject*> OwnedComponents(QObject* AOwner);
 // The first component of AOwner named AName (ignoring case), or nullptr.
 QObject* FindOwnedComponent(QObject* AOwner, const QString& AName);
@@ -78,8 +81,9 @@ QList<QPair<QString, TFormText>> ListTexts(QObject* AObject, bool AIsForm);
 struct TResolvedKey {
   QObject* form;
   TFormText text;
-  // The key rebuilt from the form's class name, the components' own names and
-  // the path: the form exclude patterns are tested against.
-  QString canonicalKey;
+  // The key as the template writer writes it (the form's class name, the
+  // addressed component's own name, the path), whatever route the key took:
+  // what exclude patterns are tested against.
+  QString flatKey;
 };
 std::optional<TResolvedKey> ResolveFormKey(const QList<QObject*>& AForms, const QString& AKey);

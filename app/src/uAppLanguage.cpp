@@ -186,7 +186,6 @@ void TAppLanguage::SetTranslateComponents(const QList<QObject*>& AForms) {
       entries.push_back(std::move(*old));
     } else {
       entries.push_back(FormEntry{f, {}});
-      RecordBuiltIn(entries.back());
     }
   }
   m_aTranslateForms = std::move(entries);
@@ -195,7 +194,6 @@ void TAppLanguage::SetTranslateComponents(const QList<QObject*>& AForms) {
 void TAppLanguage::AddForm(QObject* AForm) {
   if (!AForm || EntryOf(AForm)) return;
   m_aTranslateForms.push_back(FormEntry{AForm, {}});
-  RecordBuiltIn(m_aTranslateForms.back());
 }
 
 void TAppLanguage::RemoveForm(QObject* AForm) {
@@ -225,15 +223,6 @@ void TAppLanguage::DropDeadEntries() {
     std::erase_if(e.texts, [](const TextRecord& r) { return !r.text.Alive(); });
 }
 
-void TAppLanguage::RecordBuiltIn(FormEntry& AEntry) {
-  QObject* form = AEntry.form.data();
-  auto record = [&](QObject* AObject, bool AIsForm) {
-    for (const auto& [path, text] : ListTexts(AObject, AIsForm)) AEntry.texts.push_back(TextRecord{text, text.Get(), {}, false});
-  };
-  record(form, true);
-  for (QObject* c : OwnedComponents(form)) record(c, false);
-}
-
 void TAppLanguage::RestoreForm(FormEntry& AEntry) {
   for (TextRecord& r : AEntry.texts) {
     // A text the program has set since belongs to the program now.
@@ -249,7 +238,11 @@ bool TAppLanguage::Excluded(const QString& AKey) const { return AnyMatch(m_aComp
 void TAppLanguage::Translate() { ApplyForms(nullptr); }
 
 void TAppLanguage::Translate(QObject* AComponent) {
-  if (AComponent) ApplyForms(AComponent);
+  if (!AComponent || !m_oIni) return;
+  // A form translated before it registered would keep the language for good:
+  // only registered forms get their texts back.
+  AddForm(AComponent);
+  ApplyForms(AComponent);
 }
 
 void TAppLanguage::ApplyForms(QObject* AOnly) {
@@ -261,14 +254,16 @@ void TAppLanguage::ApplyForms(QObject* AOnly) {
 
   for (const auto& [key, value] : m_oIni->ReadSectionValues(FFormsSect)) {
     const std::optional<TResolvedKey> target = ResolveFormKey(forms, key);
-    if (!target || (!AOnly && Excluded(target->canonicalKey))) continue;
+    if (!target || (!AOnly && Excluded(target->flatKey))) continue;
     const QString text = UnescapeLngValue(value);
     if (FormEntry* e = EntryOf(target->form)) {
       auto r = std::find_if(e->texts.begin(), e->texts.end(),
                             [&](const TextRecord& rec) { return rec.text.SameAs(target->text); });
-      // A component made after its form registered: its text as it stands now
-      // is its built-in one.
-      if (r == e->texts.end()) r = e->texts.insert(e->texts.end(), TextRecord{target->text, target->text.Get(), {}, false});
+      if (r == e->texts.end()) r = e->texts.insert(e->texts.end(), TextRecord{target->text, {}, {}, false});
+      // The built-in text is what the form shows right before a language
+      // first changes it: the program sets texts and refills lists after its
+      // forms register, and those are the texts to come back.
+      if (!r->touched) r->builtIn = r->text.Get();
       r->applied = text;
       r->touched = true;
     }

@@ -72,8 +72,9 @@ class TAppLanguage {
   // False: unloads; the built-in messages and form texts come back.
   bool SetLoaded(bool AValue, QString* AError = nullptr);
 
-  // The forms to translate, in registration order. A form records its
-  // built-in texts when it is added, so they can be restored.
+  // The forms to translate, in registration order. A text a language changes
+  // on them is recorded as it stood right before the change, so unloading can
+  // put it back.
   QList<QObject*> TranslateComponents() const;
   void SetTranslateComponents(const QList<QObject*>& AForms);
   void AddForm(QObject* AForm);
@@ -96,7 +97,9 @@ class TAppLanguage {
   const QString& StdProfile() const { return m_sStdProfile; }
   // The standard-formats file of the loaded language when it names one that
   // exists; empty otherwise, and the caller then loads the built-in standard
-  // formats (never keeps another language's).
+  // formats (never keeps another language's). Only existence is checked: a
+  // file that is there may still not load, so the caller also loads the
+  // built-in formats (LoadFromRes("STDFMTS")) when LoadFromIni on it fails.
   QString StdProfileFile() const;
 
   const QString& FormsSect() const { return FFormsSect; }
@@ -108,7 +111,9 @@ class TAppLanguage {
   // form first gets its built-in texts back, so nothing of an earlier
   // language stays. Nothing when no language is loaded.
   void Translate();
-  // Applies [Forms] to one form, without the exclude patterns.
+  // Applies [Forms] to one form, without the exclude patterns. A form not yet
+  // registered is registered first (at the end), so that its texts come back
+  // when the language is unloaded.
   void Translate(QObject* AComponent);
   // Writes the forms' present texts (includes and excludes applied) and every
   // message into AIniPath, keeping what else the file holds; [Strings] is
@@ -133,7 +138,6 @@ class TAppLanguage {
   FormEntry* EntryOf(QObject* AForm);
   void DropDeadEntries();
   static void RestoreForm(FormEntry& AEntry);
-  void RecordBuiltIn(FormEntry& AEntry);
   void ApplyForms(QObject* AOnly);
   bool Included(const QString& AKey) const;
   bool Excluded(const QString& AKey) const;

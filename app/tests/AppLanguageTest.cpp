@@ -4,8 +4,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
+
+#include <map>
 
 #include "QStringPrinter.h"
 #include "AppMessages.h"
@@ -128,6 +132,10 @@ TEST_F(LanguageFolder, EnumLanguagesSortedWithTheirGlobals) {
 TEST_F(LanguageFolder, GlobalsAndTheStandardFormatsFile) {
   const QString stdFile = Path("std.ini");
   WriteFile(stdFile, "[mul.1]\nname=x\n");
+  // A file in the program's own Languages folder, removed when done.
+  QTemporaryFile inLanguages(GetLanguagesDir() + "/std-XXXXXX.ini");
+  ASSERT_TRUE(inLanguages.open()) << GetLanguagesDir().toStdString();
+  const QString relative = QFileInfo(inLanguages.fileName()).fileName();
   const struct {
     QByteArray stdProfile;
     QString expected;
@@ -135,6 +143,7 @@ TEST_F(LanguageFolder, GlobalsAndTheStandardFormatsFile) {
       {"", ""},
       {stdFile.toUtf8(), stdFile},       // an absolute path as it stands
       {Path("none.ini").toUtf8(), ""},   // missing: the caller loads the built-in formats
+      {relative.toUtf8(), GetLanguagesDir() + u'/' + relative},  // relative: in the Languages folder
       {"none-here.ini", ""},             // relative, in the program's Languages folder: missing
   };
   for (const auto& c : cases) {
@@ -213,13 +222,57 @@ TEST_F(LanguageFolder, MessagesFollowTheLoadedFile) {
   EXPECT_EQ(AppMsg(msgEnable), "Enable");
 }
 
+TEST_F(LanguageFolder, TemplateReplacesTheMessagesWhole) {
+  WriteFile(Path("loaded.lng"), "[Strings]\nStr9=nil\nStr12=Профиль %s не удалён.\nStr22=\n");
+  const QString target = Path("target.lng");
+  WriteFile(target,
+            "[Global]\nTitle=Kept\n"
+            "[Strings]\nStr2=\nStr99=stale\n; a translator's note\nStr9=nil\nStr23=Выкл\n"
+            "[Forms]\nTfmOld-Caption=kept\n");
+  TAppLanguage lang;
+  lang.SetFileName(Path("loaded.lng"));
+  ASSERT_TRUE(lang.SetLoaded(true));
+  QString error;
+  ASSERT_TRUE(lang.SaveAs(target, &error)) << error.toStdString();
+
+  const TIniFile file(target);
+  QStringList keys;
+  std::map<QString, QString> values;
+  for (const auto& [key, value] : file.ReadSectionValues("Strings")) {
+    keys.append(key);
+    values[key] = value;
+  }
+  QStringList expected;
+  for (int n : AppMsgNumbers()) expected.append(QStringLiteral("Str%1").arg(n));
+  EXPECT_EQ(keys, expected);
+  EXPECT_FALSE(keys.contains("Str2"));
+  EXPECT_FALSE(keys.contains("Str7"));
+  EXPECT_EQ(keys.back(), "Str24");
+  // "nil" in the loaded file: the built-in text; the target's own values
+  // count for nothing.
+  EXPECT_EQ(values["Str9"], "Could not start Help.");
+  EXPECT_EQ(values["Str12"], QString::fromUtf8("Профиль %s не удалён."));
+  EXPECT_EQ(values["Str22"], "");
+  EXPECT_EQ(values["Str23"], "Disable");
+  EXPECT_EQ(file.ReadString("Global", "Title", ""), "Kept");
+  EXPECT_EQ(file.ReadString("Forms", "TfmOld-Caption", ""), "kept");
+}
+
+// The format specifiers of a message text in order ("%s", "%-5d"), without
+// the literal "%%".
+QStringList Specifiers(const QString& AText) {
+  static const QRegularExpression spec(QStringLiteral("%(%|[-0-9.]*[a-zA-Z])"));
+  QStringList out;
+  for (auto it = spec.globalMatch(AText); it.hasNext();)
+    if (const QString s = it.next().captured(0); s != u"%%") out.append(s);
+  return out;
+}
+
 // One argument of the kind each specifier of the built-in text asks for.
 QList<TMsgArg> ArgsFor(const QString& ABuiltin) {
   QList<TMsgArg> args;
-  static const QRegularExpression spec(QStringLiteral("%[-0-9.]*([a-zA-Z])"));
-  for (auto it = spec.globalMatch(ABuiltin); it.hasNext();) {
-    const QString kind = it.next().captured(1).toLower();
-    if (kind == u"s")
+  for (const QString& s : Specifiers(ABuiltin)) {
+    if (s.back().toLower() == u's')
       args.append(QStringLiteral("ARG"));
     else
       args.append(int32_t{42});
@@ -258,6 +311,8 @@ TEST(ShippedLanguages, RussianIsCompleteAndAddressesOnlyWhatExists) {
   for (int n : AppMsgNumbers()) {
     const QString builtin = BuiltinAppMsg(n);
     EXPECT_NE(AppMsg(n), builtin) << "Str" << n << " is not translated";
+    // Every argument shown, in the same order and form.
+    EXPECT_EQ(Specifiers(AppMsg(n)), Specifiers(builtin)) << "Str" << n;
     // The translation is used with the arguments the program passes.
     QString plain;
     ASSERT_TRUE(FormatMsgText(builtin, ArgsFor(builtin), &plain));

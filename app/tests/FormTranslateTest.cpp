@@ -13,12 +13,15 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QListWidget>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -112,13 +115,41 @@ class TfmLangTest : public QWidget {
     tabMUL->setObjectName("tabMUL");
     tabM1K = new QWidget;
     tabM1K->setObjectName("tabM1K");
+    auto* page = new QVBoxLayout(tabMUL);
+    edtTemplate = new QLineEdit("%s", tabMUL);
+    edtTemplate->setObjectName("edtTemplate");
+    page->addWidget(edtTemplate);
     PageControl1->addTab(tabMUL, "Mifare UL,DF");
     PageControl1->addTab(tabM1K, "Mifare 1K/4K");
     layout->addWidget(PageControl1);
 
+    // A second tab widget, with a page holding a label: Qt gives both tab
+    // bars named buttons of their own.
+    pcHelp = new QTabWidget(this);
+    pcHelp->setObjectName("pcHelp");
+    auto* tabHelp = new QWidget;
+    tabHelp->setObjectName("tabHelp");
+    labHelp = new QLabel("Help", tabHelp);
+    labHelp->setObjectName("labHelp");
+    pcHelp->addTab(tabHelp, "Help");
+    layout->addWidget(pcHelp);
+    // A pop-up menu a button carries.
+    btnFmtMenu = new QToolButton(this);
+    btnFmtMenu->setObjectName("btnFmtMenu");
+    menuFmt = new QMenu("Formats", btnFmtMenu);
+    menuFmt->setObjectName("menuFmt");
+    btnFmtMenu->setMenu(menuFmt);
+    layout->addWidget(btnFmtMenu);
+    edtName->setClearButtonEnabled(true);
+
     N1 = new QAction("separator", this);
     N1->setObjectName("N1");
     addAction(N1);
+    actAbout = new QAction("&About...", this);
+    actAbout->setObjectName("actAbout");
+    actExit = new QAction("E&xit", this);
+    actExit->setObjectName("actExit");
+    actExit->setToolTip("Leave the program");
 
     auto* unnamed = new QLabel("unnamed", this);
     layout->addWidget(unnamed);
@@ -136,10 +167,98 @@ class TfmLangTest : public QWidget {
   QTabWidget* PageControl1;
   QWidget* tabMUL;
   QWidget* tabM1K;
+  QLineEdit* edtTemplate;
+  QTabWidget* pcHelp;
+  QLabel* labHelp;
+  QToolButton* btnFmtMenu;
+  QMenu* menuFmt;
   QAction* N1;
+  QAction* actAbout;
+  QAction* actExit;
 
   QString Radio(int i) const { return rgTranMethod->findChildren<QRadioButton*>()[i]->text(); }
   QString Header(int i) const { return gridCols->horizontalHeaderItem(i)->text(); }
+};
+
+template <class T>
+T* Named(T* AObject, const char* AName) {
+  AObject->setObjectName(AName);
+  return AObject;
+}
+
+// Built as the program's main window is: a main window whose widgets nest in
+// group boxes, tab pages and a plain panel, with actions and pop-up menus of
+// its own and lists the program fills itself.
+class TfmLangMain : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  TfmLangMain() {
+    setWindowTitle("Sorvex");
+    auto* central = Named(new QWidget(this), "centralwidget");
+    setCentralWidget(central);
+    auto* row = new QHBoxLayout(central);
+
+    auto* grMain = Named(new QGroupBox("Reader", central), "grMain");
+    auto* left = new QVBoxLayout(grMain);
+    cbPorts = Named(new QComboBox(grMain), "cbPorts");
+    left->addWidget(cbPorts);
+    rgTranMethod = Named(new QGroupBox("Transfer method", grMain), "rgTranMethod");
+    auto* radios = new QVBoxLayout(rgTranMethod);
+    radios->addWidget(Named(new QRadioButton("Imititsiya typing", rgTranMethod), "rbTyping"));
+    radios->addWidget(Named(new QRadioButton("Copy to Clipboard", rgTranMethod), "rbClipboard"));
+    left->addWidget(rgTranMethod);
+    row->addWidget(grMain);
+
+    auto* grFmtPan = Named(new QGroupBox("Formats", central), "grFmtPan");
+    auto* right = new QVBoxLayout(grFmtPan);
+    PageControl1 = Named(new QTabWidget(grFmtPan), "PageControl1");
+    cbMULFmt = AddPage("tabMUL", "Mifare UL,DF", "cbMULFmt");
+    AddPage("tabM1K", "Mifare 1K/4K", "cbM1kFmt");
+    right->addWidget(PageControl1);
+    auto* panFmtEdit = Named(new QWidget(grFmtPan), "panFmtEdit");
+    auto* edit = new QVBoxLayout(panFmtEdit);
+    labName = Named(new QLabel("Name:", panFmtEdit), "labName");
+    edtName = Named(new QLineEdit(panFmtEdit), "edtName");
+    edtTemplate = Named(new QLineEdit(panFmtEdit), "edtTemplate");
+    for (QWidget* w : std::initializer_list<QWidget*>{labName, edtName, edtTemplate}) edit->addWidget(w);
+    right->addWidget(panFmtEdit);
+    row->addWidget(grFmtPan);
+
+    actAbout = Named(new QAction("&About...", this), "actAbout");
+    actExit = Named(new QAction("E&xit", this), "actExit");
+    menuTray = Named(new QMenu("Tray", this), "menuTray");
+    menuTray->addAction(actAbout);
+    N1 = Named(menuTray->addSeparator(), "N1");
+    menuTray->addAction(actExit);
+    menuContext = Named(new QMenu(this), "menuContext");
+    miFormats = Named(menuContext->addMenu("Formats"), "miFormats");
+  }
+
+  QString Radio(int i) const { return rgTranMethod->findChildren<QRadioButton*>()[i]->text(); }
+
+  QComboBox* cbPorts;
+  QGroupBox* rgTranMethod;
+  QTabWidget* PageControl1;
+  QComboBox* cbMULFmt;
+  QLabel* labName;
+  QLineEdit* edtName;
+  QLineEdit* edtTemplate;
+  QAction* actAbout;
+  QAction* actExit;
+  QMenu* menuTray;
+  QAction* N1;
+  QMenu* menuContext;
+  QMenu* miFormats;
+
+ private:
+  QComboBox* AddPage(const char* APage, const char* ACaption, const char* ACombo) {
+    auto* page = Named(new QWidget, APage);
+    auto* combo = Named(new QComboBox(page), ACombo);
+    (new QVBoxLayout(page))->addWidget(combo);
+    PageControl1->addTab(page, ACaption);
+    return combo;
+  }
 };
 
 namespace {
@@ -279,6 +398,20 @@ TEST_F(FormTranslate, TextsTheProgramSetsItselfAreNotRestoredOver) {
   TfmLangTest form;
   TAppLanguage lang;
   lang.AddForm(&form);
+  // Set by the program after the form registered, before any language: this
+  // is what the built-in language shows.
+  form.labPort->setText("Enable");
+  form.cbDefCmt->clear();
+  form.cbDefCmt->addItems({"HID", "EMM"});
+  Load(lang, m_sFixture);
+  EXPECT_EQ(form.labPort->text(), QString::fromUtf8("Порт:"));
+  EXPECT_EQ(form.cbDefCmt->itemText(1), QString::fromUtf8("Мифар UL,DF"));
+  lang.SetLoaded(false);
+  EXPECT_EQ(form.labPort->text(), "Enable");
+  EXPECT_EQ(form.cbDefCmt->itemText(0), "HID");
+  EXPECT_EQ(form.cbDefCmt->itemText(1), "EMM");
+
+  // Set by the program while a language is loaded.
   Load(lang, m_sFixture);
   form.labPort->setText("Port: ttyUSB0");
   // A component made after the form registered.
@@ -296,19 +429,27 @@ TEST_F(FormTranslate, ExcludesApplyToAllFormsButNotToOneForm) {
   const QString path = WriteLng("n1.lng",
                                 "[Forms]\nTfmLangTest-N1-Caption=Разделитель\n"
                                 "TfmLangTest-cbDefCmt-Items.Strings(2)=ХИД\n"
-                                "TfmLangTest-labPort-Caption=Порт:\n");
+                                "TfmLangTest-labPort-Caption=Порт:\n"
+                                // Components named through the widgets they sit in.
+                                "TfmLangTest-PageControl1-tabMUL-edtTemplate-Text=шаблон\n"
+                                "TfmLangTest-tabMUL-edtTemplate-Text=шаблон\n"
+                                "TfmLangTest-pnlTop-btnApply-Caption=Применить\n");
   TfmLangTest form;
   TAppLanguage lang;
   lang.AddForm(&form);
-  lang.SetComponentExcludes({"*-N*-Caption", "*-cbDefCmt-Items*"});
+  lang.SetComponentExcludes({"*-N*-Caption", "*-cbDefCmt-Items*", "*-edtTemplate-Text", "*-btnApply-Caption"});
   Load(lang, path);
   EXPECT_EQ(form.N1->text(), "separator");
   EXPECT_EQ(form.cbDefCmt->itemText(2), "HID");
+  EXPECT_EQ(form.edtTemplate->text(), "%s");
+  EXPECT_EQ(form.btnApply->text(), "Apply");
   EXPECT_EQ(form.labPort->text(), QString::fromUtf8("Порт:"));
 
   lang.Translate(&form);
   EXPECT_EQ(form.N1->text(), QString::fromUtf8("Разделитель"));
   EXPECT_EQ(form.cbDefCmt->itemText(2), QString::fromUtf8("ХИД"));
+  EXPECT_EQ(form.edtTemplate->text(), QString::fromUtf8("шаблон"));
+  EXPECT_EQ(form.btnApply->text(), QString::fromUtf8("Применить"));
 
   // Patterns of one form's class go; the others stay.
   lang.SetComponentExcludes({"TfmLangTest-labPort-Caption", "tfmlangtest-x", "TOther-x", "TfmLangTestX-y"});
@@ -340,6 +481,120 @@ TEST_F(FormTranslate, OnlyTheFirstFormOfAClassAndDestroyedFormsAreSafe) {
   lang.SetLoaded(false);
   // Removed: its texts are the program's business now.
   EXPECT_EQ(second.windowTitle(), QString::fromUtf8("Тестовая форма"));
+}
+
+TEST_F(FormTranslate, MalformedPathsAddressNothing) {
+  const char* const keys[] = {
+      "TfmLangTest-cbDefCmt-Items.Strings(x)",
+      "TfmLangTest-cbDefCmt-Items.Strings()",
+      "TfmLangTest-cbDefCmt-Items.Strings(-1)",  // no part of a key holds "-"
+      "TfmLangTest-cbDefCmt-Items.Strings(+1)",
+      "TfmLangTest-cbDefCmt-Items.Strings( 1)",
+      "TfmLangTest-cbDefCmt-Items.Strings(1",
+      "TfmLangTest-cbDefCmt-Items.Strings(1)x",
+      "TfmLangTest-cbDefCmt-Items.Strings(99999999999)",
+      "TfmLangTest-cbDefCmt-Items.Strings(1).Caption",  // three parts
+      "TfmLangTest-cbDefCmt-Strings(1)",                // the list's own line, one part
+      "TfmLangTest-cbDefCmt-Items",
+      "TfmLangTest-cbDefCmt-Items.",
+      "TfmLangTest-cbDefCmt-.Strings(1)",
+      "TfmLangTest-gridCols-Columns<1>",                // no .Caption
+      "TfmLangTest-gridCols-Columns<1>.Hint",
+      "TfmLangTest-gridCols-Columns<x>.Caption",
+      "TfmLangTest-gridCols-Columns<>.Caption",
+      "TfmLangTest-gridCols-Columns(1).Caption",
+      "TfmLangTest-gridCols-Columns<1>.Caption.Text",
+      "TfmLangTest-labPort-Items.Strings(0)",           // a label has no lines
+      "TfmLangTest-labPort-Caption.Font.Name",
+      "TfmLangTest-labPort-",
+      "TfmLangTest--Caption",
+      "TfmLangTest-labPort--Caption",
+      "TfmLangTest-",
+      "-Caption",
+  };
+  TfmLangTest form;
+  const QList<QObject*> forms{&form};
+  QByteArray file = "[Forms]\n";
+  for (const char* key : keys) {
+    EXPECT_FALSE(ResolveFormKey(forms, key)) << key;
+    file += QByteArray(key) + "=x\n";
+  }
+  EXPECT_TRUE(ResolveFormKey(forms, "TfmLangTest-cbDefCmt-Items.Strings(1)"));
+  EXPECT_TRUE(ResolveFormKey(forms, "TfmLangTest-gridCols-Columns<1>.Caption"));
+
+  TAppLanguage lang;
+  lang.AddForm(&form);
+  Load(lang, WriteLng("malformed.lng", file));
+  ExpectTexts(form, false);
+  EXPECT_EQ(form.cbDefCmt->itemText(2), "HID");
+  EXPECT_EQ(form.Header(0), "Byte");
+}
+
+TEST_F(FormTranslate, PartsQtBuildsItsControlsFromAreNoComponents) {
+  TfmLangTest form;
+  QStringList names;
+  for (QObject* c : OwnedComponents(&form)) names.append(c->objectName());
+  for (const char* name : {"labPort", "edtTemplate", "tabMUL", "tabHelp", "labHelp", "menuFmt", "N1"})
+    EXPECT_TRUE(names.contains(name)) << name;
+  for (const QString& name : names) EXPECT_FALSE(name.startsWith("qt_")) << name.toStdString();
+  for (const char* name : {"ScrollLeftButton", "ScrollRightButton", "_q_qlineeditclearaction"})
+    EXPECT_FALSE(names.contains(name)) << name;
+  EXPECT_EQ(names.removeDuplicates(), 0) << names.join(' ').toStdString();
+
+  const QList<QObject*> forms{&form};
+  EXPECT_FALSE(ResolveFormKey(forms, "TfmLangTest-ScrollLeftButton-Hint"));
+  EXPECT_FALSE(ResolveFormKey(forms, "TfmLangTest-pcHelp-ScrollRightButton-Hint"));
+  EXPECT_FALSE(ResolveFormKey(forms, "TfmLangTest-_q_qlineeditclearaction-Hint"));
+  EXPECT_TRUE(ResolveFormKey(forms, "TfmLangTest-menuFmt-Caption"));
+  EXPECT_TRUE(ResolveFormKey(forms, "TfmLangTest-pcHelp-tabHelp-labHelp-Caption"));
+
+  TAppLanguage lang;
+  lang.AddForm(&form);
+  lang.SetComponentIncludes(lang.ComponentIncludes() + QStringList{"*-*-accessibleName"});
+  const QString out = WriteLng("parts.lng", "");
+  ASSERT_TRUE(lang.SaveAs(out));
+  const TIniFile file(out);
+  for (const auto& [key, value] : file.ReadSectionValues("Forms")) {
+    EXPECT_FALSE(key.contains("Scroll")) << key.toStdString();
+    EXPECT_FALSE(key.contains("_q_")) << key.toStdString();
+  }
+  EXPECT_EQ(file.ReadString("Forms", "TfmLangTest-menuFmt-Caption", ""), "Formats");
+}
+
+TEST_F(FormTranslate, AnActionsHintIsItsOwnToolTipOnly) {
+  // Qt shows an action's text as its tool tip when it has none of its own;
+  // that is no text of the form's, and a translated hint must not freeze it.
+  TfmLangTest form;
+  TAppLanguage lang;
+  lang.AddForm(&form);
+  const QString out = WriteLng("actions.lng", "");
+  ASSERT_TRUE(lang.SaveAs(out));
+  const TIniFile file(out);
+  EXPECT_EQ(file.ReadString("Forms", "TfmLangTest-actAbout-Caption", ""), "&About...");
+  EXPECT_FALSE(file.ValueExists("Forms", "TfmLangTest-actAbout-Hint"));
+  EXPECT_FALSE(file.ValueExists("Forms", "TfmLangTest-N1-Hint"));
+  EXPECT_EQ(file.ReadString("Forms", "TfmLangTest-actExit-Hint", ""), "Leave the program");
+
+  Load(lang, WriteLng("hint.lng",
+                      "[Forms]\nTfmLangTest-actAbout-Hint=Справка\n"
+                      "TfmLangTest-actExit-Hint=Выйти из программы\n"));
+  EXPECT_EQ(form.actAbout->toolTip(), QString::fromUtf8("Справка"));
+  EXPECT_EQ(form.actExit->toolTip(), QString::fromUtf8("Выйти из программы"));
+  lang.SetLoaded(false);
+  EXPECT_EQ(form.actExit->toolTip(), "Leave the program");
+  form.actAbout->setText("&Info");
+  EXPECT_EQ(form.actAbout->toolTip(), "Info");
+}
+
+TEST_F(FormTranslate, AFormTranslatedAloneBeforeRegisteringComesBackToo) {
+  TfmLangTest form;
+  TAppLanguage lang;
+  Load(lang, m_sFixture);
+  lang.Translate(&form);
+  EXPECT_EQ(form.windowTitle(), QString::fromUtf8("Тестовая форма"));
+  EXPECT_EQ(lang.TranslateComponents(), QList<QObject*>({&form}));
+  lang.SetLoaded(false);
+  ExpectTexts(form, false);
 }
 
 TEST_F(FormTranslate, SaveAsLoadsBackToTheSameTexts) {
@@ -408,6 +663,102 @@ TEST_F(FormTranslate, SaveAsLoadsBackToTheSameTexts) {
   // A file that cannot be read is not overwritten.
   EXPECT_FALSE(lang.SaveAs(m_dir.path(), &error));
   EXPECT_FALSE(error.isEmpty());
+}
+
+TEST_F(FormTranslate, AMainWindowWithItsOwnPatterns) {
+  TfmLangMain form;
+  TAppLanguage lang;
+  // Registered first at start, then its own patterns.
+  lang.AddForm(&form);
+  QStringList excludes = lang.ComponentExcludes();
+  excludes << "*-N*-Caption";
+  for (const char* name : {"cbPorts", "cbMULFmt", "cbM1kFmt", "cbHidFmt", "cbEmFmt", "cbICFmt", "cbExFmt",
+                           "edtReplaces", "edtTemplate", "edtName"})
+    excludes << QStringLiteral("*-%1-Text").arg(name);
+  lang.SetComponentExcludes(excludes);
+  lang.SetComponentIncludes(lang.ComponentIncludes() + QStringList{"*-rgTranMethod-Items.Strings*"});
+  // Then it fills its lists and fields itself.
+  form.cbPorts->addItems({"ttyUSB0", "ttyS0"});
+  form.cbMULFmt->addItems({"Wiegand 26 (standard)"});
+  form.edtName->setText("W26");
+  form.edtTemplate->setText("%d");
+
+  // The template holds the window's texts under flat keys, and none of the
+  // program's own.
+  const QString tmpl = WriteLng("main.lng", "");
+  ASSERT_TRUE(lang.SaveAs(tmpl));
+  const TIniFile file(tmpl);
+  const std::map<QString, QString> expected = {
+      {"TfmLangMain-Caption", "Sorvex"},
+      {"TfmLangMain-grMain-Caption", "Reader"},
+      {"TfmLangMain-rgTranMethod-Caption", "Transfer method"},
+      {"TfmLangMain-rgTranMethod-Items.Strings(0)", "Imititsiya typing"},
+      {"TfmLangMain-rgTranMethod-Items.Strings(1)", "Copy to Clipboard"},
+      {"TfmLangMain-rbTyping-Caption", "Imititsiya typing"},
+      {"TfmLangMain-rbClipboard-Caption", "Copy to Clipboard"},
+      {"TfmLangMain-grFmtPan-Caption", "Formats"},
+      {"TfmLangMain-tabMUL-Caption", "Mifare UL,DF"},
+      {"TfmLangMain-tabM1K-Caption", "Mifare 1K/4K"},
+      {"TfmLangMain-labName-Caption", "Name:"},
+      {"TfmLangMain-actAbout-Caption", "&About..."},
+      {"TfmLangMain-actExit-Caption", "E&xit"},
+      {"TfmLangMain-menuTray-Caption", "Tray"},
+      {"TfmLangMain-miFormats-Caption", "Formats"},
+  };
+  std::map<QString, QString> written;
+  const QList<QObject*> forms{&form};
+  for (const auto& [key, value] : file.ReadSectionValues("Forms")) {
+    written[key] = value;
+    EXPECT_TRUE(ResolveFormKey(forms, key)) << key.toStdString();
+  }
+  EXPECT_EQ(written, expected);
+
+  // A radio button's text is reached both as the button's caption and as a
+  // line of its group; whichever way a language set it, it comes back.
+  Load(lang, WriteLng("radio.lng",
+                      "[Forms]\nTfmLangMain-rgTranMethod-Items.Strings(1)=Буфер обмена\n"
+                      "TfmLangMain-rbClipboard-Caption=В буфер\n"));
+  EXPECT_EQ(form.Radio(1), QString::fromUtf8("В буфер"));
+  lang.SetLoaded(false);
+  EXPECT_EQ(form.Radio(1), "Copy to Clipboard");
+
+  // A translation that names components through the widgets they sit in.
+  Load(lang, WriteLng("ru.lng",
+                      "[Forms]\n"
+                      "TfmLangMain-Caption=Сорвекс\n"
+                      "TfmLangMain-grFmtPan-PageControl1-tabMUL-Caption=Мифар UL,DF\n"
+                      "TfmLangMain-grMain-rgTranMethod-Items.Strings(1)=Копировать в буфер\n"
+                      "TfmLangMain-menuContext-miFormats-Caption=Форматы\n"
+                      "TfmLangMain-actExit-Caption=В&ыход\n"
+                      "TfmLangMain-grFmtPan-panFmtEdit-labName-Caption=Имя:\n"
+                      "TfmLangMain-grFmtPan-panFmtEdit-edtTemplate-Text=шаблон\n"
+                      "TfmLangMain-centralwidget-grFmtPan-edtName-Text=имя\n"
+                      "TfmLangMain-menuTray-N1-Caption=-\n"));
+  EXPECT_EQ(form.windowTitle(), QString::fromUtf8("Сорвекс"));
+  EXPECT_EQ(form.PageControl1->tabText(0), QString::fromUtf8("Мифар UL,DF"));
+  EXPECT_EQ(form.Radio(1), QString::fromUtf8("Копировать в буфер"));
+  EXPECT_EQ(form.miFormats->title(), QString::fromUtf8("Форматы"));
+  EXPECT_EQ(form.actExit->text(), QString::fromUtf8("В&ыход"));
+  EXPECT_EQ(form.actExit->toolTip(), QString::fromUtf8("Выход"));
+  EXPECT_EQ(form.labName->text(), QString::fromUtf8("Имя:"));
+  EXPECT_EQ(form.edtTemplate->text(), "%d");
+  EXPECT_EQ(form.edtName->text(), "W26");
+  EXPECT_TRUE(form.N1->text().isEmpty());
+
+  // The program changes its own texts while the language is loaded.
+  form.cbMULFmt->clear();
+  form.cbMULFmt->addItems({QString::fromUtf8("Виганд 26 (стандартный)")});
+  form.labName->setText("Format name:");
+  lang.SetLoaded(false);
+  EXPECT_EQ(form.windowTitle(), "Sorvex");
+  EXPECT_EQ(form.PageControl1->tabText(0), "Mifare UL,DF");
+  EXPECT_EQ(form.Radio(1), "Copy to Clipboard");
+  EXPECT_EQ(form.miFormats->title(), "Formats");
+  EXPECT_EQ(form.actExit->text(), "E&xit");
+  EXPECT_EQ(form.actExit->toolTip(), "Exit");
+  EXPECT_EQ(form.labName->text(), "Format name:");
+  EXPECT_EQ(form.cbMULFmt->itemText(0), QString::fromUtf8("Виганд 26 (стандартный)"));
+  EXPECT_EQ(form.cbPorts->count(), 2);
 }
 
 }  // namespace
