@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QPushButton>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -23,6 +24,8 @@
 #include <functional>
 
 #include "AppDialogs.h"
+#include "FormTexts.h"
+#include "IniFile.h"
 #include "MainForm.h"
 #include "MyCmdLineInfo.h"
 #include "Pty.h"
@@ -354,6 +357,32 @@ TEST_F(MainWindow, ClosingNeverEndsTheProgram) {
   // be reached again.
   EXPECT_TRUE(form.isMinimized() || !form.isVisible());
   EXPECT_EQ(form.isVisible(), !QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+TEST_F(MainWindow, TheShippedRussianFileTranslatesTheWindowAndBack) {
+  TfmMain& form = Start();
+  const int ru = FindLangIndex(form.Langs(), 0x419);
+  ASSERT_GE(ru, 0);
+  // Every key of the file addresses a text of the window.
+  const TIniFile file(MakeLangPath(form.Langs()[ru].sFileName));
+  const QList<QObject*> forms{&form};
+  const QList<TIniFile::KeyValue> keys = file.ReadSectionValues("Forms");
+  EXPECT_GE(keys.size(), 40);
+  for (const auto& [key, value] : keys)
+    EXPECT_TRUE(ResolveFormKey(forms, key).has_value()) << "addresses nothing: " << key.toStdString();
+
+  auto* apply = Find<QPushButton>(form, "btnApplyFmt");
+  auto* defCmt = Find<QComboBox>(form, "cbDefCmt");
+  defCmt->setCurrentIndex(2);
+  form.SetLang(ru);
+  EXPECT_EQ(apply->text(), QString::fromUtf8("Применить"));
+  EXPECT_EQ(Find<QGroupBox>(form, "rgTranMethod")->findChildren<QRadioButton*>()[0]->text(),
+            QString::fromUtf8("Имитация набора"));
+  EXPECT_EQ(defCmt->currentIndex(), 2);  // the default-format choice stays
+  EXPECT_EQ(Find<QComboBox>(form, "cbHidFmt")->count(), 21);  // the standard formats again
+  // Excluded: the lists and the editor keep what the program put there.
+  form.SetLang(-1);
+  EXPECT_EQ(apply->text(), "Apply");
 }
 
 TEST(WindowSnap, EdgesWithinTenPixelsAttract) {
