@@ -217,6 +217,7 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   static TCvtFmtType ValidTip(TCvtFmtType ATip) { return ATip < kCvtFmtTypeCount ? ATip : cft_MUL; }
   // The format an item of a class list carries.
   const TCvtFmt* ItemFmt(TCvtFmtType ATip, int AIndex) const;
+  const TCvtFmt* RefillClass(TCvtFmtType ATip, bool AShowStd);
   int ActivePage() const;
   bool PageVisible(int APageN) const;
   void SetPageVisible(int APageN, bool AVisible);

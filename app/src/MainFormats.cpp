@@ -78,16 +78,23 @@ void TfmMain::SetCurFmtName(TCvtFmtType ATip, const QString& AFmtName, bool AUpd
   m_classes[ATip].del->setEnabled(fmt && !std);
 }
 
-void TfmMain::SetCurFmtStd(TCvtFmtType ATip, bool AShowStd, bool AUpdate) {
-  ATip = ValidTip(ATip);
-  if (!AUpdate && m_oUsrProfile->GetCurFmtStd(ATip) == AShowStd) return;
-  m_oUsrProfile->SetCurFmtStd(ATip, AShowStd);
+// After the profile's choice of a class changed: the class's list is
+// filled again and its check box follows the standard flag; the format the
+// list now selects, or null.
+const TCvtFmt* TfmMain::RefillClass(TCvtFmtType ATip, bool AShowStd) {
   QComboBox* list = FmtList(ATip);
   FillFmtCombo(ATip, list);
   // Ticking the box runs its handler, which stores the class's setting
   // unless the program is filling its controls.
   if (m_classes[ATip].std->isChecked() != AShowStd) m_classes[ATip].std->setChecked(AShowStd);
-  const TCvtFmt* fmt = ItemFmt(ATip, list->currentIndex());
+  return ItemFmt(ATip, list->currentIndex());
+}
+
+void TfmMain::SetCurFmtStd(TCvtFmtType ATip, bool AShowStd, bool AUpdate) {
+  ATip = ValidTip(ATip);
+  if (!AUpdate && m_oUsrProfile->GetCurFmtStd(ATip) == AShowStd) return;
+  m_oUsrProfile->SetCurFmtStd(ATip, AShowStd);
+  const TCvtFmt* fmt = RefillClass(ATip, AShowStd);
   if (ActivePage() == GetCvtTipPage(ATip)) {
     ShowFmtInEditor(fmt, AShowStd, AUpdate);
     m_fApplyChg = !AShowStd && !fmt && !edtName->text().isEmpty();
@@ -102,10 +109,7 @@ void TfmMain::SetCurFmt(TCvtFmtType ATip, const QString& AFmtName, bool AShowStd
       m_oUsrProfile->GetCurFmtName(ATip).compare(AFmtName, Qt::CaseInsensitive) == 0)
     return;
   m_oUsrProfile->SetCurFmt(ATip, AFmtName, AShowStd);
-  QComboBox* list = FmtList(ATip);
-  FillFmtCombo(ATip, list);
-  if (m_classes[ATip].std->isChecked() != AShowStd) m_classes[ATip].std->setChecked(AShowStd);
-  const TCvtFmt* fmt = ItemFmt(ATip, list->currentIndex());
+  const TCvtFmt* fmt = RefillClass(ATip, AShowStd);
   if (ActivePage() == GetCvtTipPage(ATip)) {
     ShowFmtInEditor(fmt, AShowStd, AUpdate);
     m_fApplyChg = false;
