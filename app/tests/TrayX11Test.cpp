@@ -182,6 +182,19 @@ class ProgramOnX : public ::testing::Test {
     EXPECT_EQ(*code, 0);
   }
 
+  // Waits for the program's error dialog, closes it as a window manager
+  // would, and gives its size; all zero when none came.
+  XRect ErrorDialog(ChildProcess& AProgram) {
+    XWindow dialog = 0;
+    if (!m_probe.WaitFor([&] { return (dialog = m_probe.ViewableWindowOf(AProgram.Pid(), kDialogType)) != 0; },
+                         kStartMs))
+      return {};
+    const XRect size = m_probe.Geometry(dialog);
+    m_probe.Close(dialog);
+    EXPECT_TRUE(m_probe.WaitFor([&] { return !m_probe.Viewable(dialog); }));
+    return size;
+  }
+
   XProbe m_probe;
   fs::path m_dir;
   std::unique_ptr<TestTray> m_tray;
@@ -239,6 +252,132 @@ TEST_F(ProgramOnX, ClosingHidesToTheTrayAndTheIconTogglesTheWindow) {
 
   ExitThroughTray(app, *icon);
 }
+
+TEST_F(ProgramOnX, AutorunStartsInTheTrayAndReportsOnlyABusyPort) {
+  ASSERT_TRUE(StartTray());
+  WriteSettings("");
+  // The port is held by another program.
+  TestPty pty;
+  ASSERT_TRUE(pty.Ok());
+  const int holder = open(pty.Path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  const std::string port = "-p" + pty.Path().substr(5);
+  // The profile's message is the widest line of the two, so the dialog
+  // that holds it is wider: the dialog's text cannot be read from outside
+  // the program, its size can.
+  const std::string profile = "a-profile-that-nobody-has-made-for-this-test";
+
+  // Started in view, both errors are reported, in one dialog.
+  ChildProcess& shown = Start({profile, port});
+  const XRect both = ErrorDialog(shown);
+  ASSERT_GT(both.width, 0) << "no error dialog";
+  EXPECT_NE(m_probe.ViewableWindowOf(shown.Pid(), kMainType), 0u);
+  const auto shownIcon = m_tray->OnlyIcon();
+  ASSERT_TRUE(shownIcon);
+  ExitThroughTray(shown, *shownIcon);
+  ASSERT_TRUE(m_tray->WaitFor([&] { return m_tray->Icons().empty(); }));
+
+  ChildProcess& hidden = Start({"-autorun", profile, port});
+  XWindow dialog = 0;
+  ASSERT_TRUE(m_probe.WaitFor([&] { return (dialog = m_probe.ViewableWindowOf(hidden.Pid(), kDialogType)) != 0; },
+                              kStartMs))
+      << "the busy port was not reported";
+  // Nothing but the dialog on the screen, and the icon in the tray.
+  for (XWindow w : m_probe.WindowsOf(hidden.Pid())) EXPECT_TRUE(w == dialog || !m_probe.Viewable(w)) << w;
+  const auto icon = m_tray->OnlyIcon();
+  ASSERT_TRUE(icon);
+  const XRect portOnly = ErrorDialog(hidden);
+  EXPECT_LT(portOnly.width, both.width) << "the missing profile was reported too";
+  EXPECT_EQ(m_probe.ViewableWindowOf(hidden.Pid()), 0u);
+  ExitThroughTray(hidden, *icon);
+  close(holder);
+}
+
+TEST_F(ProgramOnX, WithoutATrayTheWindowStaysWithinReach) {
+  WriteSettings("");
+  // Asked to start in the tray, but there is none: the window shows.
+  ChildProcess& app = Start({"-autorun"});
+  const XWindow main = WaitMainWindow(app);
+  ASSERT_NE(main, 0u);
+  // Closing minimises instead of hiding: the window asks the window
+  // manager to iconify it, and stays mapped until it does.
+  m_probe.StandInForWindowManager(true);
+  m_probe.Close(main);
+  EXPECT_TRUE(m_probe.WaitFor([&] { return m_probe.IconifyRequested(main); }));
+  m_probe.StandInForWindowManager(false);
+  EXPECT_TRUE(m_probe.Viewable(main));
+  EXPECT_TRUE(app.Running());
+
+  // The window's own menu holds Exit too, as its last item.
+  const XRect r = m_probe.Geometry(main);
+  m_probe.Click(r.x + 3, r.y + 3, 3);
+  XWindow menu = 0;
+  ASSERT_TRUE(m_probe.WaitFor([&] { return (menu = m_probe.MenuOf(app.Pid())) != 0; }));
+  PickLastItem(app, menu);
+}
+
+// Two starts in a row, each with its own "OneInstance" setting (and its own
+// settings file) but the same runtime folder, where instances find each
+// other. The first runs hidden in the tray.
+struct InstanceCase {
+  const char* name;
+  bool firstOn, secondOn;
+  bool secondWakesFirst;
+};
+
+void PrintTo(const InstanceCase& ACase, std::ostream* AOut) { *AOut << ACase.name; }
+
+class ProgramInstances : public ProgramOnX, public ::testing::WithParamInterface<InstanceCase> {};
+
+TEST_P(ProgramInstances, ASecondStartWakesTheFirstOnlyWhenItAsksForOneInstance) {
+  const InstanceCase& c = GetParam();
+  ASSERT_TRUE(StartTray());
+  WriteSettings(std::string("OneInstance=") + (c.firstOn ? "1" : "0") + "\n", "first");
+  WriteSettings(std::string("OneInstance=") + (c.secondOn ? "1" : "0") + "\n", "second");
+  ChildProcess& first = Start({"-autorun"}, "first");
+  const auto icon = m_tray->OnlyIcon();
+  ASSERT_TRUE(icon);
+  ASSERT_EQ(m_probe.PidOf(icon->window), first.Pid());
+  ASSERT_EQ(m_probe.ViewableWindowOf(first.Pid(), kMainType), 0u);
+
+  ChildProcess& second = Start({}, "second");
+  if (c.secondWakesFirst) {
+    // The second ends at once, and well within its wait for an answer.
+    const auto code = second.WaitExit(5000);
+    ASSERT_TRUE(code.has_value()) << "the second instance still runs";
+    EXPECT_EQ(*code, 0);
+    // The first shows its window and makes its icon anew.
+    EXPECT_NE(WaitMainWindow(first, kReactMs), 0u);
+    ASSERT_TRUE(m_tray->WaitFor([&] { return m_tray->Icons().size() == 1 && m_tray->Icons()[0].window != icon->window; }))
+        << "the icon was not made anew";
+    ExitThroughTray(first, m_tray->Icons()[0]);
+    return;
+  }
+  // Side by side: the second shows up with an icon of its own, the first
+  // stays as it was.
+  EXPECT_NE(WaitMainWindow(second), 0u);
+  ASSERT_TRUE(m_tray->WaitFor([&] { return m_tray->Icons().size() == 2; }, kStartMs));
+  EXPECT_EQ(m_probe.ViewableWindowOf(first.Pid(), kMainType), 0u);
+  EXPECT_TRUE(first.Running());
+  EXPECT_TRUE(second.Running());
+  const std::vector<DockedIcon> icons = m_tray->Icons();
+  for (const DockedIcon& i : icons) {
+    ChildProcess& owner = m_probe.PidOf(i.window) == first.Pid() ? first : second;
+    ExitThroughTray(owner, i);
+  }
+  EXPECT_FALSE(first.Running());
+  EXPECT_FALSE(second.Running());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, ProgramInstances,
+    ::testing::Values(InstanceCase{"BothOn", true, true, true},
+                      // Every instance can be found, whatever its own setting.
+                      InstanceCase{"OnlyTheSecondOn", false, true, true},
+                      InstanceCase{"OnlyTheFirstOn", true, false, false},
+                      InstanceCase{"BothOff", false, false, false}),
+    [](const ::testing::TestParamInfo<InstanceCase>& AInfo) { return std::string(AInfo.param.name); });
 
 }  // namespace
 

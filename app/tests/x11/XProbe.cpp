@@ -129,6 +129,11 @@ bool XProbe::Viewable(XWindow AWindow) {
   return AWindow && XGetWindowAttributes(m_impl->dpy, AWindow, &attrs) && attrs.map_state == IsViewable;
 }
 
+pid_t XProbe::PidOf(XWindow AWindow) {
+  unsigned long pid = 0;
+  return m_impl->Cardinal(AWindow, m_impl->A("_NET_WM_PID"), pid) ? pid_t(pid) : 0;
+}
+
 XRect XProbe::Geometry(XWindow AWindow) {
   XWindowAttributes attrs;
   if (!XGetWindowAttributes(m_impl->dpy, AWindow, &attrs)) return {};
@@ -172,8 +177,29 @@ void XProbe::Drain() {
   while (XPending(dpy)) {
     XEvent ev;
     XNextEvent(dpy, &ev);
-    if (ev.type == ClientMessage && ev.xclient.message_type == changeState && ev.xclient.data.l[0] == kIconic)
-      m_impl->iconifyRequests.insert(ev.xclient.window);
+    switch (ev.type) {
+      case ClientMessage:
+        if (ev.xclient.message_type == changeState && ev.xclient.data.l[0] == kIconic)
+          m_impl->iconifyRequests.insert(ev.xclient.window);
+        break;
+      // While the probe stands in for a window manager, it grants what
+      // clients ask for, unchanged.
+      case MapRequest:
+        XMapWindow(dpy, ev.xmaprequest.window);
+        break;
+      case ConfigureRequest: {
+        const XConfigureRequestEvent& r = ev.xconfigurerequest;
+        XWindowChanges changes{r.x, r.y, r.width, r.height, r.border_width, r.above, r.detail};
+        XConfigureWindow(dpy, r.window, unsigned(r.value_mask), &changes);
+        break;
+      }
+      case CirculateRequest:
+        XCirculateSubwindows(dpy, ev.xcirculaterequest.parent,
+                             ev.xcirculaterequest.place == PlaceOnTop ? RaiseLowest : LowerHighest);
+        break;
+      default:
+        break;
+    }
   }
 }
 
@@ -236,6 +262,13 @@ XWindow XProbe::Cover(const XRect& ARect) {
   m_impl->own.push_back(w);
   WaitFor([&] { return Viewable(w); }, 2000);
   return w;
+}
+
+void XProbe::StandInForWindowManager(bool AOn) {
+  Drain();
+  XSelectInput(m_impl->dpy, m_impl->root, SubstructureNotifyMask | (AOn ? SubstructureRedirectMask : 0));
+  XSync(m_impl->dpy, False);
+  Drain();
 }
 
 bool XProbe::IconifyRequested(XWindow AWindow) {

@@ -2,7 +2,8 @@
 // another program's windows from outside: which top-level windows a process
 // has, whether they are mapped and where they stack, clicks and keys by
 // XTest, the window manager's close request, and the requests a program
-// sends to a window manager (there is none under the tests' Xvfb). No Xlib
+// sends to a window manager (there is none under the tests' Xvfb, but the
+// probe can stand in for one). No Xlib
 // in this header.
 #pragma once
 
@@ -41,6 +42,8 @@ class XProbe {
   // passes by the window manager (override-redirect) and is no tooltip.
   XWindow MenuOf(pid_t APid);
   bool Viewable(XWindow AWindow);
+  // The process a window belongs to by its _NET_WM_PID; 0 when unknown.
+  pid_t PidOf(XWindow AWindow);
   // In root coordinates; all zero for a window that is gone.
   XRect Geometry(XWindow AWindow);
   // Where the window stands among the root's children, 0 at the bottom;
@@ -64,8 +67,13 @@ class XProbe {
   void Key(const std::string& AKeysym);
   // A plain window of the test's own, mapped and raised, covering ARect.
   XWindow Cover(const XRect& ARect);
-  // Whether the window asked a window manager to iconify it (the
-  // WM_CHANGE_STATE message sent to the root) since the probe began.
+  // Requests meant for a window manager reach only the one client that
+  // redirects the root's children. While AOn, the probe is that client: it
+  // notes them and grants every map and configure request as asked (during
+  // WaitFor and the probe's other calls).
+  void StandInForWindowManager(bool AOn);
+  // Whether the window asked the window manager to iconify it (the
+  // WM_CHANGE_STATE message sent to the root) while the probe stood in.
   bool IconifyRequested(XWindow AWindow);
 
  private:
