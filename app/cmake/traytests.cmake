@@ -22,3 +22,9 @@ add_dependencies(sorvex_tray_tests sorvex sorvex_trayhost)
 set_target_properties(sorvex_tray_tests PROPERTIES
   CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_SOURCE_DIR}/tests/with-xvfb)
 gtest_discover_tests(sorvex_tray_tests PROPERTIES TIMEOUT 120 LABELS x11)
+
+# The icon's image, decided by a fixture device tree (offscreen).
+add_executable(sorvex_trayicon_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/TrayIconTest.cpp)
+target_link_libraries(sorvex_trayicon_tests PRIVATE sorvex_mainwin ylvane_core GTest::gtest)
+target_include_directories(sorvex_trayicon_tests PRIVATE ${PROJECT_SOURCE_DIR}/lib/tests/common)
+gtest_discover_tests(sorvex_trayicon_tests PROPERTIES TIMEOUT 120 ENVIRONMENT QT_QPA_PLATFORM=offscreen)
