@@ -317,6 +317,21 @@ TEST_F(ProgramOnX, WithoutATrayTheWindowStaysWithinReach) {
   PickLastItem(app, menu);
 }
 
+TEST_F(ProgramOnX, ATrayThatComesLaterIsUsed) {
+  WriteSettings("");
+  ChildProcess& app = Start({});
+  const XWindow main = WaitMainWindow(app);
+  ASSERT_NE(main, 0u);
+  // The tray announces itself to the running program, which docks its icon
+  // there and from then on hides to it.
+  ASSERT_TRUE(StartTray());
+  const auto icon = m_tray->OnlyIcon(kReactMs);
+  ASSERT_TRUE(icon) << "the icon did not come to the new tray";
+  m_probe.Close(main);
+  EXPECT_TRUE(m_probe.WaitFor([&] { return !m_probe.Viewable(main); }));
+  ExitThroughTray(app, *icon);
+}
+
 // Two starts in a row, each with its own "OneInstance" setting (and its own
 // settings file) but the same runtime folder, where instances find each
 // other. The first runs hidden in the tray.
