@@ -62,6 +62,11 @@ class TestTray {
     const auto line = m_proc.ReadLine(kReactMs);
     return line && line->rfind("ready ", 0) == 0;
   }
+  // Ends the tray as the tests do: its input closes.
+  std::optional<int> End() {
+    m_proc.CloseInput();
+    return m_proc.WaitExit(kReactMs);
+  }
   const std::vector<DockedIcon>& Icons() const { return m_icons; }
   // Reads the tray's reports until ACondition holds, at most ATimeoutMs.
   bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs = kReactMs) {
@@ -111,6 +116,9 @@ class ProgramOnX : public ::testing::Test {
   }
   void TearDown() override {
     m_programs.clear();  // kills whatever still runs
+    if (m_tray) {
+      EXPECT_EQ(m_tray->End(), 0) << "the tray did not end cleanly";
+    }
     m_tray.reset();
     std::error_code ec;
     fs::remove_all(m_dir, ec);

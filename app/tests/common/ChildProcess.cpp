@@ -140,12 +140,4 @@ std::optional<int> ChildProcess::WaitExit(int ATimeoutMs) {
 
 bool ChildProcess::Running() { return m_pid > 0 && !WaitExit(0); }
 
-void ChildProcess::Stop(int ATimeoutMs) {
-  if (!Running()) return;
-  kill(m_pid, SIGTERM);
-  if (WaitExit(ATimeoutMs)) return;
-  kill(m_pid, SIGKILL);
-  WaitExit(5000);
-}
-
 }  // namespace testproc

@@ -34,8 +34,6 @@ class ChildProcess {
   // signal ended it); nothing while it still runs.
   std::optional<int> WaitExit(int ATimeoutMs);
   bool Running();
-  // SIGTERM, then SIGKILL when it does not end within ATimeoutMs.
-  void Stop(int ATimeoutMs = 2000);
 
  private:
   pid_t m_pid = -1;
