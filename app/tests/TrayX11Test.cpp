@@ -39,7 +39,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kStartMs = 20000;
 constexpr int kReactMs = 5000;
 
-// The centre colour of the two tray images (port closed / port open).
+// The centre colour of the tray image for a closed port.
 constexpr unsigned kInactiveColour = 0x9A9A9A;
 
 // The main window is a tool window; the error dialog a dialog.

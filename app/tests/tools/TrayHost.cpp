@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -68,6 +69,8 @@ class TrayHost {
  private:
   Atom A(const char* AName) { return XInternAtom(m_dpy, AName, False); }
   Time ServerTime();
+  // A client message of type AType about AWindow, sent to AWindow.
+  void Send(Window AWindow, Atom AType, long AMask, const std::array<long, 5>& AData);
   void Dock(Window AIcon);
   void Undock(Window AIcon, bool AGiveBack);
   void ApplyEmbedInfo(Window AIcon);
@@ -94,6 +97,16 @@ Time TrayHost::ServerTime() {
     XWindowEvent(m_dpy, m_strip, PropertyChangeMask, &ev);
     if (ev.xproperty.atom == stamp) return ev.xproperty.time;
   }
+}
+
+void TrayHost::Send(Window AWindow, Atom AType, long AMask, const std::array<long, 5>& AData) {
+  XEvent ev{};
+  ev.xclient.type = ClientMessage;
+  ev.xclient.window = AWindow;
+  ev.xclient.message_type = AType;
+  ev.xclient.format = 32;
+  std::copy(AData.begin(), AData.end(), ev.xclient.data.l);
+  XSendEvent(m_dpy, AWindow, False, AMask, &ev);
 }
 
 bool TrayHost::Start() {
@@ -134,15 +147,7 @@ bool TrayHost::Start() {
     return false;
   }
   // Clients already running learn of the new tray from this announcement.
-  XEvent ev{};
-  ev.xclient.type = ClientMessage;
-  ev.xclient.window = m_root;
-  ev.xclient.message_type = m_manager;
-  ev.xclient.format = 32;
-  ev.xclient.data.l[0] = long(now);
-  ev.xclient.data.l[1] = long(m_selection);
-  ev.xclient.data.l[2] = long(m_strip);
-  XSendEvent(m_dpy, m_root, False, StructureNotifyMask, &ev);
+  Send(m_root, m_manager, StructureNotifyMask, {long(now), long(m_selection), long(m_strip), 0, 0});
   XSync(m_dpy, False);
   std::printf("ready %lu\n", m_strip);
   return true;
@@ -190,17 +195,7 @@ void TrayHost::Dock(Window AIcon) {
   XAddToSaveSet(m_dpy, AIcon);
   XReparentWindow(m_dpy, AIcon, m_strip, slot * m_size, 0);
   XResizeWindow(m_dpy, AIcon, unsigned(m_size), unsigned(m_size));
-  XEvent ev{};
-  ev.xclient.type = ClientMessage;
-  ev.xclient.window = AIcon;
-  ev.xclient.message_type = m_xembed;
-  ev.xclient.format = 32;
-  ev.xclient.data.l[0] = long(CurrentTime);
-  ev.xclient.data.l[1] = kEmbeddedNotify;
-  ev.xclient.data.l[2] = 0;
-  ev.xclient.data.l[3] = long(m_strip);
-  ev.xclient.data.l[4] = kXEmbedVersion;
-  XSendEvent(m_dpy, AIcon, False, NoEventMask, &ev);
+  Send(AIcon, m_xembed, NoEventMask, {long(CurrentTime), kEmbeddedNotify, 0, long(m_strip), kXEmbedVersion});
   ApplyEmbedInfo(AIcon);
   XSync(m_dpy, False);
   if (g_xError) return;  // the window went before it could be docked
