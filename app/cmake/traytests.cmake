@@ -1,0 +1,30 @@
+# The program itself on a real X server, with the notification area a test
+# tool provides: hiding to the tray, the icon's click and menu, start-up
+# hidden, the single-instance handshake between real processes, and Exit.
+
+# A small XEmbed tray of the tests' own (not part of the product).
+add_executable(sorvex_trayhost ${CMAKE_CURRENT_SOURCE_DIR}/tests/tools/TrayHost.cpp)
+target_link_libraries(sorvex_trayhost PRIVATE X11::X11)
+
+add_library(sorvex_test_process STATIC ${CMAKE_CURRENT_SOURCE_DIR}/tests/common/ChildProcess.cpp)
+target_include_directories(sorvex_test_process PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/tests/common)
+
+add_library(sorvex_x11_probe STATIC ${CMAKE_CURRENT_SOURCE_DIR}/tests/x11/XProbe.cpp)
+target_include_directories(sorvex_x11_probe PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+target_link_libraries(sorvex_x11_probe PUBLIC X11::X11 X11::Xtst)
+
+add_executable(sorvex_tray_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/TrayX11Test.cpp)
+target_link_libraries(sorvex_tray_tests PRIVATE sorvex_x11_probe sorvex_test_process GTest::gtest)
+target_include_directories(sorvex_tray_tests PRIVATE ${PROJECT_SOURCE_DIR}/lib/tests/common)
+target_compile_definitions(sorvex_tray_tests PRIVATE
+  SORVEX_PROGRAM="$<TARGET_FILE:sorvex>" SORVEX_TRAYHOST="$<TARGET_FILE:sorvex_trayhost>")
+add_dependencies(sorvex_tray_tests sorvex sorvex_trayhost)
+set_target_properties(sorvex_tray_tests PROPERTIES
+  CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_SOURCE_DIR}/tests/with-xvfb)
+gtest_discover_tests(sorvex_tray_tests PROPERTIES TIMEOUT 120 LABELS x11)
+
+# The icon's image, decided by a fixture device tree (offscreen).
+add_executable(sorvex_trayicon_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/TrayIconTest.cpp)
+target_link_libraries(sorvex_trayicon_tests PRIVATE sorvex_mainwin ylvane_core GTest::gtest)
+target_include_directories(sorvex_trayicon_tests PRIVATE ${PROJECT_SOURCE_DIR}/lib/tests/common)
+gtest_discover_tests(sorvex_trayicon_tests PROPERTIES TIMEOUT 120 ENVIRONMENT QT_QPA_PLATFORM=offscreen)

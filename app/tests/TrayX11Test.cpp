@@ -1,0 +1,410 @@
+// The real program on an X server of its own (one per test), watched and
+// driven from outside as a user would: through its windows, a notification
+// area of the tests' own (sorvex_trayhost) and XTest clicks and keys. Each
+// program gets a fresh home, settings and runtime folder, and settings the
+// test writes.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "Pty.h"
+#include "x11/XProbe.h"
+
+namespace {
+
+using testproc::ChildProcess;
+using x11test::XProbe;
+using x11test::XRect;
+using x11test::XWindow;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// Limits for things that normally take a fraction of a second; only a
+// failing test waits them out. Starting takes longest under the sanitizers.
+constexpr int kStartMs = 20000;
+constexpr int kReactMs = 5000;
+
+// The centre colour of the tray image for a closed port.
+constexpr unsigned kInactiveColour = 0x9A9A9A;
+
+// The main window is a tool window; the error dialog a dialog.
+const std::string kMainType = "UTILITY";
+const std::string kDialogType = "DIALOG";
+
+struct DockedIcon {
+  XWindow window = 0;
+  XRect rect;
+  int CentreX() const { return rect.x + rect.width / 2; }
+  int CentreY() const { return rect.y + rect.height / 2; }
+};
+
+// The notification area of the tests, and what it reported so far.
+class TestTray {
+ public:
+  TestTray() : m_proc(SORVEX_TRAYHOST, {}, {}, true) {}
+
+  bool Ready() {
+    const auto line = m_proc.ReadLine(kReactMs);
+    return line && line->rfind("ready ", 0) == 0;
+  }
+  // Ends the tray as the tests do: its input closes.
+  std::optional<int> End() {
+    m_proc.CloseInput();
+    return m_proc.WaitExit(kReactMs);
+  }
+  const std::vector<DockedIcon>& Icons() const { return m_icons; }
+  // Reads the tray's reports until ACondition holds, at most ATimeoutMs.
+  bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs = kReactMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ATimeoutMs);
+    while (!ACondition()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return false;
+      const auto line = m_proc.ReadLine(int(left));
+      if (!line) return ACondition();
+      Note(*line);
+    }
+    return true;
+  }
+  // The one icon docked, once there is exactly one.
+  std::optional<DockedIcon> OnlyIcon(int ATimeoutMs = kStartMs) {
+    if (!WaitFor([&] { return m_icons.size() == 1; }, ATimeoutMs)) return std::nullopt;
+    return m_icons[0];
+  }
+
+ private:
+  void Note(const std::string& ALine) {
+    std::istringstream in(ALine);
+    std::string what;
+    DockedIcon icon;
+    in >> what >> icon.window;
+    if (what == "dock") {
+      in >> icon.rect.x >> icon.rect.y >> icon.rect.width >> icon.rect.height;
+      m_icons.push_back(icon);
+    } else if (what == "undock") {
+      std::erase_if(m_icons, [&](const DockedIcon& i) { return i.window == icon.window; });
+    }
+  }
+
+  ChildProcess m_proc;
+  std::vector<DockedIcon> m_icons;
+};
+
+class ProgramOnX : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_probe.Ok()) << "no X server";
+    // The program takes a settings file beside itself before the user's.
+    ASSERT_FALSE(fs::exists(fs::path(SORVEX_PROGRAM).parent_path() / "Sorvex.ini"));
+    std::string pattern = (fs::temp_directory_path() / "sorvex-tray.XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    m_dir = pattern;
+  }
+  void TearDown() override {
+    m_programs.clear();  // kills whatever still runs
+    if (m_tray) {
+      EXPECT_EQ(m_tray->End(), 0) << "the tray did not end cleanly";
+    }
+    m_tray.reset();
+    std::error_code ec;
+    fs::remove_all(m_dir, ec);
+  }
+
+  // A home, settings and runtime folder of their own, under a name.
+  fs::path Home(const std::string& AName) const { return m_dir / AName; }
+  void WriteSettings(const std::string& ALines, const std::string& AHome = "a") {
+    fs::create_directories(Home(AHome) / "config/Sorvex");
+    std::ofstream(Home(AHome) / "config/Sorvex/Sorvex.ini") << "[Main]\n" << ALines;
+  }
+
+  bool StartTray() {
+    m_tray = std::make_unique<TestTray>();
+    return m_tray->Ready();
+  }
+
+  // Starts the program with AArgs, its settings from the home AHome, and
+  // the runtime folder (where instances find each other) shared by all.
+  ChildProcess& Start(const std::vector<std::string>& AArgs, const std::string& AHome = "a") {
+    const fs::path home = Home(AHome);
+    const fs::path runtime = m_dir / "runtime";
+    fs::create_directories(home / "config");
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    m_programs.push_back(std::make_unique<ChildProcess>(
+        SORVEX_PROGRAM, AArgs,
+        std::map<std::string, std::string>{
+            {"HOME", home.string()},
+            {"XDG_CONFIG_HOME", (home / "config").string()},
+            {"XDG_RUNTIME_DIR", runtime.string()},
+            // No desktop bus: the tray is the X11 one.
+            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (m_dir / "no-bus").string()},
+            {"QT_QPA_PLATFORM", "xcb"}}));
+    EXPECT_TRUE(m_programs.back()->Started());
+    return *m_programs.back();
+  }
+
+  // The program's main window once it is on the screen; 0 when it does
+  // not come.
+  XWindow WaitMainWindow(ChildProcess& AProgram, int ATimeoutMs = kStartMs) {
+    XWindow w = 0;
+    m_probe.WaitFor([&] { return (w = m_probe.ViewableWindowOf(AProgram.Pid(), kMainType)) != 0; }, ATimeoutMs);
+    return w;
+  }
+
+  // Opens the icon's menu with a right click and picks its last item,
+  // "Exit": the program must end by itself, with exit code 0.
+  void ExitThroughTray(ChildProcess& AProgram, const DockedIcon& AIcon) {
+    m_probe.Click(AIcon.CentreX(), AIcon.CentreY(), 3);
+    XWindow menu = 0;
+    ASSERT_TRUE(m_probe.WaitFor([&] { return (menu = m_probe.MenuOf(AProgram.Pid())) != 0; },
+                                kReactMs))
+        << "the tray icon's menu did not open";
+    // The menu opens at the icon (above it, as the icon is at the bottom).
+    const XRect at = m_probe.Geometry(menu);
+    EXPECT_TRUE(at.x <= AIcon.CentreX() && AIcon.CentreX() <= at.x + at.width) << at.x << "+" << at.width;
+    EXPECT_TRUE(at.y + at.height <= AIcon.CentreY() + 1 && AIcon.rect.y - at.y - at.height < 50)
+        << at.y << "+" << at.height;
+    PickLastItem(AProgram, menu);
+  }
+
+  // Up from no selection is the last item.
+  void PickLastItem(ChildProcess& AProgram, XWindow AMenu) {
+    m_probe.Key("Up");
+    m_probe.Key("Return");
+    const auto code = AProgram.WaitExit(kStartMs);
+    ASSERT_TRUE(code.has_value()) << "the program did not end; menu shown: " << m_probe.Viewable(AMenu);
+    EXPECT_EQ(*code, 0);
+  }
+
+  // Waits for the program's error dialog, closes it as a window manager
+  // would, and gives its size; all zero when none came.
+  XRect ErrorDialog(ChildProcess& AProgram) {
+    XWindow dialog = 0;
+    if (!m_probe.WaitFor([&] { return (dialog = m_probe.ViewableWindowOf(AProgram.Pid(), kDialogType)) != 0; },
+                         kStartMs))
+      return {};
+    const XRect size = m_probe.Geometry(dialog);
+    m_probe.Close(dialog);
+    EXPECT_TRUE(m_probe.WaitFor([&] { return !m_probe.Viewable(dialog); }));
+    return size;
+  }
+
+  XProbe m_probe;
+  fs::path m_dir;
+  std::unique_ptr<TestTray> m_tray;
+  std::vector<std::unique_ptr<ChildProcess>> m_programs;
+};
+
+TEST_F(ProgramOnX, ClosingHidesToTheTrayAndTheIconTogglesTheWindow) {
+  ASSERT_TRUE(StartTray());
+  WriteSettings("");
+  ChildProcess& app = Start({});
+  const XWindow main = WaitMainWindow(app);
+  ASSERT_NE(main, 0u);
+  const auto icon = m_tray->OnlyIcon();
+  ASSERT_TRUE(icon);
+  // No port is open: the inactive image.
+  EXPECT_TRUE(m_probe.WaitFor([&] {
+    return m_probe.Pixel(icon->window, icon->rect.width / 2, icon->rect.height / 2) == kInactiveColour;
+  })) << std::hex << m_probe.Pixel(icon->window, icon->rect.width / 2, icon->rect.height / 2);
+
+  // The window manager's close: hidden in the tray, still running.
+  m_probe.Close(main);
+  EXPECT_TRUE(m_probe.WaitFor([&] { return !m_probe.Viewable(main); }));
+  EXPECT_TRUE(app.Running());
+  EXPECT_EQ(m_tray->Icons().size(), 1u);
+
+  // Clicks in turn on the icon's two halves: two quick clicks on one spot
+  // would make a double click.
+  int clicks = 0;
+  auto click = [&] {
+    const int x = icon->rect.x + (clicks++ % 2 == 0 ? icon->rect.width / 4 : icon->rect.width * 3 / 4);
+    m_probe.Click(x, icon->CentreY(), 1);
+  };
+  // Hidden: a click shows it, and with the focus; in plain view: a click
+  // hides it. The focus comes last of what showing does.
+  auto shown = [&] { return m_probe.Viewable(main) && m_probe.Focus() == main; };
+  click();
+  EXPECT_TRUE(m_probe.WaitFor(shown));
+  click();
+  EXPECT_TRUE(m_probe.WaitFor([&] { return !m_probe.Viewable(main); }));
+  click();
+  ASSERT_TRUE(m_probe.WaitFor(shown));
+
+  // Covered at its top-left corner: a click brings it to the front.
+  const XRect r = m_probe.Geometry(main);
+  const XWindow corner = m_probe.Cover({r.x - 10, r.y - 10, 40, 40});
+  ASSERT_GT(m_probe.StackPos(corner), m_probe.StackPos(main));
+  click();
+  EXPECT_TRUE(m_probe.WaitFor([&] { return m_probe.StackPos(main) > m_probe.StackPos(corner); }));
+  EXPECT_TRUE(m_probe.Viewable(main));
+  // Covered anywhere else counts as in plain view: a click hides it.
+  const XWindow middle = m_probe.Cover({r.x + r.width / 2, r.y + r.height / 2, 40, 40});
+  ASSERT_GT(m_probe.StackPos(middle), m_probe.StackPos(main));
+  click();
+  EXPECT_TRUE(m_probe.WaitFor([&] { return !m_probe.Viewable(main); }));
+
+  ExitThroughTray(app, *icon);
+}
+
+TEST_F(ProgramOnX, AutorunStartsInTheTrayAndReportsOnlyABusyPort) {
+  ASSERT_TRUE(StartTray());
+  WriteSettings("");
+  // The port is held by another program.
+  TestPty pty;
+  ASSERT_TRUE(pty.Ok());
+  const int holder = open(pty.Path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  const std::string port = "-p" + pty.Path().substr(5);
+  // The profile's message is the widest line of the two, so the dialog
+  // that holds it is wider: the dialog's text cannot be read from outside
+  // the program, its size can.
+  const std::string profile = "a-profile-that-nobody-has-made-for-this-test";
+
+  // Started in view, both errors are reported, in one dialog.
+  ChildProcess& shown = Start({profile, port});
+  const XRect both = ErrorDialog(shown);
+  ASSERT_GT(both.width, 0) << "no error dialog";
+  EXPECT_NE(m_probe.ViewableWindowOf(shown.Pid(), kMainType), 0u);
+  const auto shownIcon = m_tray->OnlyIcon();
+  ASSERT_TRUE(shownIcon);
+  ExitThroughTray(shown, *shownIcon);
+  ASSERT_TRUE(m_tray->WaitFor([&] { return m_tray->Icons().empty(); }));
+
+  ChildProcess& hidden = Start({"-autorun", profile, port});
+  XWindow dialog = 0;
+  ASSERT_TRUE(m_probe.WaitFor([&] { return (dialog = m_probe.ViewableWindowOf(hidden.Pid(), kDialogType)) != 0; },
+                              kStartMs))
+      << "the busy port was not reported";
+  // Nothing but the dialog on the screen, and the icon in the tray.
+  for (XWindow w : m_probe.WindowsOf(hidden.Pid())) EXPECT_TRUE(w == dialog || !m_probe.Viewable(w)) << w;
+  const auto icon = m_tray->OnlyIcon();
+  ASSERT_TRUE(icon);
+  const XRect portOnly = ErrorDialog(hidden);
+  EXPECT_LT(portOnly.width, both.width) << "the missing profile was reported too";
+  EXPECT_EQ(m_probe.ViewableWindowOf(hidden.Pid()), 0u);
+  ExitThroughTray(hidden, *icon);
+  close(holder);
+}
+
+TEST_F(ProgramOnX, WithoutATrayTheWindowStaysWithinReach) {
+  WriteSettings("");
+  // Asked to start in the tray, but there is none: the window shows.
+  ChildProcess& app = Start({"-autorun"});
+  const XWindow main = WaitMainWindow(app);
+  ASSERT_NE(main, 0u);
+  // Closing minimises instead of hiding: the window asks the window
+  // manager to iconify it, and stays mapped until it does.
+  m_probe.StandInForWindowManager(true);
+  m_probe.Close(main);
+  EXPECT_TRUE(m_probe.WaitFor([&] { return m_probe.IconifyRequested(main); }));
+  m_probe.StandInForWindowManager(false);
+  EXPECT_TRUE(m_probe.Viewable(main));
+  EXPECT_TRUE(app.Running());
+
+  // The window's own menu holds Exit too, as its last item.
+  const XRect r = m_probe.Geometry(main);
+  m_probe.Click(r.x + 3, r.y + 3, 3);
+  XWindow menu = 0;
+  ASSERT_TRUE(m_probe.WaitFor([&] { return (menu = m_probe.MenuOf(app.Pid())) != 0; }));
+  PickLastItem(app, menu);
+}
+
+TEST_F(ProgramOnX, ATrayThatComesLaterIsUsed) {
+  WriteSettings("");
+  ChildProcess& app = Start({});
+  const XWindow main = WaitMainWindow(app);
+  ASSERT_NE(main, 0u);
+  // The tray announces itself to the running program, which docks its icon
+  // there and from then on hides to it.
+  ASSERT_TRUE(StartTray());
+  const auto icon = m_tray->OnlyIcon(kReactMs);
+  ASSERT_TRUE(icon) << "the icon did not come to the new tray";
+  m_probe.Close(main);
+  EXPECT_TRUE(m_probe.WaitFor([&] { return !m_probe.Viewable(main); }));
+  ExitThroughTray(app, *icon);
+}
+
+// Two starts in a row, each with its own "OneInstance" setting (and its own
+// settings file) but the same runtime folder, where instances find each
+// other. The first runs hidden in the tray.
+struct InstanceCase {
+  const char* name;
+  bool firstOn, secondOn;
+  bool secondWakesFirst;
+};
+
+void PrintTo(const InstanceCase& ACase, std::ostream* AOut) { *AOut << ACase.name; }
+
+class ProgramInstances : public ProgramOnX, public ::testing::WithParamInterface<InstanceCase> {};
+
+TEST_P(ProgramInstances, ASecondStartWakesTheFirstOnlyWhenItAsksForOneInstance) {
+  const InstanceCase& c = GetParam();
+  ASSERT_TRUE(StartTray());
+  WriteSettings(std::string("OneInstance=") + (c.firstOn ? "1" : "0") + "\n", "first");
+  WriteSettings(std::string("OneInstance=") + (c.secondOn ? "1" : "0") + "\n", "second");
+  ChildProcess& first = Start({"-autorun"}, "first");
+  const auto icon = m_tray->OnlyIcon();
+  ASSERT_TRUE(icon);
+  ASSERT_EQ(m_probe.PidOf(icon->window), first.Pid());
+  ASSERT_EQ(m_probe.ViewableWindowOf(first.Pid(), kMainType), 0u);
+
+  ChildProcess& second = Start({}, "second");
+  if (c.secondWakesFirst) {
+    // The second ends at once, and well within its wait for an answer.
+    const auto code = second.WaitExit(5000);
+    ASSERT_TRUE(code.has_value()) << "the second instance still runs";
+    EXPECT_EQ(*code, 0);
+    // The first shows its window and makes its icon anew.
+    EXPECT_NE(WaitMainWindow(first, kReactMs), 0u);
+    ASSERT_TRUE(m_tray->WaitFor([&] { return m_tray->Icons().size() == 1 && m_tray->Icons()[0].window != icon->window; }))
+        << "the icon was not made anew";
+    ExitThroughTray(first, m_tray->Icons()[0]);
+    return;
+  }
+  // Side by side: the second shows up with an icon of its own, the first
+  // stays as it was.
+  EXPECT_NE(WaitMainWindow(second), 0u);
+  ASSERT_TRUE(m_tray->WaitFor([&] { return m_tray->Icons().size() == 2; }, kStartMs));
+  EXPECT_EQ(m_probe.ViewableWindowOf(first.Pid(), kMainType), 0u);
+  EXPECT_TRUE(first.Running());
+  EXPECT_TRUE(second.Running());
+  const std::vector<DockedIcon> icons = m_tray->Icons();
+  for (const DockedIcon& i : icons) {
+    ChildProcess& owner = m_probe.PidOf(i.window) == first.Pid() ? first : second;
+    ExitThroughTray(owner, i);
+  }
+  EXPECT_FALSE(first.Running());
+  EXPECT_FALSE(second.Running());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, ProgramInstances,
+    ::testing::Values(InstanceCase{"BothOn", true, true, true},
+                      // Every instance can be found, whatever its own setting.
+                      InstanceCase{"OnlyTheSecondOn", false, true, true},
+                      InstanceCase{"OnlyTheFirstOn", true, false, false},
+                      InstanceCase{"BothOff", false, false, false}),
+    [](const ::testing::TestParamInfo<InstanceCase>& AInfo) { return std::string(AInfo.param.name); });
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,86 @@
+// The tests' own connection to the X server, for looking at and acting on
+// another program's windows from outside: which top-level windows a process
+// has, whether they are mapped and where they stack, clicks and keys by
+// XTest, the window manager's close request, and the requests a program
+// sends to a window manager (there is none under the tests' Xvfb, but the
+// probe can stand in for one). No Xlib
+// in this header.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace x11test {
+
+using XWindow = unsigned long;
+
+struct XRect {
+  int x = 0, y = 0, width = 0, height = 0;
+  bool operator==(const XRect&) const = default;
+};
+
+class XProbe {
+ public:
+  XProbe();  // on $DISPLAY; Ok() tells whether that worked
+  ~XProbe();
+  XProbe(const XProbe&) = delete;
+  XProbe& operator=(const XProbe&) = delete;
+  bool Ok() const;
+
+  // The top-level windows (children of the root) that APid owns by its
+  // _NET_WM_PID, from the bottom of the stack to the top, with the given
+  // window type (the end of _NET_WM_WINDOW_TYPE_..., e.g. "UTILITY",
+  // "DIALOG", "POPUP_MENU"; empty for any).
+  std::vector<XWindow> WindowsOf(pid_t APid, const std::string& AType = {});
+  // The first of those that is mapped (viewable); 0 when none.
+  XWindow ViewableWindowOf(pid_t APid, const std::string& AType = {});
+  // A pop-up menu of the process on the screen: a viewable window that
+  // passes by the window manager (override-redirect) and is no tooltip.
+  XWindow MenuOf(pid_t APid);
+  bool Viewable(XWindow AWindow);
+  // The process a window belongs to by its _NET_WM_PID; 0 when unknown.
+  pid_t PidOf(XWindow AWindow);
+  // In root coordinates; all zero for a window that is gone.
+  XRect Geometry(XWindow AWindow);
+  // Where the window stands among the root's children, 0 at the bottom;
+  // -1 when it is not one of them.
+  int StackPos(XWindow AWindow);
+  // The window that has the keyboard focus.
+  XWindow Focus();
+  // The colour of a pixel of a window, as 0xRRGGBB.
+  unsigned Pixel(XWindow AWindow, int AX, int AY);
+
+  // Checks ACondition whenever X events arrive, and in short steps between,
+  // until it holds or ATimeoutMs have passed.
+  bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs = 5000);
+
+  // Asks a window to close, as a window manager's close button does
+  // (WM_DELETE_WINDOW).
+  void Close(XWindow AWindow);
+  // A click (press and release) with a mouse button at a point of the screen.
+  void Click(int AX, int AY, unsigned AButton);
+  // A key pressed and released, by its keysym name ("Up", "Return").
+  void Key(const std::string& AKeysym);
+  // A plain window of the test's own, mapped and raised, covering ARect.
+  XWindow Cover(const XRect& ARect);
+  // Requests meant for a window manager reach only the one client that
+  // redirects the root's children. While AOn, the probe is that client: it
+  // notes them and grants every map and configure request as asked (during
+  // WaitFor and the probe's other calls).
+  void StandInForWindowManager(bool AOn);
+  // Whether the window asked the window manager to iconify it (the
+  // WM_CHANGE_STATE message sent to the root) while the probe stood in.
+  bool IconifyRequested(XWindow AWindow);
+
+ private:
+  void Drain();
+
+  struct Impl;
+  std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace x11test
