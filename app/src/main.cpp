@@ -1,9 +1,47 @@
 // Sorvex: the card reader's keyboard, living in the notification area.
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
 
 #include "AppDialogs.h"
 #include "MainForm.h"
 #include "Startup.h"
+
+namespace {
+
+// A request to end from outside (the session ending, kill, Ctrl+C) goes the
+// way Exit goes, so the window position and the settings are kept and the
+// port is closed. The handler only writes a byte; the event loop does the
+// rest.
+int g_quitPipe[2] = {-1, -1};
+
+void OnQuitSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = write(g_quitPipe[1], &byte, 1);
+}
+
+void QuitOnSignals(QApplication& AApp, TfmMain& AForm) {
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_quitPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(g_quitPipe[0], QSocketNotifier::Read, &AApp);
+  // Through the window's Exit: a plain quit() would ask the window to close,
+  // and the window only hides.
+  QObject::connect(notifier, &QSocketNotifier::activated, &AForm, [&AForm] {
+    char byte;
+    [[maybe_unused]] const ssize_t n = read(g_quitPipe[0], &byte, 1);
+    AForm.Exit();
+  });
+  struct sigaction sa {};
+  sa.sa_handler = OnQuitSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &sa, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -23,5 +61,6 @@ int main(int argc, char** argv) {
   if (form.InitFailed()) return 1;
   QObject::connect(&listener, &TInstanceListener::copyData, &form, &TfmMain::WMCopyData);
   start.DoneInit(form.Config());
+  QuitOnSignals(app, form);
   return app.exec();
 }

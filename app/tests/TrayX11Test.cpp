@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -259,6 +261,27 @@ TEST_F(ProgramOnX, ClosingHidesToTheTrayAndTheIconTogglesTheWindow) {
   EXPECT_TRUE(m_probe.WaitFor([&] { return !m_probe.Viewable(main); }));
 
   ExitThroughTray(app, *icon);
+}
+
+TEST_F(ProgramOnX, AnEndRequestFromOutsideKeepsWhatExitKeeps) {
+  // The session ending (SIGTERM), a hang-up or Ctrl+C end the program the
+  // way Exit does: the moved window's place is stored.
+  for (const int sig : {SIGTERM, SIGINT}) {
+    WriteSettings("");
+    ChildProcess& app = Start({});
+    const XWindow main = WaitMainWindow(app);
+    ASSERT_NE(main, 0u);
+    m_probe.Move(main, 123, 234);
+    ASSERT_TRUE(m_probe.WaitFor([&] { return m_probe.Geometry(main).x == 123; }));
+    ASSERT_EQ(kill(app.Pid(), sig), 0);
+    const auto code = app.WaitExit(kStartMs);
+    ASSERT_TRUE(code.has_value()) << "signal " << sig;
+    EXPECT_EQ(*code, 0);
+    std::ifstream in(Home("a") / "config/Sorvex/Sorvex.ini");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("FormPos=[123,234]"), std::string::npos) << text;
+    m_programs.clear();
+  }
 }
 
 TEST_F(ProgramOnX, AutorunStartsInTheTrayAndReportsOnlyABusyPort) {

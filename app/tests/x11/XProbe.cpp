@@ -230,6 +230,11 @@ void XProbe::Close(XWindow AWindow) {
   XSync(m_impl->dpy, False);
 }
 
+void XProbe::Move(XWindow AWindow, int AX, int AY) {
+  XMoveWindow(m_impl->dpy, AWindow, AX, AY);
+  XSync(m_impl->dpy, False);
+}
+
 void XProbe::Click(int AX, int AY, unsigned AButton) {
   Display* dpy = m_impl->dpy;
   XTestFakeMotionEvent(dpy, DefaultScreen(dpy), AX, AY, CurrentTime);

@@ -61,6 +61,8 @@ class XProbe {
   // Asks a window to close, as a window manager's close button does
   // (WM_DELETE_WINDOW).
   void Close(XWindow AWindow);
+  // Moves a top-level window as a user dragging it would have it moved.
+  void Move(XWindow AWindow, int AX, int AY);
   // A click (press and release) with a mouse button at a point of the screen.
   void Click(int AX, int AY, unsigned AButton);
   // A key pressed and released, by its keysym name ("Up", "Return").
