@@ -5,6 +5,7 @@ find_package(X11 REQUIRED)
 
 add_library(sorvex_test_tools STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/tests/tools/ChildProcess.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/tests/tools/ProgramHome.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tests/tools/VirtualReader.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/tests/x11/XDriver.cpp)
 target_include_directories(sorvex_test_tools PUBLIC

@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <X11/keysym.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,12 +20,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tools/ChildProcess.h"
+#include "tools/ProgramHome.h"
 #include "tools/VirtualReader.h"
 #include "x11/XDriver.h"
 #include "x11/XRecorder.h"
@@ -220,40 +220,23 @@ class EndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(driver_.Ok());
+    ASSERT_TRUE(home_.Ok());
     // A settings file beside the program would be taken instead of ours.
     ASSERT_FALSE(fs::exists(fs::path(SORVEX_PROGRAM).parent_path() / "Sorvex.ini"));
-    char pattern[] = "/tmp/sorvex-e2e.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    for (const char* dir : {"home", "config/Sorvex", "data", "cache", "state", "runtime", "logs"})
-      fs::create_directories(root_ / dir);
-    chmod((root_ / "runtime").c_str(), 0700);
   }
   void TearDown() override {
     program_.reset();
     std::error_code ec;
-    fs::remove_all(root_, ec);
     if (!links_.empty()) fs::remove_all(links_, ec);
   }
-
-  fs::path ConfigDir() const { return root_ / "config/Sorvex"; }
 
   // Writes the settings, starts the program with AArgs and waits for its
   // window.
   void Start(const std::string& ASettings, const std::vector<std::string>& AArgs) {
-    std::ofstream(ConfigDir() / "Sorvex.ini") << "[Main]\n" << ASettings;
-    testtools::Environment env = testtools::CurrentEnvironment();
-    env = testtools::WithVariable(env, "HOME", root_ / "home");
-    env = testtools::WithVariable(env, "XDG_CONFIG_HOME", root_ / "config");
-    env = testtools::WithVariable(env, "XDG_DATA_HOME", root_ / "data");
-    env = testtools::WithVariable(env, "XDG_CACHE_HOME", root_ / "cache");
-    env = testtools::WithVariable(env, "XDG_STATE_HOME", root_ / "state");
-    env = testtools::WithVariable(env, "XDG_RUNTIME_DIR", root_ / "runtime");
-    env = testtools::WithVariable(env, "QT_QPA_PLATFORM", "xcb");
-    env = testtools::WithoutVariable(env, "WAYLAND_DISPLAY");
+    home_.WriteSettings(ASettings);
     std::vector<std::string> argv{SORVEX_PROGRAM};
     argv.insert(argv.end(), AArgs.begin(), AArgs.end());
-    program_ = std::make_unique<ChildProcess>(argv, env);
+    program_ = std::make_unique<ChildProcess>(argv, home_.ProgramEnvironment());
     ASSERT_TRUE(program_->Started());
     window_ = driver_.WaitWindow(program_->Pid(), XDriver::Kind::Main, "Sorvex", kStartMs);
     ASSERT_NE(window_, 0u) << "the program's window did not appear";
@@ -271,7 +254,7 @@ class EndToEnd : public ::testing::Test {
   }
 
   XDriver driver_;
-  fs::path root_;
+  testtools::ProgramHome home_;
   fs::path links_;  // a folder below /dev for port names
   std::unique_ptr<ChildProcess> program_;
   unsigned long window_ = 0;
@@ -285,7 +268,9 @@ TEST_F(EndToEnd, TypesEveryCardKindIntoTheFocusedWindowAndLogsIt) {
 
   std::vector<std::string> args{"-p" + reader.PortName()};
   for (int c = 0; c < kClsCount; ++c) args.push_back(FormatSwitch(Cls(c), kTypedFormats));
-  Start("TransMethod=0\nTransLog=1\nLogDir=" + (root_ / "logs").string() + "\nPressKeyDelay=0\nReleaseKeyDelay=0\n",
+  const fs::path logs = home_.Root() / "logs";
+  fs::create_directory(logs);
+  Start("TransMethod=0\nTransLog=1\nLogDir=" + logs.string() + "\nPressKeyDelay=0\nReleaseKeyDelay=0\n",
         args);
   ASSERT_TRUE(reader.WaitOpened(kStartMs)) << "the program did not open " << reader.PortName();
   // Without a window manager the input focus decides where keys go.
@@ -302,7 +287,7 @@ TEST_F(EndToEnd, TypesEveryCardKindIntoTheFocusedWindowAndLogsIt) {
   EXPECT_TRUE(target.WaitFor(expected, kCardMs + 1000 * int(std::size(kCards))))
       << "typed: \"" << target.Text() << "\"";
 
-  const fs::path log = root_ / "logs" / ("_" + reader.PortName().replace(3, 1, "_") + ".log");
+  const fs::path log = logs / ("_" + reader.PortName().replace(3, 1, "_") + ".log");
   std::vector<std::u16string> lines;
   WaitUntil([&] { return (lines = ReadLog(log)).size() >= std::size(kCards); }, kCardMs);
   ASSERT_EQ(lines.size(), std::size(kCards)) << log;
@@ -386,8 +371,8 @@ TEST_F(EndToEnd, CopiesEveryCardKindToTheClipboardAcrossAReaderPulledOutAndPlugg
   std::string file = "_" + port + ".log";
   std::replace(file.begin(), file.end(), '/', '_');
   std::vector<std::u16string> lines;
-  WaitUntil([&] { return (lines = ReadLog(ConfigDir() / file)).size() >= entries.size(); }, kCardMs);
-  ASSERT_EQ(lines.size(), entries.size()) << ConfigDir() / file;
+  WaitUntil([&] { return (lines = ReadLog(home_.ConfigDir() / file)).size() >= entries.size(); }, kCardMs);
+  ASSERT_EQ(lines.size(), entries.size()) << home_.ConfigDir() / file;
   for (size_t i = 0; i < lines.size(); ++i) ExpectLogLine(lines[i], entries[i]);
 
   ExitThroughContextMenu();
