@@ -217,7 +217,7 @@ bool WaitUntil(const std::function<bool()>& ACond, int ATimeoutMs) {
 // The clipboard's text as another program reads it.
 std::string ReadClipboard() {
   ChildProcess xclip({"xclip", "-selection", "clipboard", "-o", "-target", "UTF8_STRING"},
-                     testtools::CurrentEnvironment(), true);
+                     testtools::CurrentEnvironment(), true, true);  // quiet while the clipboard is empty
   std::string text = xclip.ReadOut(5000);
   return xclip.Wait(5000) == 0 ? text : std::string();
 }
@@ -396,6 +396,20 @@ TEST_F(EndToEnd, CopiesEveryCardKindToTheClipboardAcrossAReaderPulledOutAndPlugg
   ASSERT_EQ(lines.size(), entries.size()) << log;
   for (size_t i = 0; i < lines.size(); ++i) ExpectLogLine(lines[i], entries[i]);
 
+  ExitThroughContextMenu();
+}
+
+// scripts/demo: its virtual reader, once the program has opened the port,
+// writes a sample card line every few seconds (here every second).
+TEST_F(EndToEnd, TheDemoReaderFeedsTheProgram) {
+  ChildProcess demoReader({SORVEX_VIRTUAL_READER, "-i", "1"}, testtools::CurrentEnvironment(), true);
+  ASSERT_TRUE(demoReader.Started());
+  const std::string port = demoReader.ReadOutLine(kStartMs);
+  ASSERT_TRUE(port.starts_with("pts/")) << port;
+  // Its first line, Mifare[04A1B2C3D4E5F6] (UL), by b0 b6 b5 b4 in hexadecimal.
+  Start("TransMethod=1\n", {"-p" + port, "-sMUL8 hex digits b0 b6 b5 b4 (1)"});
+  std::string got;
+  EXPECT_TRUE(WaitUntil([&] { return (got = ReadClipboard()) == "04F6E5D4"; }, kCardMs)) << got;
   ExitThroughContextMenu();
 }
 

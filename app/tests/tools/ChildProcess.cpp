@@ -56,13 +56,15 @@ Environment WithoutVariable(Environment AEnv, const std::string& AName) {
   return AEnv;
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& AArgv, const Environment& AEnv, bool ACaptureOut) {
+ChildProcess::ChildProcess(const std::vector<std::string>& AArgv, const Environment& AEnv, bool ACaptureOut,
+                           bool ADropErr) {
   if (AArgv.empty()) return;
   int out[2] = {-1, -1};
   if (ACaptureOut && pipe2(out, O_CLOEXEC) != 0) return;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (ACaptureOut) posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  if (ADropErr) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   std::vector<char*> argv = CStrings(AArgv), envp = CStrings(AEnv);
   pid_t pid = -1;
   const int err = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
@@ -113,7 +115,11 @@ void ChildProcess::Signal(int ASignal) {
   if (m_pid > 0 && !m_status) kill(m_pid, ASignal);
 }
 
-std::string ChildProcess::ReadOut(int ATimeoutMs) {
+std::string ChildProcess::ReadOut(int ATimeoutMs) { return Read(ATimeoutMs, false); }
+
+std::string ChildProcess::ReadOutLine(int ATimeoutMs) { return Read(ATimeoutMs, true); }
+
+std::string ChildProcess::Read(int ATimeoutMs, bool AOneLine) {
   std::string text;
   if (m_out < 0) return text;
   const auto end = Clock::now() + std::chrono::milliseconds(ATimeoutMs);
@@ -122,13 +128,15 @@ std::string ChildProcess::ReadOut(int ATimeoutMs) {
     const int ready = poll(&p, 1, MsLeft(end));
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) break;
+    // A line is read byte by byte, so that nothing after it is taken.
     char buf[4096];
-    const ssize_t n = read(m_out, buf, sizeof buf);
+    const ssize_t n = read(m_out, buf, AOneLine ? 1 : sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
+    if (AOneLine && buf[0] == '\n') return text;
     text.append(buf, static_cast<size_t>(n));
   }
-  return text;
+  return AOneLine ? std::string() : text;
 }
 
 }  // namespace testtools

@@ -24,8 +24,10 @@ Environment WithoutVariable(Environment AEnv, const std::string& AName);
 class ChildProcess {
  public:
   // Starts AArgv[0] (looked up in PATH when it has no slash). With
-  // ACaptureOut its standard output can be read with ReadOut().
-  ChildProcess(const std::vector<std::string>& AArgv, const Environment& AEnv, bool ACaptureOut = false);
+  // ACaptureOut its standard output can be read with ReadOut(); with
+  // ADropErr its standard error goes nowhere.
+  ChildProcess(const std::vector<std::string>& AArgv, const Environment& AEnv, bool ACaptureOut = false,
+               bool ADropErr = false);
   // A child still running is killed and reaped.
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
@@ -41,8 +43,13 @@ class ChildProcess {
   // Everything the child writes to its standard output until it closes
   // it, at most ATimeoutMs long.
   std::string ReadOut(int ATimeoutMs);
+  // The next line of the child's standard output (without its line feed),
+  // waiting at most ATimeoutMs for it; empty when none came.
+  std::string ReadOutLine(int ATimeoutMs);
 
  private:
+  std::string Read(int ATimeoutMs, bool AOneLine);
+
   pid_t m_pid = -1;
   int m_pidfd = -1;  // readable once the child has ended
   int m_out = -1;
