@@ -133,7 +133,11 @@ void CYvVComPort::ReaderLoop() {
       if (got > 0) {
         m_buf.insert(m_buf.end(), chunk, chunk + got);
         const char ev = m_chEvChar;
-        if (ev == 0 || std::memchr(chunk, static_cast<unsigned char>(ev), got)) m_evRecv.Set();
+        // A full buffer wakes the host too: the reader reads no more until
+        // the host makes room, even when the event character is still to
+        // come (a line longer than the buffer).
+        if (ev == 0 || std::memchr(chunk, static_cast<unsigned char>(ev), got) || m_buf.size() >= kBufferLimit)
+          m_evRecv.Set();
         continue;
       }
       if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
@@ -164,8 +168,9 @@ HRESULT CYvVComPort::IoFailure(int err) {
   return YV_E_CLOSED_OUTSIDE;
 }
 
-bool CYvVComPort::BufferHoldsEvent() const {
+bool CYvVComPort::BufferWantsReading() const {
   if (m_buf.empty()) return false;
+  if (m_buf.size() >= kBufferLimit) return true;
   const char ev = m_chEvChar;
   return ev == 0 || std::find(m_buf.begin(), m_buf.end(), static_cast<uint8_t>(ev)) != m_buf.end();
 }
@@ -258,10 +263,11 @@ HRESULT CYvVComPort::StartWaitEvent(int* Event) {
   std::lock_guard<std::mutex> lock(m_bufLock);
   if (m_buf.empty() && m_fGone) return YV_E_CLOSED_OUTSIDE;
   m_evRecv.Reset();
-  // What arrived since the last read signals at once: no wake-up is lost
-  // between a read and the re-arm. After a hang-up the reader is gone, so
-  // the host is woken to collect the rest and then learn of it.
-  if (m_fGone || BufferHoldsEvent()) m_evRecv.Set();
+  // What arrived since the last read (a line, or a full buffer) signals at
+  // once: no wake-up is lost between a read and the re-arm. After a hang-up
+  // the reader is gone, so the host is woken to collect the rest and then
+  // learn of it.
+  if (m_fGone || BufferWantsReading()) m_evRecv.Set();
   *Event = m_evRecv.Fd();
   return S_OK;
 }

@@ -55,8 +55,9 @@ class CYvVComPort final : public CYvPort {
   // outside", anything else a communication error.
   HRESULT IoFailure(int err);
   HRESULT ModemLine(int line, bool on);
-  // With m_bufLock held.
-  bool BufferHoldsEvent() const;
+  // With m_bufLock held. The buffer holds the event character (any byte
+  // without one), or is full: the host must read.
+  bool BufferWantsReading() const;
   void DropFront(size_t n);
 
   int m_hFile = -1;

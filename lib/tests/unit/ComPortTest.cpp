@@ -336,6 +336,27 @@ TEST_F(ComPort, FullBufferThrottlesTheLineAndLosesNothing) {
   EXPECT_TRUE(got == sent);
 }
 
+TEST_F(ComPort, ALineLongerThanTheBufferStillWakesTheHost) {
+  // The reader stops at its limit; without the event character in what it
+  // holds, only a full buffer can make the host read and make room.
+  ASSERT_EQ(Open(pty_.Name(), 10), S_OK);
+  const std::string line = std::string(ylvane::CYvVComPort::kBufferLimit + 4096, 'x') + "\n";
+  auto writer = std::async(std::launch::async, [&] { return pty_.Send(line); });
+  std::string got;
+  while (got.size() < line.size()) {
+    ASSERT_TRUE(Signalled(Arm(), 5000)) << "no wake-up after " << got.size() << " bytes";
+    for (;;) {
+      char buf[8192];
+      int32_t r = 0;
+      ASSERT_EQ(YV_Read(port_, buf, sizeof buf, &r), S_OK);
+      if (r == 0) break;
+      got.append(buf, r);
+    }
+  }
+  EXPECT_TRUE(writer.get());
+  EXPECT_TRUE(got == line);
+}
+
 TEST_F(ComPort, CloseHandleReleasesTheDevice) {
   ASSERT_EQ(Open(pty_.Name()), S_OK);
   EXPECT_FALSE(pty_.SlaveClosed(100));

@@ -1,0 +1,416 @@
+// The real program on real parts, driven from outside the way a user and a
+// card reader drive it: the sorvex binary, started with a home and settings
+// of its own on an X server of the tests (Xvfb, no window manager), reads
+// its port from a pty that plays the reader, and delivers each card's text
+// into a window of ours or onto the clipboard, where an outside reader
+// (xclip) takes it. The transfer log is read from the file, and the program
+// is ended from its own context menu.
+//
+// The expected texts below were worked out by hand from the definitions of
+// the chosen standard formats (template and parameters, shown beside each
+// choice), never taken from the program.
+#include <gtest/gtest.h>
+
+#include <X11/keysym.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/ChildProcess.h"
+#include "tools/ProgramHome.h"
+#include "tools/VirtualReader.h"
+#include "x11/XDriver.h"
+#include "x11/XRecorder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testtools::ChildProcess;
+using testtools::VirtualReader;
+using x11test::XDriver;
+
+// The title of the window the keyboard run types into.
+const char16_t* const kTargetTitle = u"Card entry — ввод";
+
+// Generous: the sanitizer build starts slowly on a busy machine.
+constexpr int kStartMs = 30000;
+constexpr int kCardMs = 10000;
+
+// The format classes, in the order of their class words.
+enum Cls { MUL, M1K, HID, EMM, IC, EX, kClsCount };
+const char* const kClassWords[kClsCount] = {"MUL", "M1K", "HID", "EMM", "IC", "EX"};
+
+// The standard format chosen for each class (with -s), by name.
+using FormatNames = const char* const[kClsCount];
+// Keyboard run.
+FormatNames kTypedFormats = {
+    "16 hex digits b6..b0 + CRC-8",                   // %.2X x 8 | b6 b5 b4 b3 b2 b1 b0 bX
+    "3 digits b1, Tab, Wiegand-32 word in decimal",   // %.3U\t%.5U | b1 W32
+    "16 hex digits: 01, b5b4 b3b2 b1b0, CRC-8",       // 01%.4X%.4X%.4X%.2X | w45 w23 w01 bX
+    "Hex bit-reversed b4 b3 b2 + 001A + line feed",   // %.2X%.2X%.2X001A\n | ~b4 ~b3 ~b2
+    "3+5 digits b5, Tab, b6b7",                       // %.3U\t%.5U | b5 w76
+    "basic",                                          // %.2X %.2X %.2X %.2X %.2X %.2X\r | b0 .. b5
+};
+// Clipboard run.
+FormatNames kCopiedFormats = {
+    "Decimal b6 (2 digits) b5b4 + line feed",         // %.2u%u\n | b6 w45
+    "3+5 digits b2,b1b0",                             // %.3U\#44%.5U | b2 w01
+    "Hex bit-reversed b4b5 + 6C001A",                 // %.4X6C001A | AD1
+    "16 hex digits of inverted b2 b3 b4 + CRC-8",     // %.2X000000%.2X%.2X%.2X01 | bV ^b2 ^b3 ^b4
+    "3+5 digits b5 b6b7",                             // %.3U%.5U | b5 w76
+    "basic",
+};
+
+// One card of each kind the reader sends, and what the two runs make of
+// it: the text delivered, and the text as the log shows it (control and
+// punctuation characters marked). Card bytes (b0 first) are noted beside
+// each line. wXY is bY * 256 + bX; W32 is b3 b2 b1 b0 shifted left by one,
+// bit 0 set for an even count of ones in bits 1..15, bit 31 for an odd
+// count in bits 16..30; X, Y and V are the CRC-8 (reflected
+// 0x8C, start 0) of a seven-byte block fed from its last byte to its first;
+// "~" reverses the bits of a byte, "^" inverts them.
+struct Card {
+  const char* line;  // as the reader sends it, line end included
+  Cls cls;
+  const char16_t* tag;  // the card type's word in the log
+  const char* typed;
+  const char16_t* typedShown;
+  const char* copied;
+  const char16_t* copiedShown;
+};
+
+const Card kCards[] = {
+    // 04 A1 B2 C3 D4 E5 F6. X of F6 E5 D4 C3 B2 A1 04 = 40; w45 = E5D4 = 58836.
+    {"Mifare[04A1B2C3D4E5F6] (UL)\r\n", MUL, u"MUL", "F6E5D4C3B2A10440", u"F6E5D4C3B2A10440", "24658836\n",
+     u"24658836\\n"},
+    // 1A 2B 3C 4D. W32 = 9A785634 (bit 0 clear, bit 31 set); w01 = 2B1A = 11034.
+    {"Mifare[1A2B3C4D] (1K)\r", M1K, u"M1K", "043\t2591577652", u"043\\t2591577652", "060,11034", u"060#4411034"},
+    // 04 11 22 33 44 55 66; X is 00 for a DESFire card. w45 = 5544 = 21828.
+    {"Mifare[04112233445566] (DF)\r\n", MUL, u"MDF", "6655443322110400", u"6655443322110400", "10221828\n",
+     u"10221828\\n"},
+    // 0C 0D 0E 0F. W32 = 9E1C1A18 (bit 0 clear, bit 31 set); w01 = 0D0C = 3340.
+    {"Mifare[0C0D0E0F] (4K)\r", M1K, u"M4K", "013\t2652641816", u"013\\t2652641816", "014,03340", u"014#4403340"},
+    // The family byte 01 is skipped: D2 C3 B4 A5 96 87 78. X of 78 87 96 A5 B4 C3 D2 = 66; w45 = 8796 = 34710.
+    {"Dallas[01D2C3B4A5968778]\r\n", MUL, u"DS", "788796A5B4C3D266", u"788796A5B4C3D266", "12034710\n",
+     u"12034710\\n"},
+    // 1A 2B 3C 4D, then 12345 = 30 39. X of 01 39 30 4D 3C 2B 1A = DB; AD1 = 3039 bit-reversed = 9C0C.
+    {"HID[1A2B3C4D] 12345\r\n", HID, u"HID", "0139304D3C2B1ADB", u"0139304D3C2B1ADB", "9C0C6C001A",
+     u"9C0C6C001A"},
+    // 00 AB 12 CD EF, then 18 = 12 and 52719 = CD EF. ~EF ~CD ~12 = F7 B3 48;
+    // ^b2..^b4 = ED 32 10, V of 01 10 32 ED 00 00 00 = B5.
+    {"Em-Marine[00AB12CDEF] 18,52719\r\n", EMM, u"EMM", "F7B348001A\n", u"F7B348001A\\n", "B5000000ED321001",
+     u"B5000000ED321001"},
+    // 01 5A C8 12 34 (200 = C8, 4660 = 12 34). ~34 ~12 ~C8 = 2C 48 13;
+    // ^b2..^b4 = 37 ED CB, V of 01 CB ED 37 00 00 00 = A2.
+    {"COD433[5A] 200,4660\r\n", EMM, u"433", "2C4813001A\n", u"2C4813001A\\n", "A200000037EDCB01",
+     u"A200000037EDCB01"},
+    // E0 04 01 00 12 34 56 78. b5 = 52; w76 = 5678 = 22136.
+    {"iCode[E004010012345678]\r\n", IC, u"iCode", "052\t22136", u"052\\t22136", "05222136", u"05222136"},
+    // Read from the end: 08 07 06 05 04 03 02 01.
+    {"[0102030405060708]\r\n", EX, u"Ex", "08 07 06 05 04 03\r", u"08 07 06 05 04 03\\r", "08 07 06 05 04 03\r",
+     u"08 07 06 05 04 03\\r"},
+};
+
+// Lines that deliver nothing, each sent before the card of the same index.
+std::vector<std::string> Rubbish() {
+  std::string overlong;  // far beyond what the program keeps of a line
+  while (overlong.size() < 100000) overlong += "Mifare 04A1B2C3D4E5F6 (UL) ";
+  return {
+      "No Card\r\n",
+      "Qx7 garbage[zz] 12\r\n",
+      overlong + "\r\n",
+      "Mifare[0G1H2I3J4K5L6M] (UL)\r\n",  // not hexadecimal
+      std::string("\x01\x02\xff\xfe[\x80\x81]\x7f", 9) + "\r",
+      "Em-Marine[0102A1B2C3] 161\r\n",  // its number lacks the comma
+      "NO CARD\r",
+      "HID[1A2B3C4D]\r\n",  // its number is missing
+      "\r\n\r\n",
+      "Dallas[1]\r\n",  // too short
+  };
+}
+
+std::string FormatSwitch(Cls AClass, FormatNames& ANames) {
+  return std::string("-s") + kClassWords[AClass] + ANames[AClass];
+}
+
+// The log line of a card after its time stamp.
+std::u16string LogEntry(const Card& ACard, const char16_t* AShown, const std::u16string& AWindow,
+                        FormatNames& ANames) {
+  std::u16string name;
+  for (const char* c = ANames[ACard.cls]; *c; ++c) name += char16_t(*c);
+  return u"  \"" + std::u16string(AShown) + u"\" -> \"" + AWindow + u"\" [" + ACard.tag + u": \"" + name +
+         u"\" (std)]";
+}
+
+// The lines of a transfer log (UTF-16 little-endian, CR LF).
+std::vector<std::u16string> ReadLog(const fs::path& APath) {
+  std::ifstream in(APath, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::u16string text;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+    text += char16_t(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
+  std::vector<std::u16string> lines;
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = text.find(u"\r\n", start);
+    if (end == std::u16string::npos) {
+      lines.push_back(text.substr(start));  // an unfinished line: the check below shows it
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+std::string Utf8(const std::u16string& AText) {
+  std::string out;
+  for (char16_t c : AText) {
+    if (c < 0x80) {
+      out += char(c);
+    } else if (c < 0x800) {
+      out += char(0xC0 | c >> 6);
+      out += char(0x80 | (c & 0x3F));
+    } else {  // no surrogates in our texts
+      out += char(0xE0 | c >> 12);
+      out += char(0x80 | (c >> 6 & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// The transfer log of a port: "_", the name with "_" for "/", ".log".
+std::string LogFileName(std::string APort) {
+  std::replace(APort.begin(), APort.end(), '/', '_');
+  return "_" + APort + ".log";
+}
+
+// "dd/mm/yyyy hh:mm:ss", then the entry.
+void ExpectLogLine(const std::u16string& ALine, const std::u16string& AEntry) {
+  const std::u16string pattern = u"00/00/0000 00:00:00";
+  bool stamp = ALine.size() >= pattern.size();
+  for (size_t i = 0; stamp && i < pattern.size(); ++i)
+    stamp = pattern[i] == u'0' ? (ALine[i] >= u'0' && ALine[i] <= u'9') : ALine[i] == pattern[i];
+  EXPECT_TRUE(stamp) << Utf8(ALine);
+  EXPECT_EQ(Utf8(ALine.substr(std::min(ALine.size(), pattern.size()))), Utf8(AEntry));
+}
+
+bool WaitUntil(const std::function<bool()>& ACond, int ATimeoutMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ATimeoutMs);
+  while (!ACond()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+// The clipboard's text as another program reads it.
+std::string ReadClipboard() {
+  ChildProcess xclip({"xclip", "-selection", "clipboard", "-o", "-target", "UTF8_STRING"},
+                     testtools::CurrentEnvironment(), true, true);  // quiet while the clipboard is empty
+  std::string text = xclip.ReadOut(5000);
+  return xclip.Wait(5000) == 0 ? text : std::string();
+}
+
+// Whether process APid has a descriptor open on the device APath.
+bool HoldsDevice(pid_t APid, const std::string& APath) {
+  std::error_code ec;
+  for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(APid) + "/fd", ec)) {
+    const std::string target = fs::read_symlink(fd.path(), ec).string();
+    if (target == APath || target.starts_with(APath + " ")) return true;  // " (deleted)"
+  }
+  return false;
+}
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(driver_.Ok());
+    ASSERT_TRUE(home_.Ok());
+    // A settings file beside the program would be taken instead of ours.
+    ASSERT_FALSE(fs::exists(fs::path(SORVEX_PROGRAM).parent_path() / "Sorvex.ini"));
+  }
+  void TearDown() override {
+    program_.reset();
+    std::error_code ec;
+    if (!links_.empty()) fs::remove_all(links_, ec);
+  }
+
+  // Writes the settings, starts the program with AArgs and waits for its
+  // window.
+  void Start(const std::string& ASettings, const std::vector<std::string>& AArgs) {
+    home_.WriteSettings(ASettings);
+    std::vector<std::string> argv{SORVEX_PROGRAM};
+    argv.insert(argv.end(), AArgs.begin(), AArgs.end());
+    program_ = std::make_unique<ChildProcess>(argv, home_.ProgramEnvironment());
+    ASSERT_TRUE(program_->Started());
+    window_ = driver_.WaitWindow(program_->Pid(), XDriver::Kind::Main, "Sorvex", kStartMs);
+    ASSERT_NE(window_, 0u) << "the program's window did not appear";
+  }
+
+  // Right click on an empty spot of the window (the margin of its left
+  // group), then "E&xit" by its key; the program must end with code 0.
+  void ExitThroughContextMenu() {
+    const x11test::WindowRect at = driver_.Geometry(window_);
+    driver_.Click(at.x + 3, at.y + at.height / 2, 3);
+    ASSERT_NE(driver_.WaitWindow(program_->Pid(), XDriver::Kind::Popup, "", 5000), 0u)
+        << "no context menu";
+    // The menu takes the keyboard as it opens; should the key come first,
+    // it goes to the focused window and is pressed again.
+    std::optional<int> code;
+    for (int attempt = 0; attempt < 3 && !code; ++attempt) {
+      driver_.PressKey(XK_x);
+      code = program_->Wait(attempt < 2 ? 3000 : kStartMs);
+    }
+    EXPECT_EQ(code, 0);
+  }
+
+  XDriver driver_;
+  testtools::ProgramHome home_;
+  fs::path links_;  // a folder below /dev for port names
+  std::unique_ptr<ChildProcess> program_;
+  unsigned long window_ = 0;
+};
+
+TEST_F(EndToEnd, TypesEveryCardKindIntoTheFocusedWindowAndLogsIt) {
+  x11test::XRecorder target(Utf8(kTargetTitle));
+  ASSERT_TRUE(target.Ok());
+  VirtualReader reader;
+  ASSERT_TRUE(reader.Ok());
+
+  std::vector<std::string> args{"-p" + reader.PortName()};
+  for (int c = 0; c < kClsCount; ++c) args.push_back(FormatSwitch(Cls(c), kTypedFormats));
+  const fs::path logs = home_.Root() / "logs";
+  fs::create_directory(logs);
+  Start("TransMethod=0\nTransLog=1\nLogDir=" + logs.string() + "\nPressKeyDelay=0\nReleaseKeyDelay=0\n",
+        args);
+  ASSERT_TRUE(reader.WaitOpened(kStartMs)) << "the program did not open " << reader.PortName();
+  // Without a window manager the input focus decides where keys go.
+  ASSERT_TRUE(driver_.Focus(target.Window(), 5000));
+
+  const std::vector<std::string> rubbish = Rubbish();
+  std::string all, expected;
+  for (size_t i = 0; i < std::size(kCards); ++i) {
+    all += rubbish[i % rubbish.size()] + kCards[i].line;
+    expected += kCards[i].typed;
+  }
+  ASSERT_TRUE(reader.Send(all));
+  // Each card pays a pause of 300 ms after its last key.
+  EXPECT_TRUE(target.WaitFor(expected, kCardMs + 1000 * int(std::size(kCards))))
+      << "typed: \"" << target.Text() << "\"";
+
+  const fs::path log = logs / LogFileName(reader.PortName());
+  std::vector<std::u16string> lines;
+  WaitUntil([&] { return (lines = ReadLog(log)).size() >= std::size(kCards); }, kCardMs);
+  ASSERT_EQ(lines.size(), std::size(kCards)) << log;
+  for (size_t i = 0; i < lines.size(); ++i)
+    ExpectLogLine(lines[i], LogEntry(kCards[i], kCards[i].typedShown, kTargetTitle, kTypedFormats));
+
+  ExitThroughContextMenu();
+}
+
+// The reader's port is named by a link below /dev that we control, the way
+// a real reader is often known by a stable link (like those of
+// /dev/serial/by-id) to a device whose own name may change: a pty plugged
+// in again gets a new number, but the link keeps the name.
+TEST_F(EndToEnd, CopiesEveryCardKindToTheClipboardAcrossAReaderPulledOutAndPluggedBack) {
+  char links[] = "/dev/shm/sorvex-e2e.XXXXXX";
+  ASSERT_NE(mkdtemp(links), nullptr) << "no folder of ours below /dev";
+  links_ = links;
+  const fs::path link = links_ / "reader";
+  const std::string port = link.string().substr(5);  // "shm/sorvex-e2e.XXXXXX/reader"
+  auto plugIn = [&](VirtualReader& AReader) {
+    const fs::path next = links_ / "next";
+    fs::create_symlink(AReader.DevicePath(), next);
+    fs::rename(next, link);  // the name appears at once, complete
+  };
+  auto expectCopied = [&](const std::string& AText) {
+    std::string got;
+    EXPECT_TRUE(WaitUntil([&] { return (got = ReadClipboard()) == AText; }, kCardMs))
+        << "clipboard: \"" << got << "\", expected \"" << AText << "\"";
+  };
+
+  auto reader = std::make_unique<VirtualReader>();
+  ASSERT_TRUE(reader->Ok());
+  plugIn(*reader);
+  std::vector<std::string> args{"-p" + port};
+  for (int c = 0; c < kClsCount; ++c) args.push_back(FormatSwitch(Cls(c), kCopiedFormats));
+  // No log folder set: the log goes to the per-user folder.
+  Start("TransMethod=1\nTransLog=1\n", args);
+  ASSERT_TRUE(reader->WaitOpened(kStartMs)) << "the program did not open " << port;
+  EXPECT_TRUE(HoldsDevice(program_->Pid(), reader->DevicePath()));
+
+  const std::vector<std::string> rubbish = Rubbish();
+  std::vector<std::u16string> entries;
+  auto copyCard = [&](const Card& ACard) {
+    std::string line = ACard.line;
+    // The port wakes the program at a line feed: a line ended by a lone CR
+    // is read with the next line feed.
+    if (!line.ends_with('\n')) line += "No Card\r\n";
+    ASSERT_TRUE(reader->Send(line));
+    expectCopied(ACard.copied);
+    entries.push_back(LogEntry(ACard, ACard.copiedShown, u"<clipboard>", kCopiedFormats));
+  };
+  // A line that arrives in two pieces is handled once, when complete (the
+  // line feed before it wakes the program for the first piece).
+  const std::string split = kCards[0].line;
+  ASSERT_TRUE(reader->Send("\n" + split.substr(0, 11)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(reader->Send(split.substr(11)));
+  expectCopied(kCards[0].copied);
+  entries.push_back(LogEntry(kCards[0], kCards[0].copiedShown, u"<clipboard>", kCopiedFormats));
+  for (size_t i = 1; i < std::size(kCards); ++i) {
+    ASSERT_TRUE(reader->Send(rubbish[i % rubbish.size()]));
+    copyCard(kCards[i]);
+  }
+
+  // Pulled out: the device and its name go.
+  const std::string gone = reader->DevicePath();
+  fs::remove(link);
+  reader->Unplug();
+  EXPECT_TRUE(WaitUntil([&] { return !HoldsDevice(program_->Pid(), gone); }, 5000))
+      << "the program still holds " << gone;
+
+  // Plugged in again: a new pty under the same name.
+  reader = std::make_unique<VirtualReader>();
+  ASSERT_TRUE(reader->Ok());
+  plugIn(*reader);
+  ASSERT_TRUE(reader->WaitOpened(kCardMs)) << "the program did not open " << port << " again";
+  copyCard(kCards[1]);
+  copyCard(kCards[9]);
+
+  // One log for the name, before and after.
+  const fs::path log = home_.ConfigDir() / LogFileName(port);
+  std::vector<std::u16string> lines;
+  WaitUntil([&] { return (lines = ReadLog(log)).size() >= entries.size(); }, kCardMs);
+  ASSERT_EQ(lines.size(), entries.size()) << log;
+  for (size_t i = 0; i < lines.size(); ++i) ExpectLogLine(lines[i], entries[i]);
+
+  ExitThroughContextMenu();
+}
+
+// scripts/demo: its virtual reader, once the program has opened the port,
+// writes a sample card line every few seconds (here every second).
+TEST_F(EndToEnd, TheDemoReaderFeedsTheProgram) {
+  ChildProcess demoReader({SORVEX_VIRTUAL_READER, "-i", "1"}, testtools::CurrentEnvironment(), true);
+  ASSERT_TRUE(demoReader.Started());
+  const std::string port = demoReader.ReadOutLine(kStartMs);
+  ASSERT_TRUE(port.starts_with("pts/")) << port;
+  // Its first line, Mifare[04A1B2C3D4E5F6] (UL), by b0 b6 b5 b4 in hexadecimal.
+  Start("TransMethod=1\n", {"-p" + port, "-sMUL8 hex digits b0 b6 b5 b4 (1)"});
+  std::string got;
+  EXPECT_TRUE(WaitUntil([&] { return (got = ReadClipboard()) == "04F6E5D4"; }, kCardMs)) << got;
+  ExitThroughContextMenu();
+}
+
+}  // namespace
