@@ -20,7 +20,12 @@
 
 bool TfmMain::PageVisible(int APageN) const { return PageControl1->isTabVisible(APageN); }
 
-void TfmMain::SetPageVisible(int APageN, bool AVisible) { PageControl1->setTabVisible(APageN, AVisible); }
+void TfmMain::SetPageVisible(int APageN, bool AVisible) {
+  // Hiding the active tab makes Qt pick another page; that is no choice of
+  // the user's and is not stored.
+  CtrlUpdate hold(*this);
+  PageControl1->setTabVisible(APageN, AVisible);
+}
 
 void TfmMain::SetCurPage(int APageN, bool AUpdate) {
   if (APageN == ActivePage() && !AUpdate) return;

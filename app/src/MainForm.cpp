@@ -92,7 +92,7 @@ void TfmMain::FormCreate() {
   if (init != S_OK) {
     m_config->EndUpdate();
     m_fInitFailed = true;
-    m_dialogs.ShowError(this, QStringLiteral("YV_Initialize error: 0x%1").arg(uint32_t(init), 8, 16, QChar(u'0')).toUpper());
+    m_dialogs.ShowError(this, QStringLiteral("YV_Initialize error: 0x%1").arg(QString::number(uint32_t(init), 16).toUpper().rightJustified(8, u'0')));
     return;
   }
   m_fLibInit = true;
@@ -216,9 +216,12 @@ void TfmMain::WMDelayedInit() {
       m_port->SetPort(cmdPort);
       if (const HRESULT hr = m_port->Open(); hr != S_OK) StartupError(errors, OpenError(hr, cmdPort));
       cbPorts->setCurrentText(cmdPort);
-    } else if (const QString stored = m_config->GetPort(); !stored.isEmpty() && m_config->GetPortEnable()) {
+    } else if (const QString stored = m_config->GetPort(); !stored.isEmpty()) {
+      // The stored port is the user's choice whether or not it was on:
+      // it is shown (and taken by the next switch-on), and opened only
+      // when the last switch turned it on.
       m_port->SetPort(stored);
-      m_port->Open();
+      if (m_config->GetPortEnable()) m_port->Open();
       cbPorts->setCurrentText(stored);
     }
 
@@ -227,7 +230,11 @@ void TfmMain::WMDelayedInit() {
     if (lang < 0) lang = FindLangIndex(m_aLangs, SystemLangId() & 0xFFFF);
     if (lang >= 0) SetLang(lang);
 
+    // Hiding the active page's tab makes another page the active one: the
+    // editor must then show that page's format.
+    const int page = ActivePage();
     for (int c = 0; c < kCvtFmtTypeCount; ++c) SetPageVisible(c, m_config->GetTabVis(TCvtFmtType(c)));
+    if (ActivePage() != page) SetCurPage(ActivePage(), true);
 
     m_config->EndUpdate();
     m_cmdLine.reset();

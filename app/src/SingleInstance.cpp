@@ -66,7 +66,7 @@ void TStartLock::Release() {
   m_fd = -1;
 }
 
-bool SendToRunningInstance(uint32_t AData, int ATimeoutMs) {
+TInstanceAnswer SendToRunningInstance(uint32_t AData, int ATimeoutMs) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(ATimeoutMs);
   auto left = [&] {
@@ -75,17 +75,18 @@ bool SendToRunningInstance(uint32_t AData, int ATimeoutMs) {
   };
   QLocalSocket socket;
   socket.connectToServer(InstanceSocketPath());
-  if (!socket.waitForConnected(left())) return false;
+  if (!socket.waitForConnected(left())) return TInstanceAnswer::None;
+  // From here on an instance is there, answer or not.
   char message[kMessageSize];
   qToLittleEndian<quint32>(AData, message);
   qToLittleEndian<quint32>(0, message + 4);
-  if (socket.write(message, kMessageSize) != kMessageSize) return false;
+  if (socket.write(message, kMessageSize) != kMessageSize) return TInstanceAnswer::Silent;
   while (socket.bytesToWrite() > 0)
-    if (!socket.waitForBytesWritten(left())) return false;
+    if (!socket.waitForBytesWritten(left())) return TInstanceAnswer::Silent;
   while (socket.bytesAvailable() < 1)
-    if (!socket.waitForReadyRead(left())) return false;
+    if (!socket.waitForReadyRead(left())) return TInstanceAnswer::Silent;
   char ack = 0;
-  return socket.read(&ack, 1) == 1 && ack == kAck;
+  return socket.read(&ack, 1) == 1 && ack == kAck ? TInstanceAnswer::Answered : TInstanceAnswer::Silent;
 }
 
 TInstanceListener::TInstanceListener(QObject* AParent)

@@ -38,9 +38,15 @@ class TStartLock {
   int m_fd = -1;
 };
 
+// What became of a message to the running instance.
+enum class TInstanceAnswer {
+  None,      // no instance listens
+  Answered,  // it handled the message
+  Silent,    // one listens but did not answer in time (it may be busy typing)
+};
 // Sends AData to the running instance and waits up to ATimeoutMs for it
-// to be handled; false when no instance listens or none answered in time.
-bool SendToRunningInstance(uint32_t AData, int ATimeoutMs = 5000);
+// to be handled.
+TInstanceAnswer SendToRunningInstance(uint32_t AData, int ATimeoutMs = 5000);
 
 // The listening side: every message that arrives is handed to copyData on
 // the listener's thread, then acknowledged.

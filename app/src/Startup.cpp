@@ -22,8 +22,9 @@ bool TStartup::InitApp(const QStringList& AParams) {
 bool TStartup::CheckSingleInstance() {
   if (!lock.Acquire()) return false;
   // The running instance is found by its listener, whatever its own
-  // setting; it shows itself and this one ends.
-  if (SendToRunningInstance(CD_SHOWAPP)) {
+  // setting; it shows itself and this one ends. One that is there but too
+  // busy to answer in time (typing a long card) still counts as running.
+  if (SendToRunningInstance(CD_SHOWAPP) != TInstanceAnswer::None) {
     lock.Release();
     return false;
   }

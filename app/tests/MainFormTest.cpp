@@ -3,6 +3,7 @@
 // road through its controls, and the window's own rules.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -327,13 +328,61 @@ TEST_F(MainWindow, TheStoredPortOpensOnlyWhenItWasSwitchedOn) {
   TestPty pty;
   ASSERT_TRUE(pty.Ok());
   const QByteArray port = QByteArray::fromStdString(pty.Path().substr(5));
+  sys_.AddUart("ttyS0", 4);  // listed first: never taken in place of the stored port
   for (const bool on : {false, true}) {
-    PutSettings("[Main]\nPort=" + port + "\nPortEnable=" + (on ? "1" : "0") + "\n");
+    const QByteArray settings = "[Main]\nPort=" + port + "\nPortEnable=" + (on ? "1" : "0") + "\n";
+    PutSettings(settings);
     TfmMain& form = Start();
     EXPECT_EQ(form.Port().Opened(), on);
-    EXPECT_EQ(Find<QComboBox>(form, "cbPorts")->currentText(), on ? QString(port) : QString());
+    auto* ports = Find<QComboBox>(form, "cbPorts");
+    EXPECT_EQ(ports->currentText(), QString(port));
+    // Starting stores nothing.
+    QFile file(SettingsPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), settings);
+    if (!on) {
+      // The next switch-on opens the stored port.
+      Find<QCheckBox>(form, "chkEnabled")->click();
+      EXPECT_TRUE(form.Port().Opened());
+      EXPECT_EQ(form.Port().Port(), QString(port));
+    }
     form_.reset();
   }
+}
+
+TEST_F(MainWindow, HidingTheActivePagesTabKeepsTheEditorOnTheShownPage) {
+  PutProfile("shop", kShopProfile);
+  const QByteArray settings = "[Main]\nProfile=shop\nActivePageN=3\nTabVisEM=0\n";
+  PutSettings(settings);
+  TfmMain& form = Start();
+  auto* pages = Find<QTabWidget>(form, "PageControl1");
+  auto* name = Find<QLineEdit>(form, "edtName");
+  // The EM page's tab is hidden: another page is shown, and the editor shows
+  // its (standard, none chosen) format, read-only, not the EM format.
+  EXPECT_NE(pages->currentIndex(), cft_Emm);
+  EXPECT_TRUE(pages->isTabVisible(pages->currentIndex()));
+  EXPECT_NE(name->text(), "Own EM");
+  EXPECT_TRUE(name->isReadOnly());
+  {
+    QFile file(SettingsPath());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), settings);  // the page Qt chose is not stored
+  }
+
+  // From the page menu: the MUL page (own format) is shown, its tab hidden.
+  pages->setCurrentIndex(cft_MUL);  // the user's choice, stored
+  EXPECT_EQ(name->text(), "Own UL");
+  TAppConfig stored;
+  stored.SetFileName(SettingsPath());
+  EXPECT_EQ(stored.GetActivePageN(), int(cft_MUL));
+  QAction* item = form.findChild<QAction*>("miTabMUL");
+  ASSERT_NE(item, nullptr);
+  item->trigger();
+  EXPECT_FALSE(pages->isTabVisible(cft_MUL));
+  EXPECT_FALSE(stored.GetTabVisMUL());
+  EXPECT_EQ(stored.GetActivePageN(), int(cft_MUL));  // only the tab's setting changed
+  EXPECT_NE(name->text(), "Own UL");
+  EXPECT_TRUE(name->isReadOnly());
 }
 
 TEST_F(MainWindow, TransferMethodChoiceIsStoredAtOnce) {

@@ -83,9 +83,9 @@ class Instances : public ::testing::Test {
 
   // Sends from another thread, as a second process would, while this thread
   // runs the listener's events.
-  bool SendWhileServing(uint32_t data, int timeoutMs) {
+  TInstanceAnswer SendWhileServing(uint32_t data, int timeoutMs) {
     std::atomic<bool> done{false};
-    bool answered = false;
+    TInstanceAnswer answered = TInstanceAnswer::None;
     std::thread sender([&] {
       answered = SendToRunningInstance(data, timeoutMs);
       done = true;
@@ -106,19 +106,19 @@ TEST_F(Instances, TheRunningInstanceIsToldToShowItself) {
   ASSERT_TRUE(listener.Listen());
   std::vector<uint32_t> got;
   QObject::connect(&listener, &TInstanceListener::copyData, [&](uint32_t d) { got.push_back(d); });
-  EXPECT_TRUE(SendWhileServing(CD_SHOWAPP, 5000));
-  EXPECT_TRUE(SendWhileServing(7, 5000));  // other messages arrive too; the window ignores them
+  EXPECT_EQ(TInstanceAnswer::Answered, SendWhileServing(CD_SHOWAPP, 5000));
+  EXPECT_EQ(TInstanceAnswer::Answered, SendWhileServing(7, 5000));  // other messages arrive too; the window ignores them
   EXPECT_EQ(got, (std::vector<uint32_t>{CD_SHOWAPP, 7}));
 
   // Only one instance listens; a starting one finds the first.
   TInstanceListener second;
   EXPECT_FALSE(second.Listen());
-  EXPECT_TRUE(SendWhileServing(CD_SHOWAPP, 5000));
+  EXPECT_EQ(TInstanceAnswer::Answered, SendWhileServing(CD_SHOWAPP, 5000));
   EXPECT_EQ(got.size(), 3u);
 }
 
 TEST_F(Instances, NobodyListeningMeansNoInstance) {
-  EXPECT_FALSE(SendToRunningInstance(CD_SHOWAPP, 5000));
+  EXPECT_EQ(SendToRunningInstance(CD_SHOWAPP, 5000), TInstanceAnswer::None);
 
   // An instance that died left its socket file behind: the next one takes
   // the name over.
@@ -130,10 +130,25 @@ TEST_F(Instances, NobodyListeningMeansNoInstance) {
   memcpy(addr.sun_path, path.constData(), size_t(path.size()));
   ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   close(fd);
-  EXPECT_FALSE(SendToRunningInstance(CD_SHOWAPP, 5000));
+  EXPECT_EQ(SendToRunningInstance(CD_SHOWAPP, 5000), TInstanceAnswer::None);
   TInstanceListener listener;
   EXPECT_TRUE(listener.Listen());
-  EXPECT_TRUE(SendWhileServing(CD_SHOWAPP, 5000));
+  EXPECT_EQ(TInstanceAnswer::Answered, SendWhileServing(CD_SHOWAPP, 5000));
+}
+
+TEST_F(Instances, AnInstanceTooBusyToAnswerStillCounts) {
+  // Something listens on the name but never answers (an instance typing a
+  // long card): it is there, and a starting one must not run beside it.
+  const QByteArray path = QFile::encodeName(InstanceSocketPath());
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  ASSERT_LT(size_t(path.size()), sizeof addr.sun_path);
+  memcpy(addr.sun_path, path.constData(), size_t(path.size()));
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(listen(fd, 4), 0);
+  EXPECT_EQ(SendToRunningInstance(CD_SHOWAPP, 300), TInstanceAnswer::Silent);
+  close(fd);
 }
 
 TEST_F(Instances, TheStartLockWaitsForTheInstanceCreatingItsWindow) {
