@@ -261,9 +261,9 @@ TEST_F(LanguageFolder, TemplateReplacesTheMessagesWhole) {
 // The format specifiers of a message text in order ("%s", "%-5d"), without
 // the literal "%%".
 QStringList Specifiers(const QString& AText) {
-  static const QRegularExpression spec(QStringLiteral("%(%|[-0-9.]*[a-zA-Z])"));
+  static const QRegularExpression specifier(QStringLiteral("%(%|[-0-9.]*[a-zA-Z])"));
   QStringList out;
-  for (auto it = spec.globalMatch(AText); it.hasNext();)
+  for (auto it = specifier.globalMatch(AText); it.hasNext();)
     if (const QString s = it.next().captured(0); s != u"%%") out.append(s);
   return out;
 }
