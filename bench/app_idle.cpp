@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
                   StatusKb(pid, "VmHWM"));
     }
     program.Signal(SIGTERM);
-    program.Wait(10000);
+    program.WaitExit(10000);
   }
   return 0;
 }

@@ -217,9 +217,10 @@ bool WaitUntil(const std::function<bool()>& ACond, int ATimeoutMs) {
 // The clipboard's text as another program reads it.
 std::string ReadClipboard() {
   ChildProcess xclip({"xclip", "-selection", "clipboard", "-o", "-target", "UTF8_STRING"},
-                     testtools::CurrentEnvironment(), true, true);  // quiet while the clipboard is empty
+                     testtools::CurrentEnvironment(),
+                     {.captureOut = true, .dropErr = true});  // quiet while the clipboard is empty
   std::string text = xclip.ReadOut(5000);
-  return xclip.Wait(5000) == 0 ? text : std::string();
+  return xclip.WaitExit(5000) == 0 ? text : std::string();
 }
 
 // Whether process APid has a descriptor open on the device APath.
@@ -270,7 +271,7 @@ class EndToEnd : public ::testing::Test {
     std::optional<int> code;
     for (int attempt = 0; attempt < 3 && !code; ++attempt) {
       driver_.PressKey(XK_x);
-      code = program_->Wait(attempt < 2 ? 3000 : kStartMs);
+      code = program_->WaitExit(attempt < 2 ? 3000 : kStartMs);
     }
     EXPECT_EQ(code, 0);
   }
@@ -402,9 +403,10 @@ TEST_F(EndToEnd, CopiesEveryCardKindToTheClipboardAcrossAReaderPulledOutAndPlugg
 // scripts/demo: its virtual reader, once the program has opened the port,
 // writes a sample card line every few seconds (here every second).
 TEST_F(EndToEnd, TheDemoReaderFeedsTheProgram) {
-  ChildProcess demoReader({SORVEX_VIRTUAL_READER, "-i", "1"}, testtools::CurrentEnvironment(), true);
+  ChildProcess demoReader({SORVEX_VIRTUAL_READER, "-i", "1"}, testtools::CurrentEnvironment(),
+                          {.captureOut = true});
   ASSERT_TRUE(demoReader.Started());
-  const std::string port = demoReader.ReadOutLine(kStartMs);
+  const std::string port = demoReader.ReadLine(kStartMs).value_or("");
   ASSERT_TRUE(port.starts_with("pts/")) << port;
   // Its first line, Mifare[04A1B2C3D4E5F6] (UL), by b0 b6 b5 b4 in hexadecimal.
   Start("TransMethod=1\n", {"-p" + port, "-sMUL8 hex digits b0 b6 b5 b4 (1)"});

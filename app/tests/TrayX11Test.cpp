@@ -23,13 +23,13 @@
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
 #include "Pty.h"
+#include "tools/ChildProcess.h"
 #include "x11/XProbe.h"
 
 namespace {
 
-using testproc::ChildProcess;
+using testtools::ChildProcess;
 using x11test::XProbe;
 using x11test::XRect;
 using x11test::XWindow;
@@ -58,7 +58,7 @@ struct DockedIcon {
 // The notification area of the tests, and what it reported so far.
 class TestTray {
  public:
-  TestTray() : m_proc(SORVEX_TRAYHOST, {}, {}, true) {}
+  TestTray() : m_proc({SORVEX_TRAYHOST}, testtools::CurrentEnvironment(), {.pipeIn = true, .captureOut = true}) {}
 
   bool Ready() {
     const auto line = m_proc.ReadLine(kReactMs);
@@ -146,15 +146,16 @@ class ProgramOnX : public ::testing::Test {
     fs::create_directories(home / "config");
     fs::create_directories(runtime);
     fs::permissions(runtime, fs::perms::owner_all);
-    m_programs.push_back(std::make_unique<ChildProcess>(
-        SORVEX_PROGRAM, AArgs,
-        std::map<std::string, std::string>{
-            {"HOME", home.string()},
-            {"XDG_CONFIG_HOME", (home / "config").string()},
-            {"XDG_RUNTIME_DIR", runtime.string()},
-            // No desktop bus: the tray is the X11 one.
-            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (m_dir / "no-bus").string()},
-            {"QT_QPA_PLATFORM", "xcb"}}));
+    std::vector<std::string> argv{SORVEX_PROGRAM};
+    argv.insert(argv.end(), AArgs.begin(), AArgs.end());
+    testtools::Environment env = testtools::CurrentEnvironment();
+    env = testtools::WithVariable(env, "HOME", home);
+    env = testtools::WithVariable(env, "XDG_CONFIG_HOME", home / "config");
+    env = testtools::WithVariable(env, "XDG_RUNTIME_DIR", runtime);
+    // No desktop bus: the tray is the X11 one.
+    env = testtools::WithVariable(env, "DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (m_dir / "no-bus").string());
+    env = testtools::WithVariable(env, "QT_QPA_PLATFORM", "xcb");
+    m_programs.push_back(std::make_unique<ChildProcess>(argv, env));
     EXPECT_TRUE(m_programs.back()->Started());
     return *m_programs.back();
   }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <utility>
 
 extern char** environ;
 
@@ -37,6 +38,11 @@ bool IsVariable(const std::string& AEntry, const std::string& AName) {
          AEntry[AName.size()] == '=';
 }
 
+void CloseFd(int& AFd) {
+  if (AFd >= 0) close(AFd);
+  AFd = -1;
+}
+
 }  // namespace
 
 Environment CurrentEnvironment() {
@@ -56,39 +62,90 @@ Environment WithoutVariable(Environment AEnv, const std::string& AName) {
   return AEnv;
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& AArgv, const Environment& AEnv, bool ACaptureOut,
-                           bool ADropErr) {
+ChildProcess::ChildProcess(const std::vector<std::string>& AArgv, const Environment& AEnv, ChildStreams AStreams) {
   if (AArgv.empty()) return;
-  int out[2] = {-1, -1};
-  if (ACaptureOut && pipe2(out, O_CLOEXEC) != 0) return;
+  int in[2] = {-1, -1}, out[2] = {-1, -1};
+  if (AStreams.pipeIn && pipe2(in, O_CLOEXEC) != 0) return;
+  if (AStreams.captureOut && pipe2(out, O_CLOEXEC) != 0) {
+    CloseFd(in[0]);
+    CloseFd(in[1]);
+    return;
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  if (ACaptureOut) posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  if (ADropErr) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  if (AStreams.pipeIn) posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+  if (AStreams.captureOut) posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  if (AStreams.dropErr) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   std::vector<char*> argv = CStrings(AArgv), envp = CStrings(AEnv);
   pid_t pid = -1;
   const int err = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  if (ACaptureOut) close(out[1]);
+  // The child's ends of the pipes are the child's alone: the output ends
+  // only when the child closes its end.
+  CloseFd(in[0]);
+  CloseFd(out[1]);
   if (err != 0) {
-    if (ACaptureOut) close(out[0]);
+    CloseFd(in[1]);
+    CloseFd(out[0]);
     return;
   }
   m_pid = pid;
+  m_in = in[1];
   m_out = out[0];
+  // A descriptor that becomes readable when the child ends: waiting for
+  // the end is then a poll, not a loop of tries.
   m_pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
 }
 
 ChildProcess::~ChildProcess() {
   if (m_pid > 0 && !m_status) {
     kill(m_pid, SIGKILL);
-    Wait(10000);
+    WaitExit(10000);
   }
-  if (m_pidfd >= 0) close(m_pidfd);
-  if (m_out >= 0) close(m_out);
+  CloseInput();
+  CloseFd(m_out);
+  CloseFd(m_pidfd);
 }
 
-std::optional<int> ChildProcess::Wait(int ATimeoutMs) {
+bool ChildProcess::ReadMore(int ATimeoutMs) {
+  if (m_out < 0 || m_outEnded) return false;
+  pollfd p{m_out, POLLIN, 0};
+  const int ready = poll(&p, 1, ATimeoutMs);
+  if (ready < 0 && errno == EINTR) return true;  // the caller tries again for the time left
+  if (ready <= 0) return false;
+  char chunk[4096];
+  const ssize_t n = read(m_out, chunk, sizeof chunk);
+  if (n < 0 && errno == EINTR) return true;
+  if (n <= 0) {
+    m_outEnded = true;
+    return false;
+  }
+  m_buffer.append(chunk, static_cast<size_t>(n));
+  return true;
+}
+
+std::optional<std::string> ChildProcess::ReadLine(int ATimeoutMs) {
+  const auto end = Clock::now() + std::chrono::milliseconds(ATimeoutMs);
+  for (;;) {
+    if (const auto nl = m_buffer.find('\n'); nl != std::string::npos) {
+      std::string line = m_buffer.substr(0, nl);
+      m_buffer.erase(0, nl + 1);
+      return line;
+    }
+    if (!ReadMore(MsLeft(end))) return std::nullopt;
+  }
+}
+
+std::string ChildProcess::ReadOut(int ATimeoutMs) {
+  const auto end = Clock::now() + std::chrono::milliseconds(ATimeoutMs);
+  while (ReadMore(MsLeft(end))) {
+  }
+  return std::exchange(m_buffer, std::string());
+}
+
+void ChildProcess::CloseInput() { CloseFd(m_in); }
+
+std::optional<int> ChildProcess::WaitExit(int ATimeoutMs) {
   if (m_status || m_pid <= 0) return m_status;
   const auto end = Clock::now() + std::chrono::milliseconds(ATimeoutMs);
   for (;;) {
@@ -111,32 +168,10 @@ std::optional<int> ChildProcess::Wait(int ATimeoutMs) {
   }
 }
 
+bool ChildProcess::Running() { return m_pid > 0 && !WaitExit(0); }
+
 void ChildProcess::Signal(int ASignal) {
   if (m_pid > 0 && !m_status) kill(m_pid, ASignal);
-}
-
-std::string ChildProcess::ReadOut(int ATimeoutMs) { return Read(ATimeoutMs, false); }
-
-std::string ChildProcess::ReadOutLine(int ATimeoutMs) { return Read(ATimeoutMs, true); }
-
-std::string ChildProcess::Read(int ATimeoutMs, bool AOneLine) {
-  std::string text;
-  if (m_out < 0) return text;
-  const auto end = Clock::now() + std::chrono::milliseconds(ATimeoutMs);
-  for (;;) {
-    pollfd p{m_out, POLLIN, 0};
-    const int ready = poll(&p, 1, MsLeft(end));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) break;
-    // A line is read byte by byte, so that nothing after it is taken.
-    char buf[4096];
-    const ssize_t n = read(m_out, buf, AOneLine ? 1 : sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    if (AOneLine && buf[0] == '\n') return text;
-    text.append(buf, static_cast<size_t>(n));
-  }
-  return AOneLine ? std::string() : text;
 }
 
 }  // namespace testtools

@@ -1,7 +1,7 @@
 // Another program run by the tests, the benchmarks and the demo's helper:
 // started with its own arguments and environment, optionally with its
-// standard output on a pipe, waited for with a time limit and never left
-// behind.
+// standard input on a pipe and its standard output read line by line or
+// whole, waited for with a time limit and never left behind.
 #pragma once
 
 #include <sys/types.h>
@@ -21,13 +21,18 @@ Environment WithVariable(Environment AEnv, const std::string& AName, const std::
 // AEnv without NAME.
 Environment WithoutVariable(Environment AEnv, const std::string& AName);
 
+// Where the child's standard streams go; by default they are ours.
+struct ChildStreams {
+  bool pipeIn = false;      // a pipe that stays open until CloseInput
+  bool captureOut = false;  // a pipe read by ReadLine and ReadOut
+  bool dropErr = false;     // nowhere
+};
+
 class ChildProcess {
  public:
-  // Starts AArgv[0] (looked up in PATH when it has no slash). With
-  // ACaptureOut its standard output can be read with ReadOut(); with
-  // ADropErr its standard error goes nowhere.
-  ChildProcess(const std::vector<std::string>& AArgv, const Environment& AEnv, bool ACaptureOut = false,
-               bool ADropErr = false);
+  // Starts AArgv[0] (looked up in PATH when it has no slash) with AArgv
+  // as its arguments and AEnv as its whole environment.
+  ChildProcess(const std::vector<std::string>& AArgv, const Environment& AEnv, ChildStreams AStreams = {});
   // A child still running is killed and reaped.
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
@@ -35,24 +40,32 @@ class ChildProcess {
 
   bool Started() const { return m_pid > 0; }
   pid_t Pid() const { return m_pid; }
+  // The next line of its standard output (without the line feed); nothing
+  // when none came within ATimeoutMs or the output ended.
+  std::optional<std::string> ReadLine(int ATimeoutMs);
+  // Everything it writes to its standard output until it closes it, at
+  // most ATimeoutMs long (after the lines ReadLine took).
+  std::string ReadOut(int ATimeoutMs);
+  // Closes its standard input (a child reading it sees the end).
+  void CloseInput();
   // Waits at most ATimeoutMs for the child to end. Its exit code (128 plus
   // the signal number when a signal ended it), or nothing on time-out.
-  std::optional<int> Wait(int ATimeoutMs);
+  std::optional<int> WaitExit(int ATimeoutMs);
+  bool Running();
   // Sends a signal while the child runs.
   void Signal(int ASignal);
-  // Everything the child writes to its standard output until it closes
-  // it, at most ATimeoutMs long.
-  std::string ReadOut(int ATimeoutMs);
-  // The next line of the child's standard output (without its line feed),
-  // waiting at most ATimeoutMs for it; empty when none came.
-  std::string ReadOutLine(int ATimeoutMs);
 
  private:
-  std::string Read(int ATimeoutMs, bool AOneLine);
+  // Adds what comes on standard output within ATimeoutMs to m_buffer;
+  // false when nothing came in time or the output has ended.
+  bool ReadMore(int ATimeoutMs);
 
   pid_t m_pid = -1;
   int m_pidfd = -1;  // readable once the child has ended
+  int m_in = -1;
   int m_out = -1;
+  std::string m_buffer;  // read from standard output, not handed out yet
+  bool m_outEnded = false;
   std::optional<int> m_status;
 };
 
