@@ -25,7 +25,7 @@
 #include "tools/ChildProcess.h"
 #include "tools/ProgramHome.h"
 #include "tools/VirtualReader.h"
-#include "x11/XDriver.h"
+#include "x11/XProbe.h"
 
 namespace {
 
@@ -111,8 +111,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: bench_app_idle [idle-seconds > 0] [starts > 0]\n");
     return 2;
   }
-  x11test::XDriver driver;
-  if (!driver.Ok()) {
+  x11test::XProbe probe;
+  if (!probe.Ok()) {
     std::fprintf(stderr, "bench_app_idle: no X display; run it under app/tests/with-xvfb\n");
     return 1;
   }
@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
     const auto t0 = Clock::now();
     testtools::ChildProcess program({SORVEX_PROGRAM, "-p" + reader.PortName()}, home.ProgramEnvironment());
     if (!program.Started() ||
-        !driver.WaitWindow(program.Pid(), x11test::XDriver::Kind::Main, "Sorvex", 30000)) {
+        !probe.WaitWindow(program.Pid(), x11test::XProbe::Kind::Main, "Sorvex", 30000)) {
       std::fprintf(stderr, "bench_app_idle: the window did not appear\n");
       return 1;
     }

@@ -1,16 +1,5 @@
-# The program end to end, and the tools that play its surroundings: a pty
-# as the card reader, another program run and waited for, the user at the
-# X server. The demo (scripts/demo) and the benchmarks use them too.
-find_package(X11 REQUIRED)
-
-add_library(sorvex_test_tools STATIC
-  ${CMAKE_CURRENT_SOURCE_DIR}/tests/tools/ChildProcess.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/tests/tools/ProgramHome.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/tests/tools/VirtualReader.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/tests/x11/XDriver.cpp)
-target_include_directories(sorvex_test_tools PUBLIC
-  ${CMAKE_CURRENT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/lib/tests/common)
-target_link_libraries(sorvex_test_tools PUBLIC X11::X11 X11::Xtst)
+# The program end to end: the real binary driven from outside, in the
+# surroundings the test tools (testtools.cmake) play.
 
 # The virtual reader of scripts/demo.
 add_executable(sorvex_virtual_reader ${CMAKE_CURRENT_SOURCE_DIR}/tests/tools/VirtualReaderMain.cpp)

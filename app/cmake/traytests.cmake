@@ -6,13 +6,8 @@
 add_executable(sorvex_trayhost ${CMAKE_CURRENT_SOURCE_DIR}/tests/tools/TrayHost.cpp)
 target_link_libraries(sorvex_trayhost PRIVATE X11::X11)
 
-add_library(sorvex_x11_probe STATIC ${CMAKE_CURRENT_SOURCE_DIR}/tests/x11/XProbe.cpp)
-target_include_directories(sorvex_x11_probe PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/tests)
-target_link_libraries(sorvex_x11_probe PUBLIC X11::X11 X11::Xtst)
-
 add_executable(sorvex_tray_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/TrayX11Test.cpp)
-target_link_libraries(sorvex_tray_tests PRIVATE sorvex_x11_probe sorvex_test_tools GTest::gtest)
-target_include_directories(sorvex_tray_tests PRIVATE ${PROJECT_SOURCE_DIR}/lib/tests/common)
+target_link_libraries(sorvex_tray_tests PRIVATE sorvex_test_tools GTest::gtest)
 target_compile_definitions(sorvex_tray_tests PRIVATE
   SORVEX_PROGRAM="$<TARGET_FILE:sorvex>" SORVEX_TRAYHOST="$<TARGET_FILE:sorvex_trayhost>")
 add_dependencies(sorvex_tray_tests sorvex sorvex_trayhost)

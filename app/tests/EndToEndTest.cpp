@@ -11,7 +11,6 @@
 // choice), never taken from the program.
 #include <gtest/gtest.h>
 
-#include <X11/keysym.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,7 +28,7 @@
 #include "tools/ChildProcess.h"
 #include "tools/ProgramHome.h"
 #include "tools/VirtualReader.h"
-#include "x11/XDriver.h"
+#include "x11/XProbe.h"
 #include "x11/XRecorder.h"
 
 namespace {
@@ -37,7 +36,7 @@ namespace {
 namespace fs = std::filesystem;
 using testtools::ChildProcess;
 using testtools::VirtualReader;
-using x11test::XDriver;
+using x11test::XProbe;
 
 // The title of the window the keyboard run types into.
 const char16_t* const kTargetTitle = u"Card entry — ввод";
@@ -236,7 +235,7 @@ bool HoldsDevice(pid_t APid, const std::string& APath) {
 class EndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(driver_.Ok());
+    ASSERT_TRUE(probe_.Ok());
     ASSERT_TRUE(home_.Ok());
     // A settings file beside the program would be taken instead of ours.
     ASSERT_FALSE(fs::exists(fs::path(SORVEX_PROGRAM).parent_path() / "Sorvex.ini"));
@@ -255,28 +254,28 @@ class EndToEnd : public ::testing::Test {
     argv.insert(argv.end(), AArgs.begin(), AArgs.end());
     program_ = std::make_unique<ChildProcess>(argv, home_.ProgramEnvironment());
     ASSERT_TRUE(program_->Started());
-    window_ = driver_.WaitWindow(program_->Pid(), XDriver::Kind::Main, "Sorvex", kStartMs);
+    window_ = probe_.WaitWindow(program_->Pid(), XProbe::Kind::Main, "Sorvex", kStartMs);
     ASSERT_NE(window_, 0u) << "the program's window did not appear";
   }
 
   // Right click on an empty spot of the window (the margin of its left
   // group), then "E&xit" by its key; the program must end with code 0.
   void ExitThroughContextMenu() {
-    const x11test::WindowRect at = driver_.Geometry(window_);
-    driver_.Click(at.x + 3, at.y + at.height / 2, 3);
-    ASSERT_NE(driver_.WaitWindow(program_->Pid(), XDriver::Kind::Popup, "", 5000), 0u)
+    const x11test::XRect at = probe_.Geometry(window_);
+    probe_.Click(at.x + 3, at.y + at.height / 2, 3);
+    ASSERT_NE(probe_.WaitWindow(program_->Pid(), XProbe::Kind::Popup, "", 5000), 0u)
         << "no context menu";
     // The menu takes the keyboard as it opens; should the key come first,
     // it goes to the focused window and is pressed again.
     std::optional<int> code;
     for (int attempt = 0; attempt < 3 && !code; ++attempt) {
-      driver_.PressKey(XK_x);
+      probe_.Key("x");
       code = program_->WaitExit(attempt < 2 ? 3000 : kStartMs);
     }
     EXPECT_EQ(code, 0);
   }
 
-  XDriver driver_;
+  XProbe probe_;
   testtools::ProgramHome home_;
   fs::path links_;  // a folder below /dev for port names
   std::unique_ptr<ChildProcess> program_;
@@ -297,7 +296,7 @@ TEST_F(EndToEnd, TypesEveryCardKindIntoTheFocusedWindowAndLogsIt) {
         args);
   ASSERT_TRUE(reader.WaitOpened(kStartMs)) << "the program did not open " << reader.PortName();
   // Without a window manager the input focus decides where keys go.
-  ASSERT_TRUE(driver_.Focus(target.Window(), 5000));
+  ASSERT_TRUE(probe_.GiveFocus(target.Window(), 5000));
 
   const std::vector<std::string> rubbish = Rubbish();
   std::string all, expected;

@@ -31,6 +31,20 @@ struct XProbe::Impl {
   std::set<Window> iconifyRequests;
   Atom A(const char* AName) { return XInternAtom(dpy, AName, False); }
 
+  // The root's children, from the bottom of the stack to the top.
+  std::vector<Window> TopLevels() {
+    Window rootOut = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    std::vector<Window> windows;
+    if (!XQueryTree(dpy, root, &rootOut, &parent, &children, &count)) return windows;
+    if (children) {
+      windows.assign(children, children + count);
+      XFree(children);
+    }
+    return windows;
+  }
+
   bool Cardinal(Window AWindow, Atom AProp, unsigned long& AValue) {
     Atom type = 0;
     int format = 0;
@@ -64,6 +78,22 @@ struct XProbe::Impl {
     }
     return first;
   }
+
+  // A viewable window of APid of the kind WaitWindow looks for.
+  bool Matches(Window AWindow, pid_t APid, Kind AKind, const std::string& AClass) {
+    XWindowAttributes attrs{};
+    if (!XGetWindowAttributes(dpy, AWindow, &attrs) || attrs.map_state != IsViewable) return false;
+    unsigned long owner = 0;
+    if (!Cardinal(AWindow, A("_NET_WM_PID"), owner) || owner != static_cast<unsigned long>(APid)) return false;
+    if (AKind == Kind::Popup) return attrs.override_redirect;
+    if (attrs.override_redirect) return false;
+    XClassHint hint{};
+    if (!XGetClassHint(dpy, AWindow, &hint)) return false;
+    const bool same = hint.res_class && AClass == hint.res_class;
+    if (hint.res_name) XFree(hint.res_name);
+    if (hint.res_class) XFree(hint.res_class);
+    return same;
+  }
 };
 
 XProbe::XProbe() : m_impl(std::make_unique<Impl>()) {
@@ -88,21 +118,15 @@ bool XProbe::Ok() const { return m_impl->dpy != nullptr; }
 
 std::vector<XWindow> XProbe::WindowsOf(pid_t APid, const std::string& AType) {
   std::vector<XWindow> found;
-  Display* dpy = m_impl->dpy;
-  Window root = 0, parent = 0;
-  Window* children = nullptr;
-  unsigned count = 0;
-  if (!XQueryTree(dpy, m_impl->root, &root, &parent, &children, &count)) return found;
   const Atom pidAtom = m_impl->A("_NET_WM_PID");
   const Atom typeAtom = m_impl->A("_NET_WM_WINDOW_TYPE");
   const Atom wanted = AType.empty() ? 0 : m_impl->A(("_NET_WM_WINDOW_TYPE_" + AType).c_str());
-  for (unsigned i = 0; i < count; ++i) {
+  for (Window w : m_impl->TopLevels()) {
     unsigned long pid = 0;
-    if (!m_impl->Cardinal(children[i], pidAtom, pid) || pid != static_cast<unsigned long>(APid)) continue;
-    if (wanted && m_impl->FirstAtom(children[i], typeAtom) != wanted) continue;
-    found.push_back(children[i]);
+    if (!m_impl->Cardinal(w, pidAtom, pid) || pid != static_cast<unsigned long>(APid)) continue;
+    if (wanted && m_impl->FirstAtom(w, typeAtom) != wanted) continue;
+    found.push_back(w);
   }
-  if (children) XFree(children);
   return found;
 }
 
@@ -122,6 +146,22 @@ XWindow XProbe::MenuOf(pid_t APid) {
       return w;
   }
   return 0;
+}
+
+XWindow XProbe::WaitWindow(pid_t APid, Kind AKind, const std::string& AClass, int ATimeoutMs) {
+  // A window being mapped is announced to the root, so only events wake
+  // the search: the benchmark times the start-up by it, and looking in
+  // short steps would both delay it and load the server meanwhile.
+  XWindow found = 0;
+  const auto seen = [&] {
+    const std::vector<Window> windows = m_impl->TopLevels();
+    // From the top of the stack down.
+    for (auto w = windows.rbegin(); w != windows.rend() && !found; ++w)
+      if (m_impl->Matches(*w, APid, AKind, AClass)) found = *w;
+    return found != 0;
+  };
+  WaitFor(seen, ATimeoutMs, -1);
+  return found;
 }
 
 bool XProbe::Viewable(XWindow AWindow) {
@@ -144,15 +184,9 @@ XRect XProbe::Geometry(XWindow AWindow) {
 }
 
 int XProbe::StackPos(XWindow AWindow) {
-  Window root = 0, parent = 0;
-  Window* children = nullptr;
-  unsigned count = 0;
-  if (!XQueryTree(m_impl->dpy, m_impl->root, &root, &parent, &children, &count)) return -1;
-  int pos = -1;
-  for (unsigned i = 0; i < count; ++i)
-    if (children[i] == AWindow) pos = int(i);
-  if (children) XFree(children);
-  return pos;
+  const std::vector<Window> windows = m_impl->TopLevels();
+  const auto at = std::find(windows.begin(), windows.end(), AWindow);
+  return at == windows.end() ? -1 : int(at - windows.begin());
 }
 
 XWindow XProbe::Focus() {
@@ -160,6 +194,19 @@ XWindow XProbe::Focus() {
   int revert = 0;
   XGetInputFocus(m_impl->dpy, &focus, &revert);
   return focus;
+}
+
+bool XProbe::GiveFocus(XWindow AWindow, int ATimeoutMs) {
+  Display* dpy = m_impl->dpy;
+  // The server refuses the focus to a window that is not viewable yet:
+  // asked again until it holds.
+  const auto focused = [&] {
+    XRaiseWindow(dpy, AWindow);
+    XSetInputFocus(dpy, AWindow, RevertToPointerRoot, CurrentTime);
+    XSync(dpy, False);
+    return Focus() == AWindow;
+  };
+  return WaitFor(focused, ATimeoutMs);
 }
 
 unsigned XProbe::Pixel(XWindow AWindow, int AX, int AY) {
@@ -204,6 +251,12 @@ void XProbe::Drain() {
 }
 
 bool XProbe::WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs) {
+  // Most changes come with an event; the rest (a process ending, pixels
+  // drawn) are caught by the short step.
+  return WaitFor(ACondition, ATimeoutMs, 20);
+}
+
+bool XProbe::WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs, int AStepMs) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(ATimeoutMs);
   for (;;) {
@@ -211,10 +264,8 @@ bool XProbe::WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs) {
     if (ACondition()) return true;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return false;
-    // Most changes come with an event; the rest (a process ending, pixels
-    // drawn) are caught by the short step.
     pollfd p{ConnectionNumber(m_impl->dpy), POLLIN, 0};
-    poll(&p, 1, int(std::min<long long>(left, 20)));
+    poll(&p, 1, int(AStepMs < 0 ? left : std::min<long long>(left, AStepMs)));
   }
 }
 

@@ -1,10 +1,11 @@
 // The tests' own connection to the X server, for looking at and acting on
-// another program's windows from outside: which top-level windows a process
-// has, whether they are mapped and where they stack, clicks and keys by
-// XTest, the window manager's close request, and the requests a program
-// sends to a window manager (there is none under the tests' Xvfb, but the
-// probe can stand in for one). No Xlib
-// in this header.
+// another program's windows from outside, as a user would: which top-level
+// windows a process has, waiting for them, whether they are mapped and
+// where they stack, the input focus, clicks and keys by XTest, the window
+// manager's close request, and the requests a program sends to a window
+// manager (there is none under the tests' Xvfb, but the probe can stand in
+// for one). X errors about windows that vanish while we look at them are
+// ignored (for the whole process). No Xlib in this header.
 #pragma once
 
 #include <sys/types.h>
@@ -25,6 +26,12 @@ struct XRect {
 
 class XProbe {
  public:
+  // What WaitWindow looks for.
+  enum class Kind {
+    Main,   // a top-level window for the window manager (not override-redirect)
+    Popup,  // an override-redirect window: a menu, a tooltip
+  };
+
   XProbe();  // on $DISPLAY; Ok() tells whether that worked
   ~XProbe();
   XProbe(const XProbe&) = delete;
@@ -41,6 +48,10 @@ class XProbe {
   // A pop-up menu of the process on the screen: a viewable window that
   // passes by the window manager (override-redirect) and is no tooltip.
   XWindow MenuOf(pid_t APid);
+  // Waits at most ATimeoutMs for a viewable top-level window of process
+  // APid of the given kind (a Main window of WM_CLASS class AClass). The
+  // window, or 0 on time-out.
+  XWindow WaitWindow(pid_t APid, Kind AKind, const std::string& AClass, int ATimeoutMs);
   bool Viewable(XWindow AWindow);
   // The process a window belongs to by its _NET_WM_PID; 0 when unknown.
   pid_t PidOf(XWindow AWindow);
@@ -51,6 +62,9 @@ class XProbe {
   int StackPos(XWindow AWindow);
   // The window that has the keyboard focus.
   XWindow Focus();
+  // Raises AWindow and gives it the input focus; false when it does not
+  // have it within ATimeoutMs.
+  bool GiveFocus(XWindow AWindow, int ATimeoutMs);
   // The colour of a pixel of a window, as 0xRRGGBB.
   unsigned Pixel(XWindow AWindow, int AX, int AY);
 
@@ -80,6 +94,8 @@ class XProbe {
 
  private:
   void Drain();
+  // WaitFor, looking again at least every AStepMs (never when negative).
+  bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs, int AStepMs);
 
   struct Impl;
   std::unique_ptr<Impl> m_impl;
