@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -25,6 +26,7 @@
 
 #include "Pty.h"
 #include "tools/ChildProcess.h"
+#include "tools/ProgramHome.h"
 #include "x11/XProbe.h"
 
 namespace {
@@ -122,16 +124,18 @@ class ProgramOnX : public ::testing::Test {
       EXPECT_EQ(m_tray->End(), 0) << "the tray did not end cleanly";
     }
     m_tray.reset();
+    m_homes.clear();
     std::error_code ec;
     fs::remove_all(m_dir, ec);
   }
 
-  // A home, settings and runtime folder of their own, under a name.
-  fs::path Home(const std::string& AName) const { return m_dir / AName; }
-  void WriteSettings(const std::string& ALines, const std::string& AHome = "a") {
-    fs::create_directories(Home(AHome) / "config/Sorvex");
-    std::ofstream(Home(AHome) / "config/Sorvex/Sorvex.ini") << "[Main]\n" << ALines;
+  // A home and settings of their own, under a name.
+  testtools::ProgramHome& Home(const std::string& AName) {
+    testtools::ProgramHome& home = m_homes.try_emplace(AName).first->second;
+    EXPECT_TRUE(home.Ok()) << "no home folder";
+    return home;
   }
+  void WriteSettings(const std::string& ALines, const std::string& AHome = "a") { Home(AHome).WriteSettings(ALines); }
 
   bool StartTray() {
     m_tray = std::make_unique<TestTray>();
@@ -141,20 +145,15 @@ class ProgramOnX : public ::testing::Test {
   // Starts the program with AArgs, its settings from the home AHome, and
   // the runtime folder (where instances find each other) shared by all.
   ChildProcess& Start(const std::vector<std::string>& AArgs, const std::string& AHome = "a") {
-    const fs::path home = Home(AHome);
     const fs::path runtime = m_dir / "runtime";
-    fs::create_directories(home / "config");
     fs::create_directories(runtime);
     fs::permissions(runtime, fs::perms::owner_all);
     std::vector<std::string> argv{SORVEX_PROGRAM};
     argv.insert(argv.end(), AArgs.begin(), AArgs.end());
-    testtools::Environment env = testtools::CurrentEnvironment();
-    env = testtools::WithVariable(env, "HOME", home);
-    env = testtools::WithVariable(env, "XDG_CONFIG_HOME", home / "config");
+    testtools::Environment env = Home(AHome).ProgramEnvironment();
     env = testtools::WithVariable(env, "XDG_RUNTIME_DIR", runtime);
     // No desktop bus: the tray is the X11 one.
     env = testtools::WithVariable(env, "DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (m_dir / "no-bus").string());
-    env = testtools::WithVariable(env, "QT_QPA_PLATFORM", "xcb");
     m_programs.push_back(std::make_unique<ChildProcess>(argv, env));
     EXPECT_TRUE(m_programs.back()->Started());
     return *m_programs.back();
@@ -207,7 +206,8 @@ class ProgramOnX : public ::testing::Test {
   }
 
   XProbe m_probe;
-  fs::path m_dir;
+  fs::path m_dir;  // the shared runtime folder and the missing bus
+  std::map<std::string, testtools::ProgramHome> m_homes;
   std::unique_ptr<TestTray> m_tray;
   std::vector<std::unique_ptr<ChildProcess>> m_programs;
 };
@@ -278,7 +278,7 @@ TEST_F(ProgramOnX, AnEndRequestFromOutsideKeepsWhatExitKeeps) {
     const auto code = app.WaitExit(kStartMs);
     ASSERT_TRUE(code.has_value()) << "signal " << sig;
     EXPECT_EQ(*code, 0);
-    std::ifstream in(Home("a") / "config/Sorvex/Sorvex.ini");
+    std::ifstream in(Home("a").ConfigDir() / "Sorvex.ini");
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find("FormPos=[123,234]"), std::string::npos) << text;
     m_programs.clear();
