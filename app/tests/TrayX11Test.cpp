@@ -192,6 +192,25 @@ class ProgramOnX : public ::testing::Test {
     EXPECT_EQ(*code, 0);
   }
 
+  // Returns once the program has taken in what was done to its windows so
+  // far. It takes its X input in order, so once the context menu that a
+  // right click on AWindow opens is on the screen, everything before the
+  // click has reached its windows. The menu is closed again; should Escape
+  // come before the menu holds the keyboard, it is pressed again.
+  void WaitTakenIn(ChildProcess& AProgram, XWindow AWindow) {
+    const XRect at = m_probe.Geometry(AWindow);
+    m_probe.Click(at.x + 3, at.y + at.height / 2, 3);
+    XWindow menu = 0;
+    ASSERT_TRUE(m_probe.WaitFor([&] { return (menu = m_probe.MenuOf(AProgram.Pid())) != 0; }, kReactMs))
+        << "no context menu";
+    bool closed = false;
+    for (int attempt = 0; attempt < 3 && !closed; ++attempt) {
+      m_probe.Key("Escape");
+      closed = m_probe.WaitFor([&] { return !m_probe.Viewable(menu); }, attempt < 2 ? 1000 : kReactMs);
+    }
+    ASSERT_TRUE(closed) << "the context menu stayed open";
+  }
+
   // Waits for the program's error dialog, closes it as a window manager
   // would, and gives its size; all zero when none came.
   XRect ErrorDialog(ChildProcess& AProgram) {
@@ -274,6 +293,9 @@ TEST_F(ProgramOnX, AnEndRequestFromOutsideKeepsWhatExitKeeps) {
     ASSERT_NE(main, 0u);
     m_probe.Move(main, 123, 234);
     ASSERT_TRUE(m_probe.WaitFor([&] { return m_probe.Geometry(main).x == 123; }));
+    // The server has moved it; the signal must not overtake the program
+    // hearing of the move.
+    ASSERT_NO_FATAL_FAILURE(WaitTakenIn(app, main));
     ASSERT_EQ(kill(app.Pid(), sig), 0);
     const auto code = app.WaitExit(kStartMs);
     ASSERT_TRUE(code.has_value()) << "signal " << sig;
