@@ -2,6 +2,8 @@
 // synchronous hand-over to the GUI thread it is built on.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <QCoreApplication>
 #include <QThread>
 
@@ -176,42 +178,59 @@ TEST_F(ReaderPort, OpenCloseAndReopenOnAnotherName) {
 
 // A new pty that gets the given name. Numbers are handed out lowest first,
 // so ptys below the wanted one are held until it comes.
-std::unique_ptr<TestPty> PtyNamed(const std::string& APath, int ATimeoutMs) {
-  const int wanted = std::stoi(APath.substr(9));
-  std::vector<std::unique_ptr<TestPty>> held;
-  const auto end = Clock::now() + std::chrono::milliseconds(ATimeoutMs);
-  while (Clock::now() < end) {
-    auto pty = std::make_unique<TestPty>();
-    if (!pty->Ok()) return nullptr;
-    if (pty->Path() == APath) return pty;
-    if (std::stoi(pty->Path().substr(9)) < wanted) {
-      held.push_back(std::move(pty));
-      continue;
-    }
-    pty.reset();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+// Whether this process still has APath open (a gone device's link reads
+// "<path> (deleted)").
+bool HeldByUs(const std::string& APath) {
+  std::error_code ec;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+    if (!ec && (target == APath || target.rfind(APath + " ", 0) == 0)) return true;
   }
-  return nullptr;
+  return false;
 }
 
 TEST_F(ReaderPort, UnpluggedReaderComesBackUnderTheSameName) {
-  ASSERT_EQ(OpenOn(pty_), S_OK);
+  // The port is named by a link below /dev that the test controls, as a
+  // real reader is often known by a stable link (/dev/serial/by-id) to a
+  // device whose own name changes: a pty plugged in again gets a new
+  // number, the link keeps the name. (Waiting for the kernel to hand out
+  // the old pty number again would race with every other test's ptys.)
+  char folder[] = "/dev/shm/sorvex-port.XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr) << "no folder of ours below /dev";
+  const std::string link = std::string(folder) + "/reader";
+  auto plugIn = [&](const TestPty& APty) {
+    const std::string next = std::string(folder) + "/next";
+    return symlink(APty.Path().c_str(), next.c_str()) == 0 && rename(next.c_str(), link.c_str()) == 0;
+  };
+  struct Cleanup {
+    std::string folder, link;
+    ~Cleanup() {
+      unlink(link.c_str());
+      rmdir(folder.c_str());
+    }
+  } cleanup{folder, link};
+
+  ASSERT_TRUE(plugIn(pty_));
+  port_->SetPort(QString::fromStdString(link.substr(5)));  // "shm/sorvex-port.XXXXXX/reader"
+  ASSERT_EQ(port_->Open(), S_OK);
   ASSERT_TRUE(pty_.Send("before\r\n"));
   ASSERT_TRUE(ReceivedBytes("before\r\n"));
 
-  const std::string path = pty_.Path();
-  pty_.CloseMaster();  // the reader is pulled out
-  // The thread lets go of the dead device, so its name is free again.
-  auto plugged = PtyNamed(path, 5000);
-  ASSERT_TRUE(plugged) << "the port kept " << path;
+  // The reader is pulled out: its link goes, then the device.
+  unlink(link.c_str());
+  pty_.CloseMaster();
+  // The thread lets go of the dead device (its hand-overs run meanwhile).
+  EXPECT_TRUE(SpinUntil([&] { return !HeldByUs(pty_.Path()); }, 5000)) << "the port kept " << pty_.Path();
   EXPECT_TRUE(port_->Opened());  // still switched on for the user
 
+  TestPty plugged;
+  ASSERT_TRUE(plugged.Ok());
+  ASSERT_TRUE(plugIn(plugged));
   // The thread opens the name again on its own; lines written before that
   // are flushed by the open, so the reader repeats its line until it shows.
   const auto end = Clock::now() + std::chrono::seconds(5);
-  while (received_->bytes != "before\r\nafter\r\n" && Clock::now() < end) {
-    pollfd p{plugged->Master(), POLLIN, 0};
-    if (poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP)) plugged->Send("after\r\n");
+  while (!received_->bytes.endsWith("after\r\n") && Clock::now() < end) {
+    plugged.Send("after\r\n");
     SpinUntil([&] { return received_->bytes.endsWith("after\r\n"); }, 100);
   }
   EXPECT_TRUE(received_->bytes.startsWith("before\r\nafter\r\n"));
