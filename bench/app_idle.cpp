@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchStats.h"
 #include "tools/ChildProcess.h"
 #include "tools/ProgramHome.h"
 #include "tools/VirtualReader.h"
@@ -33,11 +34,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 std::string ReadFile(const fs::path& APath) {
   std::ifstream in(APath);
@@ -145,8 +141,8 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::seconds(idle));
       const Usage after = UsageOf(pid);
       std::printf("start to window shown:  first %.1f ms, median %.1f ms (%d starts)\n", shown.front(),
-                  Median(shown), starts);
-      std::printf("start to port open:     first %.1f ms, median %.1f ms\n", opened.front(), Median(opened));
+                  Summarise(shown).median, starts);
+      std::printf("start to port open:     first %.1f ms, median %.1f ms\n", opened.front(), Summarise(opened).median);
       int ended = 0;
       const ThreadUsage threads = Since(before, after, ended);
       std::printf("idle %d s, no cards:     CPU %.2f s (process clock ticks); threads: %.4f s on a CPU,"

@@ -13,17 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "BenchStats.h"
 #include "Pty.h"
 #include "ylvane.h"
 
 namespace {
-
-double CpuMs() {
-  rusage ru{};
-  getrusage(RUSAGE_SELF, &ru);
-  return (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 +
-         (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
-}
 
 }  // namespace
 
@@ -58,19 +52,18 @@ int main(int argc, char** argv) {
     int32_t got = 0;
     YV_Read(port, buf, sizeof buf, &got);
   }
-  std::sort(us.begin(), us.end());
-  auto pct = [&](double p) { return us[std::min(us.size() - 1, static_cast<size_t>(p * us.size()))]; };
+  const BenchStats st = Summarise(us);
   std::printf("lines            %d\n", lines);
-  std::printf("LF->event median %.1f us\n", pct(0.5));
-  std::printf("LF->event p99    %.1f us\n", pct(0.99));
-  std::printf("LF->event max    %.1f us\n", us.back());
+  std::printf("LF->event median %.1f us\n", st.median);
+  std::printf("LF->event p99    %.1f us\n", st.p99);
+  std::printf("LF->event max    %.1f us\n", st.max);
 
   // Idle: the main thread sleeps, so the process's CPU time is the port's.
-  double before = CpuMs();
+  double before = ProcessCpuMs();
   timespec idle{idleSeconds, 0};
   while (nanosleep(&idle, &idle) != 0) {
   }
-  std::printf("idle CPU         %.3f ms over %d s\n", CpuMs() - before, idleSeconds);
+  std::printf("idle CPU         %.3f ms over %d s\n", ProcessCpuMs() - before, idleSeconds);
 
   YV_CloseHandle(port);
   YV_Finalyze();

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchStats.h"
 #include "Pty.h"
 #include "Transfer.h"
 #include "uPort.h"
@@ -28,16 +29,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-struct Stats {
-  double median, p99, max;
-};
-
-Stats Summary(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  auto at = [&](double p) { return v[std::min(v.size() - 1, static_cast<size_t>(p * v.size()))]; };
-  return {at(0.5), at(0.99), v.back()};
-}
 
 // A card line of the reader and the text the delivery gets for it: the
 // card number between the brackets.
@@ -148,7 +139,7 @@ int main(int argc, char** argv) {
   // An outside client sees the last card on the clipboard.
   const bool clipboardSeen = ReadClipboardWithXclip() == CardNumber(cards - 1);
 
-  const Stats k = Summary(keyMs), c = Summary(cycleMs), b = Summary(clipMs);
+  const BenchStats k = Summarise(keyMs), c = Summarise(cycleMs), b = Summarise(clipMs);
   std::printf("cards per road                         %d (%zu characters each)\n", cards,
               CardNumber(0).size());
   std::printf("keyboard: CR -> last character         median %.2f ms, p99 %.2f ms, max %.2f ms\n",

@@ -13,18 +13,12 @@
 #include <thread>
 #include <vector>
 
+#include "BenchStats.h"
 #include "SysfsFixture.h"
 #include "YvSeams.h"
 #include "ylvane.h"
 
 namespace {
-
-double CpuMs() {
-  rusage ru{};
-  getrusage(RUSAGE_SELF, &ru);
-  return (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 +
-         (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
-}
 
 YV_BOOL YV_CALL Count(const YV_PORT_INFO*, void* user) {
   ++*static_cast<int*>(user);
@@ -74,11 +68,11 @@ int main(int argc, char** argv) {
     }
     us.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
   }
-  std::sort(us.begin(), us.end());
+  const BenchStats st = Summarise(us);
   std::printf(
       "YV_EnumSerialPorts, 64 readers + 64 ports, %d listings: median %.0f us, "
       "p90 %.0f us, max %.0f us\n",
-      listings, us[us.size() / 2], us[us.size() * 9 / 10], us.back());
+      listings, st.median, st.p90, st.max);
 
   // The application's notifier: arrivals and removals of its reader type.
   YV_NOTIFY_SETTINGS s{};
@@ -88,9 +82,9 @@ int main(int argc, char** argv) {
   YV_HANDLE notifier = nullptr;
   if (YV_FindNotification(&notifier, &s) != S_OK) return 1;
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the worker settles
-  const double cpu0 = CpuMs();
+  const double cpu0 = ProcessCpuMs();
   std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
-  const double cpu1 = CpuMs();
+  const double cpu1 = ProcessCpuMs();
   std::printf("idle detector worker: %.2f ms CPU over %d s\n", cpu1 - cpu0, idleSeconds);
   YV_CloseHandle(notifier);
   YV_Finalyze();

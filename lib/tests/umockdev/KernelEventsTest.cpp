@@ -65,6 +65,18 @@ class TestBed : public ::testing::Test {
     ASSERT_EQ(YV_RegSerialDevice(&t), S_OK);
   }
 
+  // The application's notifier: arrivals and removals of the reader type.
+  static YV_HANDLE Subscribe(NotifyRecorder& ARec) {
+    YV_NOTIFY_SETTINGS s{};
+    s.Flags = YV_NF_EXIST;
+    s.Callback = NotifyRecorder::Callback;
+    s.UserData = &ARec;
+    s.SerialTypeMask = 1;
+    YV_HANDLE h = nullptr;
+    EXPECT_EQ(YV_FindNotification(&h, &s), S_OK);
+    return h;
+  }
+
   UMockdevTestbed* bed_ = nullptr;
 };
 
@@ -72,13 +84,8 @@ TEST_F(TestBed, ReadersComeAndGoThroughTheKernelsEvents) {
   ASSERT_EQ(YV_Initialize(0), S_OK);
   Register();
   NotifyRecorder rec;
-  YV_NOTIFY_SETTINGS s{};
-  s.Flags = YV_NF_EXIST;
-  s.Callback = NotifyRecorder::Callback;
-  s.UserData = &rec;
-  s.SerialTypeMask = 1;
-  YV_HANDLE h = nullptr;
-  ASSERT_EQ(YV_FindNotification(&h, &s), S_OK);
+  YV_HANDLE h = Subscribe(rec);
+  ASSERT_NE(h, nullptr);
   ASSERT_EQ(static_cast<ylvane::CYvDetector*>(ylvane::g_pDetector)->GetState().devNotify,
             ylvane::CYvDetector::DevNotify::Kernel);
 
@@ -113,13 +120,8 @@ TEST_F(TestBed, AReaderWhosePortNeverComesArrivesWithoutOne) {
   ASSERT_EQ(YV_Initialize(0), S_OK);
   Register();
   NotifyRecorder rec;
-  YV_NOTIFY_SETTINGS s{};
-  s.Flags = YV_NF_EXIST;
-  s.Callback = NotifyRecorder::Callback;
-  s.UserData = &rec;
-  s.SerialTypeMask = 1;
-  YV_HANDLE h = nullptr;
-  ASSERT_EQ(YV_FindNotification(&h, &s), S_OK);
+  YV_HANDLE h = Subscribe(rec);
+  ASSERT_NE(h, nullptr);
   AddDevice("1-3", "0403", "1237", "UM3");
   ASSERT_TRUE(rec.WaitFor(1));
   EXPECT_EQ(Text(rec.Got()[0].exist.Info.Name), u"UM3");
