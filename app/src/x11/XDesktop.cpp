@@ -73,10 +73,11 @@ class ErrorTrap {
   int m_before = 0;
 };
 
-// A property of 32-bit items (windows, atoms) as a list.
-std::vector<unsigned long> ListProperty(Connection& AConn, Window AWindow, Atom AProperty,
-                                        Atom AType) {
-  std::vector<unsigned long> items;
+// A property's items, when it has the type and item size asked for: the
+// one fetch both readers below share.
+template <class Item, int Format>
+std::vector<Item> FetchProperty(Connection& AConn, Window AWindow, Atom AProperty, Atom AType) {
+  std::vector<Item> items;
   Atom type = 0;
   int format = 0;
   unsigned long count = 0, after = 0;
@@ -84,29 +85,24 @@ std::vector<unsigned long> ListProperty(Connection& AConn, Window AWindow, Atom 
   ErrorTrap trap(AConn.dpy);
   if (XGetWindowProperty(AConn.dpy, AWindow, AProperty, 0, 1 << 16, False, AType, &type, &format,
                          &count, &after, &data) == Success &&
-      data && type == AType && format == 32) {
-    // Xlib hands 32-bit items over as longs.
-    auto* values = reinterpret_cast<unsigned long*>(data);
+      data && type == AType && format == Format) {
+    // Xlib hands 32-bit items over as longs, 8-bit ones as bytes.
+    auto* values = reinterpret_cast<const Item*>(data);
     items.assign(values, values + count);
   }
   if (data) XFree(data);
   return items;
 }
 
+// A property of 32-bit items (windows, atoms) as a list.
+std::vector<unsigned long> ListProperty(Connection& AConn, Window AWindow, Atom AProperty,
+                                        Atom AType) {
+  return FetchProperty<unsigned long, 32>(AConn, AWindow, AProperty, AType);
+}
+
 std::string ByteProperty(Connection& AConn, Window AWindow, Atom AProperty, Atom AType) {
-  std::string bytes;
-  Atom type = 0;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  ErrorTrap trap(AConn.dpy);
-  if (XGetWindowProperty(AConn.dpy, AWindow, AProperty, 0, 1 << 16, False, AType, &type, &format,
-                         &count, &after, &data) == Success &&
-      data && type == AType && format == 8) {
-    bytes.assign(reinterpret_cast<const char*>(data), count);
-  }
-  if (data) XFree(data);
-  return bytes;
+  const std::vector<char> bytes = FetchProperty<char, 8>(AConn, AWindow, AProperty, AType);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 // UTF-8 to UTF-16; a malformed sequence becomes U+FFFD.
