@@ -19,6 +19,7 @@
 #include <QToolButton>
 
 #include "MainForm.h"
+#include "MainInternal.h"
 
 namespace {
 
@@ -75,16 +76,21 @@ const ClassInfo kClasses[kCvtFmtTypeCount] = {
     {"tabEx", "Exclusive", "cbExFmt", "chkExFmtStd", "btnDelExFmt", "labExFmt", "miTabEx", "Exclusive"},
 };
 
-QIcon Image(const char* AName) { return QIcon(QStringLiteral(":/icons/%1.xpm").arg(QLatin1String(AName))); }
+// The client area, and its left half; the format panel takes the rest.
+constexpr int kClientWidth = 695;
+constexpr int kClientHeight = 334;
+constexpr int kMainWidth = 347;
+
+
 
 }  // namespace
 
 void TfmMain::CreateControls() {
-  setFixedSize(695, 334);
+  setFixedSize(kClientWidth, kClientHeight);
 
   // The left half: port, transfer method, the last transfer, port data.
   grMain = Named<QGroupBox>(this, "grMain");
-  grMain->setGeometry(0, 0, 347, 334);
+  grMain->setGeometry(0, 0, kMainWidth, kClientHeight);
   chkEnabled = Named<QCheckBox>(grMain, "chkEnabled");
   chkEnabled->setText(QStringLiteral("Port:"));
   chkEnabled->setGeometry(8, 14, 64, 24);
@@ -93,7 +99,7 @@ void TfmMain::CreateControls() {
   cbPorts->setInsertPolicy(QComboBox::NoInsert);
   cbPorts->setGeometry(74, 14, 150, 24);
   btnUpdPortsList = Named<QToolButton>(grMain, "btnUpdPortsList");
-  btnUpdPortsList->setIcon(Image("riREFRESHBTN"));
+  btnUpdPortsList->setIcon(WindowImage(imgRefresh));
   btnUpdPortsList->setToolTip(QStringLiteral("Refresh the port list"));
   btnUpdPortsList->setGeometry(228, 14, 24, 24);
   labMenu = Named<QLabel>(grMain, "labMenu");
@@ -162,7 +168,7 @@ void TfmMain::CreateControls() {
   // The right half: the format panel.
   grFmtPan = Named<QGroupBox>(this, "grFmtPan");
   grFmtPan->setTitle(QStringLiteral("Format"));
-  grFmtPan->setGeometry(347, 0, 348, 334);
+  grFmtPan->setGeometry(kMainWidth, 0, kClientWidth - kMainWidth, kClientHeight);
   SpeedButton1 = Named<QToolButton>(grFmtPan, "SpeedButton1");
   SpeedButton1->setText(QStringLiteral("<<"));
   SpeedButton1->setGeometry(312, 4, 30, 20);
@@ -179,7 +185,7 @@ void TfmMain::CreateControls() {
     cls.list = Named<QComboBox>(cls.tab, info.list);
     cls.list->setGeometry(58, 6, 200, 24);
     cls.del = Named<QToolButton>(cls.tab, info.del);
-    cls.del->setIcon(Image("riDELBTN"));
+    cls.del->setIcon(WindowImage(imgDelete));
     cls.del->setGeometry(262, 6, 24, 24);
     cls.std = Named<QCheckBox>(cls.tab, info.std);
     cls.std->setText(QStringLiteral("Standard"));
@@ -216,11 +222,11 @@ void TfmMain::CreateControls() {
   cbUsrProfile = Named<QComboBox>(grFmtPan, "cbUsrProfile");
   cbUsrProfile->setGeometry(110, 302, 174, 24);
   btnNewProfile = Named<QToolButton>(grFmtPan, "btnNewProfile");
-  btnNewProfile->setIcon(Image("riNEWBTN"));
+  btnNewProfile->setIcon(WindowImage(imgNew));
   btnNewProfile->setToolTip(QStringLiteral("Создать новый профиль"));
   btnNewProfile->setGeometry(288, 302, 24, 24);
   btnDelProfile = Named<QToolButton>(grFmtPan, "btnDelProfile");
-  btnDelProfile->setIcon(Image("riDELBTN"));
+  btnDelProfile->setIcon(WindowImage(imgDelete));
   btnDelProfile->setToolTip(QStringLiteral("Удалить текущий профиль"));
   btnDelProfile->setGeometry(316, 302, 24, 24);
 

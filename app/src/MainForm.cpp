@@ -37,23 +37,6 @@
 #include "uPort.h"
 #include "ylvane.h"
 
-namespace {
-
-// The images of the window, by their resource names, in the order the
-// buttons and the tray icon refer to them.
-enum TImage { imgDisabled = 0, imgEnabled, imgRefresh, imgDelete, imgNew };
-const char* const kImageNames[] = {"riDISABL", "riENABL", "riREFRESHBTN", "riDELBTN", "riNEWBTN"};
-
-QIcon Image(TImage AImage) {
-  return QIcon(QStringLiteral(":/icons/%1.xpm").arg(QLatin1String(kImageNames[AImage])));
-}
-
-constexpr int kClientWidth = 695;
-constexpr int kClientHeight = 334;
-constexpr int kMainWidth = 347;
-
-}  // namespace
-
 QPoint SnapToWorkArea(const QPoint& APos, const QSize& ASize, const QRect& AWorkArea) {
   const int L = AWorkArea.left(), T = AWorkArea.top();
   // QRect's right and bottom are the last pixel inside; the window's right
@@ -120,7 +103,7 @@ void TfmMain::FormCreate() {
   m_oUsrProfile = std::make_unique<TUsrProfile>(m_oStdProfile.get());
 
   m_fActiveIcon = false;
-  TrayIcon1->setIcon(Image(imgDisabled));
+  TrayIcon1->setIcon(WindowImage(imgDisabled));
   m_fShowFmtPan = true;
 
   m_transfer = std::make_unique<TTransfer>();
@@ -351,7 +334,7 @@ void TfmMain::keyPressEvent(QKeyEvent* AEvent) {
 
 void TfmMain::SetIcon(bool AActive) {
   m_fActiveIcon = AActive;
-  TrayIcon1->setIcon(Image(AActive ? imgEnabled : imgDisabled));
+  TrayIcon1->setIcon(WindowImage(AActive ? imgEnabled : imgDisabled));
 }
 
 void TfmMain::SetTopMost(bool AValue) {

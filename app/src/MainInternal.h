@@ -4,8 +4,18 @@
 #include "CardEngine.h"
 #include "SingleInstance.h"
 
+#include <QIcon>
+
 class QWidget;
 class TfmMain;
+
+// The window's images, in the order the buttons and the tray icon refer to
+// them, loaded by their resource names.
+enum TImage { imgDisabled = 0, imgEnabled, imgRefresh, imgDelete, imgNew };
+inline QIcon WindowImage(TImage AImage) {
+  static const char* const kNames[] = {"riDISABL", "riENABL", "riREFRESHBTN", "riDELBTN", "riNEWBTN"};
+  return QIcon(QStringLiteral(":/icons/%1.xpm").arg(QLatin1String(kNames[AImage])));
+}
 
 // The bell of the "\a" escape.
 ISystemBeep& SystemBeep();
@@ -16,8 +26,6 @@ ISystemBeep& SystemBeep();
 // that no longer exists.
 void AttachPortNotify(TfmMain* AForm);
 void DetachPortNotify();
-// The notifier's callback (C calling convention of the library).
-struct YV_PORT_INFO;
 
 // Whether another window covers the top-left corner of AWindow. Where the
 // stacking order cannot be asked (no X11), nothing counts as covering.
