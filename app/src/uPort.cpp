@@ -159,6 +159,9 @@ void TPortThread::CheckGone(HRESULT AResult) {
 }
 
 bool TPortThread::NotifyOwner() {
+  // One hand-over per read: a wake-up that finds nothing new (the receive
+  // event stays set after a read done before the wait) hands nothing over.
+  m_fOnEvents = false;
   if (!m_fReceiveMsg) return true;
   TPort* owner = FOwner;
   return m_HandOver.Call([owner] { owner->DoReceive(); }) != GuiHandOver::Outcome::Failed;
