@@ -146,4 +146,3 @@ void TfmMain::menuContextPopup() {
   actTransLog->setChecked(m_pipeline.TransLog());
 }
 
-void TfmMain::menuTrayPopup() { miEnable2->setText(AppMsg(chkEnabled->isChecked() ? msgDisable : msgEnable)); }

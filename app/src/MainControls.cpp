@@ -334,9 +334,12 @@ void TfmMain::CreateMenus() {
       {"submenuSMUL", "submenuUMUL", "Mifare UltraLight"}, {"submenuSM1K", "submenuUM1K", "Mifare 1K"},
       {"submenuSHID", "submenuUHID", "HID"},               {"submenuSEMM", "submenuUEMM", "Em-Marine"},
       {"submenuSIC", "submenuUIC", "iCode"},               {"submenuSEX", "submenuUEX", "Exclusive"}};
-  for (const auto& sub : kSub) {
+  for (int c = 0; c < kCvtFmtTypeCount; ++c) {
+    const auto& sub = kSub[c];
     for (int kind = 0; kind < 2; ++kind) {
       QMenu* m = Named<QMenu>(kind == 0 ? std : own, sub[kind]);
+      m_fmtSubmenus[kind == 0 ? 1 : 0][c] = m;
+      m->setToolTipsVisible(true);
       m->setTitle(QLatin1String(sub[2]));
       (kind == 0 ? std : own)->addMenu(m);
       // A hidden first item keeps the submenu a submenu while it lists nothing.

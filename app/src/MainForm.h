@@ -116,6 +116,15 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   static TCvtFmtType GetPageCvtTip(int APageN);
   static int GetCvtTipPage(TCvtFmtType ACvtTip);
 
+  // The tray menu's format submenus (standard or custom, per class). A
+  // submenu is built at the next tray popup once its bit in
+  // m_nMenuInitFlags is clear.
+  void UpdateFmtSubmenu(TCvtFmtType ATip, bool AStd);
+  static QString GetCheckedItemCaption(const QMenu* ASubmenu);
+  QMenu* FmtSubmenu(TCvtFmtType ATip, bool AStd) const;
+  static int FmtSubmenuBit(TCvtFmtType ATip, bool AStd);
+  uint32_t MenuInitFlags() const { return m_nMenuInitFlags; }
+
   // Profiles.
   void FillProfileCombo();
   void SetCurUsrProfile(const QString& AProfileName, bool AUpdate);
@@ -212,6 +221,8 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   void menuContextPopup();
   void menuTrayPopup();
   void menuTabsPopup();
+  void FillFmtSubmenu(QMenu* ASubmenu, const char* APrefix, int ABit, TCvtFmtType ATip, bool AStd);
+  void FmtItemClick(TCvtFmtType ATip, bool AStd);
 
   QComboBox* FmtList(TCvtFmtType ATip) const { return m_classes[ValidTip(ATip)].list; }
   static TCvtFmtType ValidTip(TCvtFmtType ATip) { return ATip < kCvtFmtTypeCount ? ATip : cft_MUL; }
@@ -250,6 +261,7 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   int m_nCtrlUpdate = 0;
   bool m_fApplyChg = false;
   uint32_t m_nMenuInitFlags = 0;
+  QMenu* m_fmtSubmenus[2][kCvtFmtTypeCount] = {};  // [custom, standard][class]
   QPoint m_startPos;  // where the window was placed at start-up
   bool m_fStarted = false;
 

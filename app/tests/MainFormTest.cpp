@@ -15,6 +15,7 @@
 #include <QGroupBox>
 #include <QPushButton>
 #include <QLineEdit>
+#include <QMenu>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QSystemTrayIcon>
@@ -432,6 +433,110 @@ TEST_F(MainWindow, TheShippedRussianFileTranslatesTheWindowAndBack) {
   // Excluded: the lists and the editor keep what the program put there.
   form.SetLang(-1);
   EXPECT_EQ(apply->text(), "Apply");
+}
+
+// ---- the tray menu's format submenus ----------------------------------------
+
+// What a submenu offers: the captions and names of its format items and the
+// checked one (the hidden placeholder left out).
+struct SubmenuItems {
+  QStringList captions, names;
+  QString checked;
+};
+SubmenuItems ItemsOf(const QMenu* AMenu) {
+  SubmenuItems r;
+  const QList<QAction*> items = AMenu->actions();
+  for (qsizetype i = 1; i < items.size(); ++i) {
+    r.captions << items[i]->text();
+    r.names << items[i]->objectName();
+    if (items[i]->isChecked()) r.checked = items[i]->text();
+  }
+  return r;
+}
+
+void PopUpTray(TfmMain& AForm) { Q_EMIT AForm.TrayIcon()->contextMenu()->aboutToShow(); }
+
+const QByteArray kTrayProfile =
+    "[MUL.1]\nname=Own UL\nhint=first\ntemplate=%.2X\nreplaces=b0\n"
+    "[MUL.4]\nname=R&D\nhint=\ntemplate=%u\nreplaces=w0\n"
+    "[Main]\nCurMULFmt=own ul\nCurMULFmtStd=0\n";
+
+TEST_F(MainWindow, TheFirstTrayPopupBuildsEveryFormatSubmenu) {
+  PutProfile("shop", kTrayProfile);
+  PutSettings("[Main]\nProfile=shop\nStdHidFormat=1\nHidFormat=x\n");
+  TfmMain& form = Start();
+  EXPECT_EQ(form.MenuInitFlags(), 0u);
+  form.SetCurHidFmt(form.StdProfile().GetFmtList(cft_Hid).Items(2)->m_sName, true, false);
+  PopUpTray(form);
+  EXPECT_EQ(form.MenuInitFlags(), 0x1FBFu);  // bits 0..5 and 7..12
+
+  const SubmenuItems stdHid = ItemsOf(form.FmtSubmenu(cft_Hid, true));
+  const TUIntKeyObjectList& hid = form.StdProfile().GetFmtList(cft_Hid);
+  ASSERT_EQ(stdHid.captions.size(), hid.Count());
+  EXPECT_EQ(stdHid.names[0], QStringLiteral("shid%1").arg(hid.Items(0)->m_nFmtId));
+  EXPECT_EQ(stdHid.checked, hid.Items(2)->m_sName);
+  // The class is on its own formats: its standard submenu checks nothing.
+  EXPECT_TRUE(ItemsOf(form.FmtSubmenu(cft_MUL, true)).checked.isEmpty());
+
+  const SubmenuItems ownMul = ItemsOf(form.FmtSubmenu(cft_MUL, false));
+  EXPECT_EQ(ownMul.captions, QStringList({"Own UL", "R&&D"}));  // shown as "R&D"
+  EXPECT_EQ(ownMul.names, QStringList({"umul1", "umul4"}));
+  EXPECT_EQ(ownMul.checked, "Own UL");
+  EXPECT_TRUE(form.FmtSubmenu(cft_MUL, false)->isEnabled());
+  // No formats of a kind: that submenu is there, disabled.
+  EXPECT_FALSE(form.FmtSubmenu(cft_Hid, false)->isEnabled());
+  EXPECT_TRUE(ItemsOf(form.FmtSubmenu(cft_Hid, false)).captions.isEmpty());
+}
+
+TEST_F(MainWindow, PickingFromTheTrayMovesTheClassAndStoresOnlyItsStandardFlag) {
+  PutSettings("[Main]\nMULFormat=mine\nStdMULFormat=0\n");
+  TfmMain& form = Start();
+  PopUpTray(form);
+  QMenu* stdMul = form.FmtSubmenu(cft_MUL, true);
+  const TCvtFmt* wanted = form.StdProfile().GetFmtList(cft_MUL).Items(1);
+  QAction* item = stdMul->actions()[2];
+  item->trigger();
+  EXPECT_TRUE(form.UsrProfile().GetCurFmtStd(cft_MUL));
+  EXPECT_EQ(form.UsrProfile().GetCurFmtName(cft_MUL), wanted->m_sName);
+  EXPECT_TRUE(Find<QCheckBox>(form, "chkMULFmtStd")->isChecked());
+  EXPECT_EQ(Find<QComboBox>(form, "cbMULFmt")->currentText(), wanted->m_sName);
+  const TIniFile stored(SettingsPath());
+  EXPECT_EQ(stored.ReadString("Main", "StdMULFormat", ""), "1");
+  EXPECT_EQ(stored.ReadString("Main", "MULFormat", ""), "mine");
+
+  // The item already checked loses its mark; nothing else changes.
+  item->trigger();
+  EXPECT_FALSE(item->isChecked());
+  EXPECT_EQ(form.UsrProfile().GetCurFmtName(cft_MUL), wanted->m_sName);
+  EXPECT_TRUE(form.UsrProfile().GetCurFmtStd(cft_MUL));
+}
+
+TEST_F(MainWindow, ANameWithAnAmpersandIsPickedUnderItsOwnName) {
+  PutProfile("shop", kTrayProfile);
+  PutSettings("[Main]\nProfile=shop\n");
+  TfmMain& form = Start();
+  PopUpTray(form);
+  form.FmtSubmenu(cft_MUL, false)->actions()[2]->trigger();
+  EXPECT_EQ(form.UsrProfile().GetCurFmtName(cft_MUL), "R&D");
+  EXPECT_EQ(Find<QComboBox>(form, "cbMULFmt")->currentText(), "R&D");
+}
+
+TEST_F(MainWindow, OnlyClearedSubmenusAreBuiltAgain) {
+  PutProfile("shop", kTrayProfile);
+  PutProfile("other", "[MUL.2]\nname=Other UL\nhint=\ntemplate=%u\nreplaces=w0\n");
+  PutSettings("[Main]\nProfile=shop\n");
+  TfmMain& form = Start();
+  PopUpTray(form);
+  QMenu* stdMul = form.FmtSubmenu(cft_MUL, true);
+  const QString firstStd = form.StdProfile().GetFmtList(cft_MUL).Items(0)->m_sName;
+  stdMul->actions()[1]->trigger();
+  // A change made elsewhere leaves the standard submenu as it was.
+  form.SetCurMULFmt(form.StdProfile().GetFmtList(cft_MUL).Items(3)->m_sName, true, false);
+  form.SetCurUsrProfile("other", false);
+  EXPECT_EQ(form.MenuInitFlags(), 0x3Fu);  // the six custom bits cleared
+  PopUpTray(form);
+  EXPECT_EQ(ItemsOf(stdMul).checked, firstStd);
+  EXPECT_EQ(ItemsOf(form.FmtSubmenu(cft_MUL, false)).captions, QStringList({"Other UL"}));
 }
 
 TEST(WindowSnap, EdgesWithinTenPixelsAttract) {
