@@ -84,6 +84,7 @@ void TfmMain::UpdateLangMenu() {
   }
 }
 
+// The built-in language's item passes -1.
 void TfmMain::miLangClick(int ATag) {
   SetLang(ATag);
   m_config->SetLanguage(m_oLanguage.Loaded() ? m_oLanguage.LangId() : 0);
@@ -96,21 +97,22 @@ void TfmMain::SetLang(int AIdx) {
   CtrlUpdate hold(*this);
   const int defCmt = cbDefCmt->currentIndex();
   m_oLanguage.SetLoaded(false);
+  // The standard formats follow the language: its own file when it names
+  // one, else (also for the built-in language) the built-in ones, never
+  // those of the language before it.
+  QString stdFile;
   if (AIdx >= 0 && AIdx < int(m_aLangs.size())) {
     m_oLanguage.SetFileName(MakeAppPath(m_aLangs[AIdx].sFileName, QStringLiteral("Languages")));
-    bool loaded = m_oLanguage.SetLoaded(true);
-    // A language whose own standard formats are missing gets the built-in
-    // ones, never those of the language before it.
-    const QString stdFile = loaded ? m_oLanguage.StdProfileFile() : QString();
-    if (stdFile.isEmpty() || !m_oStdProfile->LoadFromIni(stdFile)) m_oStdProfile->LoadFromRes(QStringLiteral("STDFMTS"));
-    for (int c = 0; c < kCvtFmtTypeCount; ++c) FillFmtCombo(TCvtFmtType(c), FmtList(TCvtFmtType(c)));
-    const int page = ActivePage();
-    if (page >= 0 && page < kCvtFmtTypeCount) {
-      const auto tip = TCvtFmtType(page);
-      ShowFmtInEditor(ItemFmt(tip, FmtList(tip)->currentIndex()), m_oUsrProfile->GetCurFmtStd(tip), true);
-      m_fApplyChg = !m_oUsrProfile->GetCurFmtStd(tip) && !edtName->text().isEmpty();
-      btnApplyFmt->setEnabled(m_fApplyChg);
-    }
+    if (m_oLanguage.SetLoaded(true)) stdFile = m_oLanguage.StdProfileFile();
+  }
+  if (stdFile.isEmpty() || !m_oStdProfile->LoadFromIni(stdFile)) m_oStdProfile->LoadFromRes(QStringLiteral("STDFMTS"));
+  for (int c = 0; c < kCvtFmtTypeCount; ++c) FillFmtCombo(TCvtFmtType(c), FmtList(TCvtFmtType(c)));
+  const int page = ActivePage();
+  if (page >= 0 && page < kCvtFmtTypeCount) {
+    const auto tip = TCvtFmtType(page);
+    ShowFmtInEditor(ItemFmt(tip, FmtList(tip)->currentIndex()), m_oUsrProfile->GetCurFmtStd(tip), true);
+    m_fApplyChg = !m_oUsrProfile->GetCurFmtStd(tip) && !edtName->text().isEmpty();
+    btnApplyFmt->setEnabled(m_fApplyChg);
   }
   cbDefCmt->setCurrentIndex(defCmt);
   if (visible) {
@@ -146,3 +148,45 @@ void TfmMain::menuContextPopup() {
   actTransLog->setChecked(m_pipeline.TransLog());
 }
 
+
+// ---- the actions -------------------------------------------------------------
+
+void TfmMain::actAutorunExecute() {
+  // The autostart entry may have been made or removed from outside: it is
+  // written only when it differs from what is asked, and the check mark
+  // follows the entry as it now is, so the next click can undo it.
+  const bool wanted = !FAutoRun;
+  if (wanted != GetAutorun()) SetAutorun(wanted);
+  FAutoRun = GetAutorun();
+  actAutorun->setChecked(FAutoRun);
+}
+
+void TfmMain::actTopMostExecute() {
+  SetTopMost(!FTopMost);
+  m_config->SetTopMost(FTopMost);
+  actTopMost->setChecked(FTopMost);
+}
+
+void TfmMain::actOnlyOneInstanceExecute() {
+  FOnlyOneInst = !FOnlyOneInst;
+  m_config->SetSingleInstance(FOnlyOneInst);
+  actOnlyOneInstance->setChecked(FOnlyOneInst);
+}
+
+void TfmMain::actShowTransFmtParExecute() {
+  if (m_nCtrlUpdate <= 0) {
+    m_pipeline.SetShowTransFmtPar(!m_pipeline.ShowTransFmtPar());
+    m_config->SetTransFmtPar(m_pipeline.ShowTransFmtPar());
+  }
+  actShowTransFmtPar->setChecked(m_pipeline.ShowTransFmtPar());
+}
+
+void TfmMain::SetTransLog(bool AValue) { m_pipeline.SetTransLog(AValue); }
+
+void TfmMain::actTransLogExecute() {
+  if (m_nCtrlUpdate <= 0) {
+    SetTransLog(!m_pipeline.TransLog());
+    m_config->SetTransLog(m_pipeline.TransLog());
+  }
+  actTransLog->setChecked(m_pipeline.TransLog());
+}

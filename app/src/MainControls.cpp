@@ -275,6 +275,11 @@ void TfmMain::CreateMenus() {
   actExit = Action(this, "actExit", QStringLiteral("E&xit"));
   for (QAction* a : {actAutorun, actTopMost, actOnlyOneInstance, actShowTransFmtPar, actTransLog})
     a->setCheckable(true);
+  connect(actAutorun, &QAction::triggered, this, [this] { actAutorunExecute(); });
+  connect(actTopMost, &QAction::triggered, this, [this] { actTopMostExecute(); });
+  connect(actOnlyOneInstance, &QAction::triggered, this, [this] { actOnlyOneInstanceExecute(); });
+  connect(actShowTransFmtPar, &QAction::triggered, this, [this] { actShowTransFmtParExecute(); });
+  connect(actTransLog, &QAction::triggered, this, [this] { actTransLogExecute(); });
   connect(actExit, &QAction::triggered, this, [this] { Exit(); });
   connect(actHelpContent, &QAction::triggered, this, [this] { ShowHelp(); });
 
@@ -297,6 +302,8 @@ void TfmMain::CreateMenus() {
   langGroup->setObjectName(QStringLiteral("qt_langGroup"));
   langGroup->addAction(miLangDefault);
   miLanguages->addAction(miLangDefault);
+  // The built-in language is picked like any other.
+  connect(miLangDefault, &QAction::triggered, this, [this] { miLangClick(-1); });
   Separator(menuContext, "miSep2");
   QMenu* help = Named<QMenu>(menuContext, "Help1");
   help->setTitle(QStringLiteral("Help"));

@@ -147,6 +147,7 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   bool FormPosChanged() const { return m_fFormPosChg; }
   bool TopMost() const { return FTopMost; }
   void SetTopMost(bool AValue);
+  void SetTransLog(bool AValue);
   QSystemTrayIcon* TrayIcon() const { return TrayIcon1; }
   bool ActiveIcon() const { return m_fActiveIcon; }
 
@@ -223,6 +224,11 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   void menuTabsPopup();
   void FillFmtSubmenu(QMenu* ASubmenu, const char* APrefix, int ABit, TCvtFmtType ATip, bool AStd);
   void FmtItemClick(TCvtFmtType ATip, bool AStd);
+  void actAutorunExecute();
+  void actTopMostExecute();
+  void actOnlyOneInstanceExecute();
+  void actShowTransFmtParExecute();
+  void actTransLogExecute();
 
   QComboBox* FmtList(TCvtFmtType ATip) const { return m_classes[ValidTip(ATip)].list; }
   static TCvtFmtType ValidTip(TCvtFmtType ATip) { return ATip < kCvtFmtTypeCount ? ATip : cft_MUL; }

@@ -34,6 +34,7 @@
 #include "SysfsFixture.h"
 #include "YvSeams.h"
 #include "uAppConfig.h"
+#include "uAppUtils.h"
 #include "uPort.h"
 #include "ylvane.h"
 
@@ -537,6 +538,81 @@ TEST_F(MainWindow, OnlyClearedSubmenusAreBuiltAgain) {
   PopUpTray(form);
   EXPECT_EQ(ItemsOf(stdMul).checked, firstStd);
   EXPECT_EQ(ItemsOf(form.FmtSubmenu(cft_MUL, false)).captions, QStringList({"Other UL"}));
+}
+
+// ---- the window's actions ------------------------------------------------------
+
+TEST_F(MainWindow, TheToggleActionsFlipTheirStateAndStoreItAtOnce) {
+  TfmMain& form = Start();
+  const struct {
+    const char* action;
+    std::function<bool(TfmMain&)> state;
+    std::function<bool(TAppConfig&)> stored;
+  } cases[] = {
+      {"actTopMost", [](TfmMain& f) { return f.TopMost() && bool(f.windowFlags() & Qt::WindowStaysOnTopHint); },
+       [](TAppConfig& c) { return c.GetTopMost(); }},
+      {"actOnlyOneInstance", [](TfmMain& f) { return f.findChild<QAction*>("actOnlyOneInstance")->isChecked(); },
+       [](TAppConfig& c) { return c.GetSingleInstance(); }},
+      {"actShowTransFmtPar", [](TfmMain& f) { return f.Pipeline().ShowTransFmtPar(); },
+       [](TAppConfig& c) { return c.GetTransFmtPar(); }},
+      {"actTransLog", [](TfmMain& f) { return f.Pipeline().TransLog(); },
+       [](TAppConfig& c) { return c.GetTransLog(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.action);
+    QAction* action = Find<QAction>(form, c.action);
+    ASSERT_NE(action, nullptr);
+    for (const bool expected : {true, false}) {
+      action->trigger();
+      TAppConfig stored;
+      stored.SetFileName(SettingsPath());
+      EXPECT_EQ(c.state(form), expected);
+      EXPECT_EQ(action->isChecked(), expected);
+      EXPECT_EQ(c.stored(stored), expected);
+    }
+  }
+  // The top-most window stays in view.
+  EXPECT_TRUE(form.isVisible());
+}
+
+TEST_F(MainWindow, AutorunWritesTheEntryOnlyWhenItDiffersAndFollowsIt) {
+  TfmMain& form = Start();
+  QAction* autorun = Find<QAction>(form, "actAutorun");
+  const QString entry = AutorunFilePath();
+  ASSERT_FALSE(QFile::exists(entry));
+  autorun->trigger();
+  EXPECT_TRUE(QFile::exists(entry));
+  EXPECT_TRUE(autorun->isChecked());
+  autorun->trigger();
+  EXPECT_FALSE(QFile::exists(entry));
+  EXPECT_FALSE(autorun->isChecked());
+
+  // Made from outside while the window thinks it is off: asking for it
+  // leaves the entry alone, and the mark now shows it, so the next click
+  // can take it away.
+  ASSERT_TRUE(SetAutorun(true));
+  PutFile(entry, "[Desktop Entry]\nExec=made by hand\n");
+  autorun->trigger();
+  QFile kept(entry);
+  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(kept.readAll().contains("made by hand"));
+  EXPECT_TRUE(autorun->isChecked());
+  autorun->trigger();
+  EXPECT_FALSE(QFile::exists(entry));
+}
+
+TEST_F(MainWindow, TheBuiltInLanguageItemSwitchesBackAndIsStored) {
+  TfmMain& form = Start();
+  const int ru = FindLangIndex(form.Langs(), 0x419);
+  ASSERT_GE(ru, 0);
+  Find<QAction>(form, QStringLiteral("miLang%1").arg(ru).toLatin1().constData())->trigger();
+  EXPECT_TRUE(form.Language().Loaded());
+  EXPECT_EQ(TIniFile(SettingsPath()).ReadString("Main", "lang", ""), "1049");
+  Find<QAction>(form, "miLangDefault")->trigger();
+  EXPECT_FALSE(form.Language().Loaded());
+  EXPECT_EQ(Find<QPushButton>(form, "btnApplyFmt")->text(), "Apply");
+  EXPECT_EQ(TIniFile(SettingsPath()).ReadString("Main", "lang", ""), "0");
+  EXPECT_EQ(Find<QComboBox>(form, "cbHidFmt")->count(), 21);
 }
 
 TEST(WindowSnap, EdgesWithinTenPixelsAttract) {
