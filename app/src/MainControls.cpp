@@ -229,6 +229,8 @@ void TfmMain::CreateControls() {
   btnDelProfile->setIcon(WindowImage(imgDelete));
   btnDelProfile->setToolTip(QStringLiteral("Удалить текущий профиль"));
   btnDelProfile->setGeometry(316, 302, 24, 24);
+  connect(btnDelProfile, &QToolButton::clicked, this, [this] { btnDelProfileClick(); });
+  cbUsrProfile->installEventFilter(this);
 
   // What the controls do.
   connect(chkEnabled, &QCheckBox::clicked, this, [this] { chkEnabledClick(); });

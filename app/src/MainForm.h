@@ -128,6 +128,9 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   // Profiles.
   void FillProfileCombo();
   void SetCurUsrProfile(const QString& AProfileName, bool AUpdate);
+  // Deletes the current profile's file after asking; with no file open,
+  // empties the formats held instead.
+  void DeleteUsrProfile();
 
   // Pages, languages, help.
   void SetCurPage(int APageN, bool AUpdate);
@@ -156,6 +159,7 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   void changeEvent(QEvent* AEvent) override;
   void moveEvent(QMoveEvent* AEvent) override;
   void keyPressEvent(QKeyEvent* AEvent) override;
+  bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
 
  private:
   // Raises the control-update count for a scope: change handlers ignore the
@@ -216,6 +220,8 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   void cbDefCmtChange();
   void btnShowFmtPanClick();
   void cbUsrProfileChange();
+  void btnDelProfileClick();
+  bool cbUsrProfileKeyPress(QKeyEvent* AEvent);
   void PageControl1Change(int AIndex);
   void TabItemClick(TCvtFmtType ATip);
   void miLangClick(int ATag);

@@ -3,7 +3,10 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QKeyEvent>
 
+#include "AppDialogs.h"
+#include "AppMessages.h"
 #include "MainForm.h"
 #include "uAppConfig.h"
 
@@ -32,7 +35,7 @@ void TfmMain::SetCurUsrProfile(const QString& AProfileName, bool AUpdate) {
     const QString name = m_oUsrProfile->GetCurFmtName(tip);
     const bool std = m_oUsrProfile->GetCurFmtStd(tip);
     SetCurFmt(tip, name, std, true);
-    m_nMenuInitFlags &= ~(1u << (7 + c));
+    m_nMenuInitFlags &= ~(1u << FmtSubmenuBit(tip, false));
   }
   const int found = cbUsrProfile->findText(AProfileName, Qt::MatchExactly | Qt::MatchCaseSensitive);
   if (cbUsrProfile->currentIndex() != found) {
@@ -46,4 +49,43 @@ void TfmMain::cbUsrProfileChange() {
   const QString name = cbUsrProfile->currentText();
   SetCurUsrProfile(name, false);
   m_config->SetUserProfile(name);
+}
+
+void TfmMain::DeleteUsrProfile() {
+  if (cbUsrProfile->currentIndex() < 0) return;
+  if (m_oUsrProfile->Opened()) {
+    const QString name = m_oUsrProfile->ProfileName();
+    if (m_dialogs.AskYesNoCancel(this, FormatAppMsg(msgDeleteProfileAsk, {name})) != IAppDialogs::ansYes) return;
+    // Closed either way: a file that could not be deleted stays listed.
+    if (m_oUsrProfile->Close(true)) {
+      CtrlUpdate hold(*this);
+      cbUsrProfile->removeItem(cbUsrProfile->currentIndex());
+      cbUsrProfile->setCurrentIndex(-1);
+    } else {
+      m_dialogs.ShowError(this, FormatAppMsg(msgDeleteProfileFailed, {name}));
+    }
+    return;
+  }
+  // No file is open: the formats held in memory are emptied instead.
+  m_oUsrProfile->Clear();
+  for (int c = 0; c < kCvtFmtTypeCount; ++c) {
+    const auto tip = TCvtFmtType(c);
+    SetCurFmtStd(tip, m_oUsrProfile->GetCurFmtStd(tip), true);
+    m_nMenuInitFlags &= ~(1u << FmtSubmenuBit(tip, false));
+  }
+}
+
+void TfmMain::btnDelProfileClick() { DeleteUsrProfile(); }
+
+bool TfmMain::cbUsrProfileKeyPress(QKeyEvent* AEvent) {
+  if (AEvent->key() != Qt::Key_Backspace) return false;
+  DeleteUsrProfile();
+  return true;
+}
+
+bool TfmMain::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  if (AWatched == cbUsrProfile && AEvent->type() == QEvent::KeyPress &&
+      cbUsrProfileKeyPress(static_cast<QKeyEvent*>(AEvent)))
+    return true;
+  return QWidget::eventFilter(AWatched, AEvent);
 }

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QPushButton>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
@@ -22,6 +23,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTextEdit>
+#include <QToolButton>
 
 #include <functional>
 
@@ -538,6 +540,87 @@ TEST_F(MainWindow, OnlyClearedSubmenusAreBuiltAgain) {
   PopUpTray(form);
   EXPECT_EQ(ItemsOf(stdMul).checked, firstStd);
   EXPECT_EQ(ItemsOf(form.FmtSubmenu(cft_MUL, false)).captions, QStringList({"Other UL"}));
+}
+
+// ---- deleting profiles ------------------------------------------------------------
+
+TEST_F(MainWindow, DeletingTheOpenProfileAsksAndOnlyYesDeletesIt) {
+  const struct {
+    IAppDialogs::TAnswer answer;
+    bool byBackspace;
+    bool deleted;
+  } cases[] = {
+      {IAppDialogs::ansYes, false, true},    {IAppDialogs::ansNo, false, false},
+      {IAppDialogs::ansCancel, false, false}, {IAppDialogs::ansYes, true, true},
+      {IAppDialogs::ansNo, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "answer " << c.answer << (c.byBackspace ? " by Backspace" : " by button"));
+    PutProfile("shop", kShopProfile);
+    PutProfile("other", "");
+    PutSettings("[Main]\nProfile=shop\n");
+    dialogs_ = RecordingDialogs();
+    dialogs_.answer = c.answer;
+    TfmMain& form = Start();
+    auto* list = Find<QComboBox>(form, "cbUsrProfile");
+    ASSERT_EQ(list->currentText(), "shop");
+    if (c.byBackspace) {
+      QKeyEvent press(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
+      QCoreApplication::sendEvent(list, &press);
+    } else {
+      Find<QToolButton>(form, "btnDelProfile")->click();
+    }
+    EXPECT_EQ(dialogs_.questions, QStringList({"Delete profile \"shop\"?"}));
+    const QString file = home_.filePath("Sorvex/profiles/shop.ini");
+    EXPECT_EQ(QFile::exists(file), !c.deleted);
+    EXPECT_EQ(form.UsrProfile().Opened(), !c.deleted);
+    EXPECT_EQ(list->findText("shop") < 0, c.deleted);
+    EXPECT_EQ(list->currentIndex() < 0, c.deleted);
+    // Its formats stay in memory until another profile is chosen.
+    EXPECT_EQ(Find<QComboBox>(form, "cbMULFmt")->currentText(), "Own UL");
+    EXPECT_EQ(TIniFile(SettingsPath()).ReadString("Main", "Profile", ""), "shop");
+    EXPECT_TRUE(dialogs_.errors.isEmpty());
+    form_.reset();
+  }
+}
+
+TEST_F(MainWindow, AProfileFileThatCannotBeDeletedIsReportedAndStaysListed) {
+  PutProfile("shop", kShopProfile);
+  PutSettings("[Main]\nProfile=shop\n");
+  dialogs_.answer = IAppDialogs::ansYes;
+  TfmMain& form = Start();
+  // A folder where the file was cannot be removed as a file, not even by root.
+  const QString file = home_.filePath("Sorvex/profiles/shop.ini");
+  ASSERT_TRUE(QFile::remove(file));
+  ASSERT_TRUE(QDir().mkpath(file + "/inside"));
+  Find<QToolButton>(form, "btnDelProfile")->click();
+  EXPECT_EQ(dialogs_.errors, QStringList({"Failed to delete profile shop."}));
+  EXPECT_FALSE(form.UsrProfile().Opened());
+  EXPECT_EQ(Find<QComboBox>(form, "cbUsrProfile")->currentText(), "shop");
+}
+
+TEST_F(MainWindow, DeletingWithNoFileOpenEmptiesTheFormatsWithoutAsking) {
+  PutProfile("shop", kShopProfile);
+  PutProfile("gone", kShopProfile);
+  PutSettings("[Main]\nProfile=shop\n");
+  TfmMain& form = Start();
+  PopUpTray(form);
+  // Chosen in the list after its file went: nothing is open, the name shows.
+  ASSERT_TRUE(QFile::remove(home_.filePath("Sorvex/profiles/gone.ini")));
+  auto* list = Find<QComboBox>(form, "cbUsrProfile");
+  list->setCurrentIndex(list->findText("gone"));
+  Q_EMIT list->activated(list->currentIndex());  // as the user picks it
+  ASSERT_FALSE(form.UsrProfile().Opened());
+  ASSERT_EQ(list->currentText(), "gone");
+  Find<QToolButton>(form, "btnDelProfile")->click();
+  EXPECT_TRUE(dialogs_.questions.isEmpty());
+  for (int c = 0; c < kCvtFmtTypeCount; ++c) {
+    EXPECT_FALSE(form.UsrProfile().GetCurFmtStd(TCvtFmtType(c))) << c;
+    EXPECT_EQ(form.UsrProfile().GetFmtList(TCvtFmtType(c)).Count(), 0) << c;
+  }
+  EXPECT_FALSE(Find<QCheckBox>(form, "chkMULFmtStd")->isChecked());
+  EXPECT_EQ(Find<QComboBox>(form, "cbMULFmt")->count(), 0);
+  EXPECT_EQ(form.MenuInitFlags(), 0x3Fu);  // the custom submenus are built again
 }
 
 // ---- the window's actions ------------------------------------------------------
