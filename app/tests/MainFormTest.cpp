@@ -542,6 +542,24 @@ TEST_F(MainWindow, OnlyClearedSubmenusAreBuiltAgain) {
   EXPECT_EQ(ItemsOf(form.FmtSubmenu(cft_MUL, false)).captions, QStringList({"Other UL"}));
 }
 
+TEST_F(MainWindow, ARightClickOnAnInputControlLeavesTheWindowMenuClosed) {
+  TfmMain& form = Start();
+  QMenu* menu = Find<QMenu>(form, "menuContext");
+  auto requestAt = [&](QWidget* AWidget) {
+    Q_EMIT form.customContextMenuRequested(AWidget->mapTo(&form, AWidget->rect().center()));
+  };
+  const struct {
+    const char* control;
+    bool windowMenu;
+  } cases[] = {{"edtName", false}, {"cbPorts", false}, {"labMenu", true}, {"grMain", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.control);
+    requestAt(Find<QWidget>(form, c.control));
+    EXPECT_EQ(menu->isVisible(), c.windowMenu);
+    menu->hide();
+  }
+}
+
 // ---- deleting profiles ------------------------------------------------------------
 
 TEST_F(MainWindow, DeletingTheOpenProfileAsksAndOnlyYesDeletesIt) {
