@@ -72,7 +72,8 @@ void TAboutBox::CreateControls() {
   ProductName->setFont(big);
   Version = Label(Panel1, "Version", QStringLiteral("Version:"), QRect(72, 44, 60, 18));
   stVersion = Label(Panel1, "stVersion", QString(), QRect(134, 44, 140, 18));
-  Copyright = Label(Panel1, "Copyright", QStringLiteral("Copyright (C) The Sorvex developers"), QRect(8, 66, 266, 18));
+  Copyright =
+      Label(Panel1, "Copyright", QStringLiteral("Copyright (C) The Sorvex developers"), QRect(8, 66, 266, 18));
   Comments = Label(Panel1, "Comments",
                    QStringLiteral("Sorvex turns the numbers of the cards presented to the reader into text and "
                                   "types it into the active application by simulated key presses."),

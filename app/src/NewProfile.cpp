@@ -89,7 +89,8 @@ void TfmNewProfile::btnOKClick() {
   // before anything changes: the current profile stays open.
   const QString path = TProfile::GetProfilePath(name, true);
   if (path.isEmpty()) {
-    m_dialogs.ShowError(this, FormatAppMsg(msgCreateProfileFailed, {QString(GetProfilesDir(false) + u'/' + name + kExt)}));
+    const QString shown = GetProfilesDir(false) + u'/' + name + kExt;
+    m_dialogs.ShowError(this, FormatAppMsg(msgCreateProfileFailed, {shown}));
     return;
   }
   if (QFileInfo::exists(path) &&

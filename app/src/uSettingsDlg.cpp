@@ -62,7 +62,8 @@ TfmSettingsDlg::~TfmSettingsDlg() { m_language.RemoveForm(this); }
 void TfmSettingsDlg::CreateControls() {
   setFixedSize(kClientWidth, kClientHeight);
   chkAutorun = Captioned<QCheckBox>(this, "chkAutorun", QStringLiteral("Autorun"), QRect(12, 10, 356, 22));
-  chkAlwaysOnTop = Captioned<QCheckBox>(this, "chkAlwaysOnTop", QStringLiteral("Always on top"), QRect(12, 34, 356, 22));
+  chkAlwaysOnTop =
+      Captioned<QCheckBox>(this, "chkAlwaysOnTop", QStringLiteral("Always on top"), QRect(12, 34, 356, 22));
   chkOneInstance =
       Captioned<QCheckBox>(this, "chkOneInstance", QStringLiteral("Only one Instance"), QRect(12, 58, 356, 22));
   chkShowTransFmtPar = Captioned<QCheckBox>(this, "chkShowTransFmtPar",
@@ -77,7 +78,8 @@ void TfmSettingsDlg::CreateControls() {
 
   grDelays = Named<QGroupBox>(this, "grDelays", QRect(12, 164, 356, 84));
   grDelays->setTitle(QStringLiteral("Delays in transfer of numbers by pressing keys"));
-  Captioned<QLabel>(grDelays, "labPressKeyDelay", QStringLiteral("After pressing key (ms):"), QRect(10, 24, 230, 22));
+  Captioned<QLabel>(grDelays, "labPressKeyDelay", QStringLiteral("After pressing key (ms):"),
+                    QRect(10, 24, 230, 22));
   edtPressKeyDelay = DelayEdit(grDelays, "edtPressKeyDelay", QRect(246, 22, 98, 24));
   Captioned<QLabel>(grDelays, "labReleaseKeyDelay", QStringLiteral("After releasing key (ms):"),
                     QRect(10, 52, 230, 22));
@@ -158,7 +160,7 @@ void TfmSettingsDlg::btnOkClick() {
   accept();
 }
 
-bool TfmSettingsDlg::StoreSettings(TAppConfig& AConfig, bool ALogDirChanged, int32_t ALangId) const {
+bool TfmSettingsDlg::StoreSettings(TAppConfig& AConfig, bool ALogDirChanged) const {
   AConfig.BeginUpdate(false);
   AConfig.SetTopMost(FAlwaysOnTop);
   AConfig.SetSingleInstance(FOneInstance);
@@ -169,6 +171,6 @@ bool TfmSettingsDlg::StoreSettings(TAppConfig& AConfig, bool ALogDirChanged, int
   AConfig.SetReleaseKeyDelay(FReleaseKeyDelay);
   AConfig.SetAltWorkPort(FAltWorkPort);
   AConfig.SetDebugMode(FDebugMode);
-  AConfig.SetLanguage(ALangId);
+  AConfig.SetLanguage(m_language.Loaded() ? m_language.LangId() : 0);
   return AConfig.EndUpdate();
 }

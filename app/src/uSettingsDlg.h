@@ -38,10 +38,10 @@ class TfmSettingsDlg : public QDialog {
 
   // Stores the dialog's results in the settings in one update: TopMost,
   // SingleInstance, TransFmtPar, TransLog, LogDir (only when ALogDirChanged),
-  // PressKeyDelay, ReleaseKeyDelay, AltWorkPort, DebugMode, and Language :=
-  // ALangId (the loaded language's id, 0 for the built-in one). False when
-  // the file could not be written.
-  bool StoreSettings(TAppConfig& AConfig, bool ALogDirChanged, int32_t ALangId) const;
+  // PressKeyDelay, ReleaseKeyDelay, AltWorkPort, DebugMode, and Language (the
+  // loaded language's id, 0 while none is loaded). False when the file could
+  // not be written.
+  bool StoreSettings(TAppConfig& AConfig, bool ALogDirChanged) const;
 
   void UpdateLogDirControls();
   // Lets the user pick the log folder with the folder browser.

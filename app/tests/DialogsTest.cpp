@@ -26,13 +26,12 @@
 #include <set>
 
 #include "About.h"
-#include "AppDialogs.h"
-#include "AppMessages.h"
 #include "FolderDialog.h"
 #include "FormTexts.h"
 #include "IniFile.h"
 #include "NewProfile.h"
 #include "QStringPrinter.h"
+#include "common/WidgetTests.h"
 #include "uAppConfig.h"
 #include "uAppLanguage.h"
 #include "uProfile.h"
@@ -51,24 +50,6 @@ class UrlCatcher : public QObject {
 };
 
 namespace {
-
-class RecordingDialogs : public IAppDialogs {
- public:
-  void ShowError(QWidget*, const QString& AText) override { errors.append(AText); }
-  TAnswer AskYesNoCancel(QWidget*, const QString& AText) override {
-    questions.append(AText);
-    return answer;
-  }
-  QStringList errors, questions;
-  TAnswer answer = ansNo;
-};
-
-template <class T>
-T* Find(QWidget& AForm, const char* AName) {
-  T* w = AForm.findChild<T*>(QLatin1String(AName));
-  EXPECT_NE(w, nullptr) << AName;
-  return w;
-}
 
 QByteArray ReadAll(const QString& APath) {
   QFile f(APath);
@@ -288,7 +269,8 @@ TEST_F(Dialogs, ANameThatCannotBeAFileNameIsRefusedAndTheOpenProfileStays) {
     dialogs_.errors.clear();
     EXPECT_FALSE(CreateProfile(profile, name, true)) << name;
     ASSERT_EQ(dialogs_.errors.size(), 1) << name;
-    EXPECT_TRUE(dialogs_.errors[0].startsWith("Failed to create a profile file ")) << dialogs_.errors[0].toStdString();
+    EXPECT_TRUE(dialogs_.errors[0].startsWith("Failed to create a profile file "))
+        << dialogs_.errors[0].toStdString();
     EXPECT_TRUE(profile.Opened()) << name;
     EXPECT_EQ(profile.Path(), ProfilePath("cur")) << name;
   }
@@ -391,7 +373,8 @@ TEST_F(SettingsDialog, EveryOptionIsShownAndTheChoiceIsStored) {
 
   TAppConfig cfg;
   cfg.SetFileName(SettingsPath());
-  ASSERT_TRUE(dlg.StoreSettings(cfg, false, 0));
+  dlg.FLogDir = "/elsewhere";  // but the caller found the folder unchanged
+  ASSERT_TRUE(dlg.StoreSettings(cfg, false));
   const TIniFile file(SettingsPath());
   for (const CheckOption& o : kCheckOptions)
     if (o.key) {
@@ -401,12 +384,16 @@ TEST_F(SettingsDialog, EveryOptionIsShownAndTheChoiceIsStored) {
   EXPECT_EQ(file.ReadString("Main", "ReleaseKeyDelay", ""), "0");
   EXPECT_EQ(file.ReadString("Main", "lang", ""), "0");
   EXPECT_EQ(file.ReadString("Main", "Port", ""), "pts/9");  // other settings stay
-  // The folder is stored only when it changed.
   EXPECT_EQ(file.ReadString("Main", "LogDir", ""), "/var/old");
+  // The folder when it changed, and the language that is loaded.
+  QTemporaryDir langDir;
+  PutFile(langDir.filePath("de.lng"), "[Global]\nTitle=Deutsch\nLangId=0407\n");
+  lang_.SetFileName(langDir.filePath("de.lng"));
+  ASSERT_TRUE(lang_.SetLoaded(true));
   dlg.FLogDir = "/var/new";
-  ASSERT_TRUE(dlg.StoreSettings(cfg, true, 0x419));
+  ASSERT_TRUE(dlg.StoreSettings(cfg, true));
   EXPECT_EQ(cfg.GetLogDir(), "/var/new");
-  EXPECT_EQ(cfg.GetLanguage(), 0x419);
+  EXPECT_EQ(cfg.GetLanguage(), 0x407);
 }
 
 TEST_F(SettingsDialog, CancelReadsNothingBack) {
@@ -419,7 +406,8 @@ TEST_F(SettingsDialog, CancelReadsNothingBack) {
   Find<QSpinBox>(dlg, "edtPressKeyDelay")->setValue(99);
   Find<QPushButton>(dlg, "btnCancel")->click();
   EXPECT_EQ(dlg.result(), QDialog::Rejected);
-  for (const CheckOption& o : kCheckOptions) EXPECT_EQ(dlg.*o.field, o.field == &TfmSettingsDlg::FTransLog) << o.control;
+  for (const CheckOption& o : kCheckOptions)
+    EXPECT_EQ(dlg.*o.field, o.field == &TfmSettingsDlg::FTransLog) << o.control;
   EXPECT_EQ(dlg.FLogDir, "/var/logs");
   EXPECT_EQ(dlg.FPressKeyDelay, 5u);
   // Shown again, the dialog shows the fields, not what was left in it.
@@ -478,7 +466,8 @@ TEST_F(SettingsDialog, TheLogFolderControlsFollowTheLogSwitch) {
 
 TEST_F(SettingsDialog, TheLanguageListOffersTheFilesOnlyWhileOneIsLoaded) {
   QTemporaryDir langDir;
-  PutFile(langDir.filePath("a.lng"), "[Global]\nTitle=Alpha\nLangId=0419\n[Forms]\nTfmSettingsDlg-Caption=Alpha settings\n");
+  PutFile(langDir.filePath("a.lng"),
+          "[Global]\nTitle=Alpha\nLangId=0419\n[Forms]\nTfmSettingsDlg-Caption=Alpha settings\n");
   PutFile(langDir.filePath("b.lng"), "[Global]\nTitle=Beta\nLangId=0407\n");
   EnumLanguages(langs_, langDir.path());
   ASSERT_EQ(langs_.size(), 2u);
@@ -597,7 +586,8 @@ TEST_F(Dialogs, TheAboutBoxShowsTheVersionAndOpensItsLinks) {
   box.show();
   EXPECT_TRUE(TAboutBox::BuildDate().isValid());
   EXPECT_EQ(Find<QLabel>(box, "stVersion")->text(),
-            QStringLiteral(SORVEX_VERSION_TEXT " (%1)").arg(QLocale().toString(TAboutBox::BuildDate(), QLocale::ShortFormat)));
+            QStringLiteral(SORVEX_VERSION_TEXT " (%1)")
+                .arg(QLocale().toString(TAboutBox::BuildDate(), QLocale::ShortFormat)));
   EXPECT_FALSE(Find<QLabel>(box, "ProgramIcon")->pixmap().isNull());
   EXPECT_EQ(Find<QLabel>(box, "ProductName")->font().pixelSize(), 19);
 
@@ -609,7 +599,8 @@ TEST_F(Dialogs, TheAboutBoxShowsTheVersionAndOpensItsLinks) {
   QDesktopServices::unsetUrlHandler("https");
   QDesktopServices::unsetUrlHandler("mailto");
   // The box's own addresses, whatever a (translated) link text says.
-  EXPECT_EQ(catcher.urls, QList<QUrl>({QUrl(TAboutBox::kWebPage), QUrl(QStringLiteral("mailto:") + TAboutBox::kMailAddress)}));
+  EXPECT_EQ(catcher.urls,
+            QList<QUrl>({QUrl(TAboutBox::kWebPage), QUrl(QStringLiteral("mailto:") + TAboutBox::kMailAddress)}));
 
   auto* ok = Find<QPushButton>(box, "OKButton");
   EXPECT_TRUE(ok->isDefault());
@@ -654,7 +645,8 @@ TEST_F(Dialogs, TheShippedRussianFileTranslatesEveryDialog) {
   lang_.SetFileName(MakeLangPath(langs[ru].sFileName));
   ASSERT_TRUE(lang_.SetLoaded(true));
   EXPECT_EQ(settings.windowTitle(), QString::fromUtf8("Настройки"));
-  EXPECT_EQ(Find<QCheckBox>(newProfile, "chkCopy")->text(), QString::fromUtf8("Копировать текущий профиль"));
+  EXPECT_EQ(Find<QCheckBox>(newProfile, "chkCopy")->text(),
+            QString::fromUtf8("Копировать текущий профиль"));
   EXPECT_EQ(Find<QLabel>(about, "Version")->text(), QString::fromUtf8("Версия:"));
   TAboutBox later(lang_);  // made while the language is loaded
   EXPECT_EQ(later.windowTitle(), QString::fromUtf8("О программе"));
@@ -665,12 +657,6 @@ TEST_F(Dialogs, TheShippedRussianFileTranslatesEveryDialog) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  QApplication::setQuitOnLastWindowClosed(false);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return RunWidgetTests(argc, argv); }
 
 #include "DialogsTest.moc"
