@@ -421,8 +421,8 @@ TEST_F(MainWindow, TheShippedRussianFileTranslatesTheWindowAndBack) {
   const QList<QObject*> forms{&form};
   const QList<TIniFile::KeyValue> keys = file.ReadSectionValues("Forms");
   EXPECT_GE(keys.size(), 40);
-  for (const auto& [key, value] : keys)
-    EXPECT_TRUE(ResolveFormKey(forms, key).has_value()) << "addresses nothing: " << key.toStdString();
+  for (const auto& [key, value] : keys)  // the dialogs' keys are their own tests' concern
+    EXPECT_TRUE(!key.startsWith("TfmMain-") || ResolveFormKey(forms, key)) << "addresses nothing: " << key.toStdString();
 
   auto* apply = Find<QPushButton>(form, "btnApplyFmt");
   auto* defCmt = Find<QComboBox>(form, "cbDefCmt");
