@@ -13,8 +13,6 @@ set_target_properties(sorvex_dialogs PROPERTIES AUTOMOC ON)
 # The about box shows the program's icon: the reader's active image.
 qt_add_resources(sorvex_dialogs sorvex_about_icon PREFIX /about BASE ${CMAKE_CURRENT_SOURCE_DIR}/res/icons
   FILES ${CMAKE_CURRENT_SOURCE_DIR}/res/icons/riENABL.xpm)
-# The main window opens the dialogs; its fragment comes later in the order.
-cmake_language(DEFER CALL target_link_libraries sorvex_mainwin PUBLIC sorvex_dialogs)
 
 add_executable(sorvex_dialogs_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/DialogsTest.cpp)
 target_link_libraries(sorvex_dialogs_tests PRIVATE sorvex_dialogs sorvex_ini GTest::gtest)

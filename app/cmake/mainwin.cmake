@@ -15,7 +15,7 @@ add_library(sorvex_mainwin STATIC
 target_include_directories(sorvex_mainwin PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/lib/include)
 target_link_libraries(sorvex_mainwin PUBLIC
   sorvex_engine sorvex_language sorvex_messages sorvex_config sorvex_profile sorvex_port
-  sorvex_transfer sorvex_transferlog sorvex_x11 sorvex_startup sorvex_utils Qt6::Widgets)
+  sorvex_transfer sorvex_transferlog sorvex_x11 sorvex_startup sorvex_dialogs sorvex_utils Qt6::Widgets)
 set_target_properties(sorvex_mainwin PROPERTIES AUTOMOC ON)
 # The window's five images, drawn for it, under their resource names.
 set(SORVEX_ICONS riDISABL riENABL riREFRESHBTN riDELBTN riNEWBTN)

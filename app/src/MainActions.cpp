@@ -12,9 +12,13 @@
 #include <QTabWidget>
 #include <QUrl>
 
+#include "About.h"
 #include "AppDialogs.h"
 #include "AppMessages.h"
 #include "MainForm.h"
+#include "Transfer.h"
+#include "uPort.h"
+#include "uSettingsDlg.h"
 #include "uAppConfig.h"
 #include "uAppUtils.h"
 
@@ -189,4 +193,41 @@ void TfmMain::actTransLogExecute() {
     m_config->SetTransLog(m_pipeline.TransLog());
   }
   actTransLog->setChecked(m_pipeline.TransLog());
+}
+
+void TfmMain::actSettingsExecute() {
+  TfmSettingsDlg dlg(m_oLanguage, m_aLangs, [this](int AIdx) { SetLang(AIdx); }, this);
+  dlg.FAutorun = FAutoRun;
+  dlg.FAlwaysOnTop = FTopMost;
+  dlg.FOneInstance = FOnlyOneInst;
+  dlg.FShowTransFmtPar = m_pipeline.ShowTransFmtPar();
+  dlg.FTransLog = m_pipeline.TransLog();
+  dlg.FPressKeyDelay = m_transfer->PressKeyDelay();
+  dlg.FReleaseKeyDelay = m_transfer->ReleaseKeyDelay();
+  dlg.FLogDir = m_sLogDir;
+  dlg.FAltWorkPort = m_port->AltWorkPort();
+  m_config->BeginUpdate(true);
+  dlg.FDebugMode = m_config->GetDebugMode();
+  m_config->EndUpdate();
+  if (dlg.exec() != QDialog::Accepted) return;
+
+  // The autostart entry is written even when it did not change.
+  SetAutorun(dlg.FAutorun);
+  FAutoRun = GetAutorun();
+  SetTopMost(dlg.FAlwaysOnTop);
+  FOnlyOneInst = dlg.FOneInstance;
+  m_pipeline.SetShowTransFmtPar(dlg.FShowTransFmtPar);
+  // Letter case counts: folder names are case-sensitive.
+  const bool logDirChanged = m_sLogDir != dlg.FLogDir;
+  if (logDirChanged) m_sLogDir = dlg.FLogDir;
+  SetTransLog(dlg.FTransLog);
+  m_transfer->SetPressKeyDelay(dlg.FPressKeyDelay);
+  m_transfer->SetReleaseKeyDelay(dlg.FReleaseKeyDelay);
+  m_port->SetAltWorkPort(dlg.FAltWorkPort);  // wakes the reading thread when switched on
+  dlg.StoreSettings(*m_config, logDirChanged);
+}
+
+void TfmMain::DoAbout() {
+  TAboutBox box(m_oLanguage, this);
+  box.exec();
 }

@@ -230,6 +230,7 @@ void TfmMain::CreateControls() {
   btnDelProfile->setToolTip(QStringLiteral("Удалить текущий профиль"));
   btnDelProfile->setGeometry(316, 302, 24, 24);
   connect(btnDelProfile, &QToolButton::clicked, this, [this] { btnDelProfileClick(); });
+  connect(btnNewProfile, &QToolButton::clicked, this, [this] { btnNewProfileClick(); });
   cbUsrProfile->installEventFilter(this);
 
   // What the controls do.
@@ -282,6 +283,8 @@ void TfmMain::CreateMenus() {
   connect(actOnlyOneInstance, &QAction::triggered, this, [this] { actOnlyOneInstanceExecute(); });
   connect(actShowTransFmtPar, &QAction::triggered, this, [this] { actShowTransFmtParExecute(); });
   connect(actTransLog, &QAction::triggered, this, [this] { actTransLogExecute(); });
+  connect(actSettings, &QAction::triggered, this, [this] { actSettingsExecute(); });
+  connect(actHelpAbout, &QAction::triggered, this, [this] { DoAbout(); });
   connect(actExit, &QAction::triggered, this, [this] { Exit(); });
   connect(actHelpContent, &QAction::triggered, this, [this] { ShowHelp(); });
 

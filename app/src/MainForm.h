@@ -221,6 +221,9 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   void btnShowFmtPanClick();
   void cbUsrProfileChange();
   void btnDelProfileClick();
+  void btnNewProfileClick();
+  void actSettingsExecute();
+  void DoAbout();
   bool cbUsrProfileKeyPress(QKeyEvent* AEvent);
   void PageControl1Change(int AIndex);
   void TabItemClick(TCvtFmtType ATip);

@@ -8,6 +8,7 @@
 #include "AppDialogs.h"
 #include "AppMessages.h"
 #include "MainForm.h"
+#include "NewProfile.h"
 #include "uAppConfig.h"
 
 void TfmMain::FillProfileCombo() {
@@ -88,4 +89,16 @@ bool TfmMain::eventFilter(QObject* AWatched, QEvent* AEvent) {
       cbUsrProfileKeyPress(static_cast<QKeyEvent*>(AEvent)))
     return true;
   return QWidget::eventFilter(AWatched, AEvent);
+}
+
+void TfmMain::btnNewProfileClick() {
+  TfmNewProfile dlg(m_oLanguage, m_dialogs, this);
+  dlg.SetProfile(m_oUsrProfile.get());
+  if (dlg.exec() != QDialog::Accepted) return;
+  FillProfileCombo();
+  for (int c = 0; c < kCvtFmtTypeCount; ++c) {
+    const auto tip = TCvtFmtType(c);
+    SetCurFmtStd(tip, m_oUsrProfile->GetCurFmtStd(tip), true);
+    m_nMenuInitFlags &= ~(1u << FmtSubmenuBit(tip, false));
+  }
 }

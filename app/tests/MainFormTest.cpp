@@ -18,25 +18,30 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTextEdit>
+#include <QTimer>
 #include <QToolButton>
 
 #include <functional>
 
+#include "About.h"
 #include "AppDialogs.h"
 #include "FormTexts.h"
 #include "IniFile.h"
 #include "MainForm.h"
 #include "MyCmdLineInfo.h"
+#include "NewProfile.h"
 #include "Pty.h"
 #include "SysfsFixture.h"
 #include "YvSeams.h"
 #include "uAppConfig.h"
 #include "uAppUtils.h"
+#include "uSettingsDlg.h"
 #include "uPort.h"
 #include "ylvane.h"
 
@@ -714,6 +719,108 @@ TEST_F(MainWindow, TheBuiltInLanguageItemSwitchesBackAndIsStored) {
   EXPECT_EQ(Find<QPushButton>(form, "btnApplyFmt")->text(), "Apply");
   EXPECT_EQ(TIniFile(SettingsPath()).ReadString("Main", "lang", ""), "0");
   EXPECT_EQ(Find<QComboBox>(form, "cbHidFmt")->count(), 21);
+}
+
+// ---- the dialogs the window opens ---------------------------------------------
+
+// Runs AAct on the next modal dialog of class T once it is up, as a user would.
+template <class T>
+void WhenModal(std::function<void(T&)> AAct) {
+  QTimer::singleShot(0, [AAct] {
+    auto* dlg = qobject_cast<T*>(QApplication::activeModalWidget());
+    ASSERT_NE(dlg, nullptr) << "no " << T::staticMetaObject.className() << " came up";
+    AAct(*dlg);
+  });
+}
+
+QByteArray FileBytes(const QString& APath) {
+  QFile f(APath);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+TEST_F(MainWindow, TheSettingsDialogAppliesAndStoresItsChoicesOnlyOnOk) {
+  PutSettings("[Main]\nLogDir=/var/log/Cards\nPressKeyDelay=5\n");
+  TfmMain& form = Start();
+  const QByteArray before = FileBytes(SettingsPath());
+
+  // Cancelled after changing everything: nothing applies.
+  WhenModal<TfmSettingsDlg>([](TfmSettingsDlg& d) {
+    for (const char* box : {"chkAutorun", "chkAlwaysOnTop", "chkOneInstance", "chkTransLog"})
+      Find<QCheckBox>(d, box)->click();
+    Find<QPushButton>(d, "btnCancel")->click();
+  });
+  Find<QAction>(form, "actSettings")->trigger();
+  EXPECT_EQ(FileBytes(SettingsPath()), before);
+  EXPECT_FALSE(QFile::exists(AutorunFilePath()));
+  EXPECT_FALSE(form.TopMost());
+
+  // OK: the window follows and one write stores it all. A change of letter
+  // case alone is a change of folder.
+  WhenModal<TfmSettingsDlg>([](TfmSettingsDlg& d) {
+    for (const char* box : {"chkAutorun", "chkAlwaysOnTop", "chkTransLog", "chkAltWorkPort"})
+      Find<QCheckBox>(d, box)->click();
+    Find<QLineEdit>(d, "edtLogDir")->setText("/var/log/cards");
+    Find<QSpinBox>(d, "edtReleaseKeyDelay")->setValue(7);
+    Find<QPushButton>(d, "btnOk")->click();
+  });
+  Find<QAction>(form, "actSettings")->trigger();
+  EXPECT_TRUE(QFile::exists(AutorunFilePath()));
+  EXPECT_TRUE(form.TopMost());
+  EXPECT_TRUE(form.windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_TRUE(form.Pipeline().TransLog());
+  EXPECT_TRUE(form.Port().AltWorkPort());
+  TAppConfig stored;
+  stored.SetFileName(SettingsPath());
+  EXPECT_TRUE(stored.GetTopMost());
+  EXPECT_TRUE(stored.GetTransLog());
+  EXPECT_TRUE(stored.GetAltWorkPort());
+  EXPECT_EQ(stored.GetLogDir(), "/var/log/cards");
+  EXPECT_EQ(stored.GetPressKeyDelay(), 5u);
+  EXPECT_EQ(stored.GetReleaseKeyDelay(), 7u);
+  // The same state as the menu's own switch gives.
+  Find<QAction>(form, "actTopMost")->trigger();
+  EXPECT_FALSE(form.windowFlags() & Qt::WindowStaysOnTopHint);
+  stored.SetFileName(SettingsPath());
+  EXPECT_FALSE(stored.GetTopMost());
+}
+
+TEST_F(MainWindow, ANewProfileBecomesCurrentAndListedWithoutChangingTheStoredOne) {
+  PutProfile("shop", kTrayProfile);
+  PutSettings("[Main]\nProfile=shop\n");
+  TfmMain& form = Start();
+  PopUpTray(form);
+  WhenModal<TfmNewProfile>([](TfmNewProfile& d) {
+    Find<QComboBox>(d, "cbName")->setEditText("kiosk");
+    Find<QCheckBox>(d, "chkCopy")->setChecked(true);
+    Find<QPushButton>(d, "btnOK")->click();
+  });
+  Find<QToolButton>(form, "btnNewProfile")->click();
+  EXPECT_TRUE(QFile::exists(home_.filePath("Sorvex/profiles/kiosk.ini")));
+  EXPECT_TRUE(form.UsrProfile().Opened());
+  EXPECT_EQ(form.UsrProfile().ProfileName(), "kiosk");
+  auto* list = Find<QComboBox>(form, "cbUsrProfile");
+  EXPECT_EQ(list->currentText(), "kiosk");
+  EXPECT_GE(list->findText("shop"), 0);
+  EXPECT_EQ(form.MenuInitFlags(), 0x3Fu);
+  EXPECT_EQ(Find<QComboBox>(form, "cbMULFmt")->currentText(), "Own UL");  // copied
+  EXPECT_EQ(TIniFile(SettingsPath()).ReadString("Main", "Profile", ""), "shop");
+
+  // Cancelled: nothing changes.
+  WhenModal<TfmNewProfile>([](TfmNewProfile& d) { d.reject(); });
+  Find<QToolButton>(form, "btnNewProfile")->click();
+  EXPECT_EQ(form.UsrProfile().ProfileName(), "kiosk");
+  EXPECT_EQ(list->count(), 2);
+}
+
+TEST_F(MainWindow, TheAboutBoxOpensFromTheHelpMenu) {
+  TfmMain& form = Start();
+  bool shown = false;
+  WhenModal<TAboutBox>([&shown](TAboutBox& d) {
+    shown = true;
+    Find<QPushButton>(d, "OKButton")->click();
+  });
+  Find<QAction>(form, "actHelpAbout")->trigger();
+  EXPECT_TRUE(shown);
 }
 
 TEST(WindowSnap, EdgesWithinTenPixelsAttract) {
