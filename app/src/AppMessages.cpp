@@ -39,6 +39,9 @@ constexpr BuiltinMsg kBuiltin[] = {
     // Ours: a port that fails to open for any other reason than a missing or
     // busy device (on Linux mostly a port the user has no access to).
     {24, "Could not open port: port \"%s\": %s"},
+    // Ours: deleting a format of one's own cannot be undone, so it is asked
+    // first.
+    {25, "Delete the format \"%s\"?"},
 };
 
 // The installed translations. Messages are shown on the GUI thread, but the

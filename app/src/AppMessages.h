@@ -40,6 +40,7 @@ enum TAppMsgId : int {
   msgEnable = 22,
   msgDisable = 23,
   msgPortOpenFailed = 24,        // %s (port), %s (the library's text for the code)
+  msgDeleteFormatAsk = 25,       // %s
 };
 
 // Every message number, ascending.

@@ -32,6 +32,8 @@ TEST(AppMessages, BuiltinTextsByteForByte) {
       {23, "Disable"},
       // Ours: any other failure to open a port, with the library's words.
       {24, "Could not open port: port \"%s\": %s"},
+      // Ours: the question before a format of one's own is deleted.
+      {25, "Delete the format \"%s\"?"},
   };
   std::vector<int> numbers;
   for (const auto& [n, text] : expected) {
@@ -41,7 +43,7 @@ TEST(AppMessages, BuiltinTextsByteForByte) {
     EXPECT_TRUE(IsAppMsgNumber(n)) << n;
   }
   EXPECT_EQ(AppMsgNumbers(), numbers);
-  for (int n : {0, 2, 7, 25, -1}) {
+  for (int n : {0, 2, 7, 26, -1}) {
     EXPECT_FALSE(IsAppMsgNumber(n)) << n;
     EXPECT_TRUE(AppMsg(n).isEmpty()) << n;
   }
