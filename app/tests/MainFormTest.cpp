@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QSystemTrayIcon>
 #include <QTableWidget>
@@ -788,6 +789,44 @@ TEST_F(FormatEditor, WithoutAProfileApplyAsksForANewOne) {
   const TIniFile ini(ProfilePath("fresh"));
   EXPECT_EQ(ini.ReadString("Main", "CurMULFmt", ""), "Mine");
   EXPECT_EQ(ini.ReadString("Main", "CurMULFmtStd", ""), "0");
+}
+
+TEST_F(MainWindow, ThePanelButtonKeepsTheWindowInsideTheWorkAreaAndIsStored) {
+  TfmMain& form = Start();
+  auto* button = Find<QPushButton>(form, "btnShowFmtPan");
+  auto* panel = Find<QGroupBox>(form, "grFmtPan");
+  const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
+  const int right = work.x() + work.width();
+  TAppConfig stored;
+  stored.SetFileName(SettingsPath());
+  ASSERT_TRUE(panel->isVisible());
+  const int wide = form.width();
+
+  // Hidden at the right edge: the right edge stays there.
+  form.move(right - form.frameGeometry().width(), work.y() + 40);
+  ASSERT_TRUE(WaitFor([&] { return form.frameGeometry().right() + 1 == right; }));
+  button->click();
+  EXPECT_FALSE(panel->isVisible());
+  EXPECT_EQ(button->text(), ">>");
+  EXPECT_EQ(form.width(), Find<QGroupBox>(form, "grMain")->width());
+  EXPECT_TRUE(WaitFor([&] { return form.frameGeometry().right() + 1 == right; }));
+  EXPECT_FALSE(stored.GetShowFmtPan());
+
+  // Shown again there: the window moves left so that the panel fits.
+  button->click();
+  EXPECT_TRUE(panel->isVisible());
+  EXPECT_EQ(button->text(), "<<");
+  EXPECT_EQ(form.width(), wide);
+  EXPECT_TRUE(WaitFor([&] { return form.frameGeometry().right() + 1 == right; }));
+  EXPECT_TRUE(stored.GetShowFmtPan());
+  EXPECT_TRUE(form.FormPosChanged());
+
+  // The panel's own button does the same; the default format is stored.
+  Find<QToolButton>(form, "SpeedButton1")->click();
+  EXPECT_FALSE(panel->isVisible());
+  Find<QComboBox>(form, "cbDefCmt")->setCurrentIndex(5);
+  EXPECT_EQ(stored.GetDefFormat(), 5);
+  EXPECT_EQ(form.Pipeline().DefCmt(), 5);
 }
 
 TEST(WindowSnap, EdgesWithinTenPixelsAttract) {
