@@ -572,6 +572,12 @@ TEST_F(FormatEditor, ApplyCreatesAFormatThenUpdatesTheSameSection) {
   EXPECT_FALSE(form.UsrProfile().GetCurFmtStd(cft_MUL));
   EXPECT_FALSE(apply_->isEnabled());
   EXPECT_TRUE(del->isEnabled());
+  // Cards are converted by it from now on.
+  bool std = true;
+  const TCvtFmt* used = form.Pipeline().GetCurCvtFmt(cft_MUL, &std);
+  ASSERT_NE(used, nullptr);
+  EXPECT_EQ(used->m_sTemplate, "%.2X-%.2X");
+  EXPECT_FALSE(std);
 
   // The same name again, and then in other letter case: the same section.
   template_->setText("%.2X:%.2X");
@@ -599,6 +605,9 @@ TEST_F(FormatEditor, ApplyCreatesAFormatThenUpdatesTheSameSection) {
   }
   EXPECT_EQ(list->currentText(), "reversed");
   EXPECT_EQ(form.UsrProfile().GetCurFmtName(cft_MUL).toLower(), "reversed");
+  used = form.Pipeline().GetCurCvtFmt(cft_MUL, &std);
+  ASSERT_NE(used, nullptr);
+  EXPECT_EQ(used->m_sReplaces, "w01");
 
   // Without a name nothing can be stored: Apply stays off.
   const QByteArray file = ProfileBytes();
@@ -640,6 +649,8 @@ TEST_F(FormatEditor, DeletingAsksAndRemovesTheFormatFromFileAndList) {
   EXPECT_EQ(list->currentIndex(), -1);
   EXPECT_FALSE(del->isEnabled());
   EXPECT_EQ(form.UsrProfile().GetCurFmtName(cft_MUL), "Own UL");
+  bool std = true;
+  EXPECT_EQ(form.Pipeline().GetCurCvtFmt(cft_MUL, &std), nullptr);
   EXPECT_EQ(name_->text(), "Own UL");
   EXPECT_TRUE(apply_->isEnabled());
   apply_->click();
