@@ -246,15 +246,37 @@ void TfmMain::CreateControls() {
     connect(item, &QRadioButton::toggled, this, [this](bool on) {
       if (on) rgTranMethodClick();
     });
+  using Handler = void (TfmMain::*)();
+  struct ClassHandlers {
+    Handler change, stdClick, delClick;
+    void (TfmMain::*keyPress)(char16_t);
+  };
+  static const ClassHandlers kHandlers[kCvtFmtTypeCount] = {
+      {&TfmMain::cbMULFmtChange, &TfmMain::chkMULFmtStdClick, &TfmMain::btnDelMULFmtClick,
+       &TfmMain::cbMULFmtKeyPress},
+      {&TfmMain::cbM1kFmtChange, &TfmMain::chkM1KFmtStdClick, &TfmMain::btnDelM1kFmtClick,
+       &TfmMain::cbM1kFmtKeyPress},
+      {&TfmMain::cbHidFmtChange, &TfmMain::chkHidFmtStdClick, &TfmMain::btnDelHidFmtClick,
+       &TfmMain::cbHidFmtKeyPress},
+      {&TfmMain::cbEmFmtChange, &TfmMain::chkEmFmtStdClick, &TfmMain::btnDelEmFmtClick, &TfmMain::cbEmFmtKeyPress},
+      {&TfmMain::cbICFmtChange, &TfmMain::chkICFmtStdClick, &TfmMain::btnDelICFmtClick, &TfmMain::cbICFmtKeyPress},
+      {&TfmMain::cbExFmtChange, &TfmMain::chkExFmtStdClick, &TfmMain::btnDelExFmtClick, &TfmMain::cbExFmtKeyPress},
+  };
   for (int c = 0; c < kCvtFmtTypeCount; ++c) {
-    const auto tip = TCvtFmtType(c);
-    connect(m_classes[c].list, &QComboBox::activated, this, [this, tip] { FmtListChange(tip); });
-    connect(m_classes[c].std, &QCheckBox::toggled, this, [this, tip] { FmtStdClick(tip); });
+    const ClassHandlers& h = kHandlers[c];
+    ClassControls& cls = m_classes[c];
+    connect(cls.list, &QComboBox::activated, this, h.change);
+    connect(cls.std, &QCheckBox::toggled, this, h.stdClick);
+    connect(cls.del, &QToolButton::clicked, this, h.delClick);
+    // Keys pressed in a list reach its key handler (see eventFilter).
+    cls.keyPress = h.keyPress;
+    cls.list->installEventFilter(this);
   }
-  connect(edtName, &QLineEdit::textChanged, this, [this] { FmtEditChange(); });
-  connect(edtHint, &QPlainTextEdit::textChanged, this, [this] { FmtEditChange(); });
-  connect(edtTemplate, &QLineEdit::textChanged, this, [this] { FmtEditChange(); });
-  connect(edtReplaces, &QLineEdit::textChanged, this, [this] { FmtEditChange(); });
+  connect(edtName, &QLineEdit::textChanged, this, &TfmMain::edtNameChange);
+  connect(edtHint, &QPlainTextEdit::textChanged, this, &TfmMain::edtHintChange);
+  connect(edtTemplate, &QLineEdit::textChanged, this, &TfmMain::edtTemplateChange);
+  connect(edtReplaces, &QLineEdit::textChanged, this, &TfmMain::edtReplacesChange);
+  connect(btnApplyFmt, &QPushButton::clicked, this, &TfmMain::btnApplyFmtClick);
   connect(cbDefCmt, &QComboBox::currentIndexChanged, this, [this] { cbDefCmtChange(); });
   connect(cbUsrProfile, &QComboBox::activated, this, [this] { cbUsrProfileChange(); });
   connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) { PageControl1Change(index); });

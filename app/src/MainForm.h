@@ -17,6 +17,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "CardPipeline.h"
@@ -54,6 +55,9 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   Q_OBJECT
 
  public:
+  // Runs the new-profile dialog modally on AProfile, which it creates (and
+  // binds to its file) on OK; true when the dialog ended with OK.
+
   // The window's class name, which a second instance looks for.
   static constexpr const char* kWindowClass = "Sorvex";
 
@@ -112,6 +116,8 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   void SetCurEmmFmt(const QString& AName, bool AStd, bool AUpdate) { SetCurFmt(cft_Emm, AName, AStd, AUpdate); }
   void SetCurICFmt(const QString& AName, bool AStd, bool AUpdate) { SetCurFmt(cft_iCode, AName, AStd, AUpdate); }
   void SetCurExFmt(const QString& AName, bool AStd, bool AUpdate) { SetCurFmt(cft_Ex, AName, AStd, AUpdate); }
+  // Deletes a custom format of the class by name, after the user said yes.
+  void DoDeleteUsrFmt(TCvtFmtType ATip, const QString& AFmtName);
   void ShowFmtPan(bool AShow);
   static TCvtFmtType GetPageCvtTip(int APageN);
   static int GetCvtTipPage(TCvtFmtType ACvtTip);
@@ -180,6 +186,7 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
     QCheckBox* std = nullptr;
     QToolButton* del = nullptr;
     QAction* tabItem = nullptr;  // in the page menu
+    void (TfmMain::*keyPress)(char16_t) = nullptr;  // the list's key handler
   };
 
   void CreateControls();
@@ -214,17 +221,55 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   void miEnable2Click();
   void rgTranMethodClick();
   void FmtListChange(TCvtFmtType ATip);
+  void FmtListKeyPress(TCvtFmtType ATip, char16_t AKey);
   void FmtStdClick(TCvtFmtType ATip);
+  void FmtDelClick(TCvtFmtType ATip);
   void FmtEditChange();
   void FmtEditChanged();
+  void btnApplyFmtClick();
+  // Stores the editor's format into the class: a new one, or the one of the
+  // same name. False when nothing was stored.
+  bool ApplyEditedFmt(TCvtFmtType ATip, const QString& AName, const QString& AHint, const QString& ATempl,
+                      const QString& ARepl);
+  // The handlers of each class's controls.
+  void cbMULFmtChange() { FmtListChange(cft_MUL); }
+  void cbM1kFmtChange() { FmtListChange(cft_M1K); }
+  void cbHidFmtChange() { FmtListChange(cft_Hid); }
+  void cbEmFmtChange() { FmtListChange(cft_Emm); }
+  void cbICFmtChange() { FmtListChange(cft_iCode); }
+  void cbExFmtChange() { FmtListChange(cft_Ex); }
+  void cbMULFmtKeyPress(char16_t AKey) { FmtListKeyPress(cft_MUL, AKey); }
+  void cbM1kFmtKeyPress(char16_t AKey) { FmtListKeyPress(cft_M1K, AKey); }
+  void cbHidFmtKeyPress(char16_t AKey) { FmtListKeyPress(cft_Hid, AKey); }
+  void cbEmFmtKeyPress(char16_t AKey) { FmtListKeyPress(cft_Emm, AKey); }
+  void cbICFmtKeyPress(char16_t AKey) { FmtListKeyPress(cft_iCode, AKey); }
+  void cbExFmtKeyPress(char16_t AKey) { FmtListKeyPress(cft_Ex, AKey); }
+  void btnDelMULFmtClick() { FmtDelClick(cft_MUL); }
+  void btnDelM1kFmtClick() { FmtDelClick(cft_M1K); }
+  void btnDelHidFmtClick() { FmtDelClick(cft_Hid); }
+  void btnDelEmFmtClick() { FmtDelClick(cft_Emm); }
+  void btnDelICFmtClick() { FmtDelClick(cft_iCode); }
+  void btnDelExFmtClick() { FmtDelClick(cft_Ex); }
+  void chkMULFmtStdClick() { FmtStdClick(cft_MUL); }
+  void chkM1KFmtStdClick() { FmtStdClick(cft_M1K); }
+  void chkHidFmtStdClick() { FmtStdClick(cft_Hid); }
+  void chkEmFmtStdClick() { FmtStdClick(cft_Emm); }
+  void chkICFmtStdClick() { FmtStdClick(cft_iCode); }
+  void chkExFmtStdClick() { FmtStdClick(cft_Ex); }
+  void edtNameChange() { FmtEditChange(); }
+  void edtHintChange() { FmtEditChange(); }
+  void edtTemplateChange() { FmtEditChange(); }
+  void edtReplacesChange() { FmtEditChange(); }
   void cbDefCmtChange();
   void btnShowFmtPanClick();
   void cbUsrProfileChange();
   void btnDelProfileClick();
   void btnNewProfileClick();
+  // The new-profile dialog, run modally on the user profile: true on OK.
+  bool RunNewProfileDialog();
   void actSettingsExecute();
   void DoAbout();
-  bool cbUsrProfileKeyPress(QKeyEvent* AEvent);
+  void cbUsrProfileKeyPress(char16_t AKey);
   void PageControl1Change(int AIndex);
   void TabItemClick(TCvtFmtType ATip);
   void miLangClick(int ATag);

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -11,8 +12,38 @@
 #include <QTabWidget>
 #include <QToolButton>
 
+#include "AppDialogs.h"
+#include "AppMessages.h"
+#include "CardEngine.h"
 #include "MainForm.h"
 #include "uAppConfig.h"
+
+namespace {
+
+// The tray's submenu of a class's own formats is rebuilt at its next
+// opening once its bit is clear.
+
+// The message for an error of the parameter check.
+int ParamErrorMsg(int AError) {
+  switch (AError) {
+    case perr_Specifier:
+      return msgParamBadSpecifier;
+    case perr_ByteCount:
+      return msgParamBadByteCount;
+    default:
+      return msgParamTooManyBytes;
+  }
+}
+
+// The check reads the parameters without the blanks (and control
+// characters) they begin with; its positions count from after them.
+int LeadingBlanks(const QString& AText) {
+  int n = 0;
+  while (n < AText.size() && AText[n].unicode() <= ' ') ++n;
+  return n;
+}
+
+}  // namespace
 
 TCvtFmtType TfmMain::GetPageCvtTip(int APageN) {
   return APageN >= 0 && APageN < kCvtFmtTypeCount ? TCvtFmtType(APageN) : cft_MUL;
@@ -150,6 +181,155 @@ void TfmMain::FmtListChange(TCvtFmtType ATip) {
   if (!m_oUsrProfile->Opened()) m_config->SetFormat(ATip, name);
 }
 
+void TfmMain::FmtListKeyPress(TCvtFmtType ATip, char16_t AKey) {
+  if (AKey == u'\b') FmtDelClick(ATip);
+}
+
+void TfmMain::FmtDelClick(TCvtFmtType ATip) {
+  const QComboBox* list = FmtList(ATip);
+  if (!m_oUsrProfile->GetCurFmtStd(ATip) && list->currentIndex() >= 0) DoDeleteUsrFmt(ATip, list->currentText());
+}
+
+// Key presses in the format and profile lists reach their key handlers as
+// characters (Backspace is 8).
+bool TfmMain::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  if (AEvent->type() == QEvent::KeyPress && AWatched == cbUsrProfile) {
+    const QString text = static_cast<QKeyEvent*>(AEvent)->text();
+    if (text.size() == 1) cbUsrProfileKeyPress(text[0].unicode());
+  } else if (AEvent->type() == QEvent::KeyPress) {
+    for (const ClassControls& cls : m_classes) {
+      if (AWatched != cls.list) continue;
+      const QString text = static_cast<QKeyEvent*>(AEvent)->text();
+      if (text.size() == 1) (this->*cls.keyPress)(text[0].unicode());
+      break;
+    }
+  }
+  return QWidget::eventFilter(AWatched, AEvent);
+}
+
+void TfmMain::DoDeleteUsrFmt(TCvtFmtType ATip, const QString& AFmtName) {
+  if (ATip >= kCvtFmtTypeCount) {
+    UpdateControls();
+    return;
+  }
+  QComboBox* list = FmtList(ATip);
+  int idx = -1;
+  // The format of the name among the class's own. A list on standard
+  // formats holds the standard ones, whose ids say nothing about the
+  // profile's own: nothing may be deleted through them. No question is
+  // asked: the editor keeps the deleted format's fields, so Apply brings it
+  // back.
+  const TCvtFmt* fmt = nullptr;
+  if (!m_oUsrProfile->GetCurFmtStd(ATip)) {
+    idx = list->findText(AFmtName, Qt::MatchFixedString);
+    fmt = ItemFmt(ATip, idx);
+  }
+  if (!fmt) {
+    UpdateControls();
+    return;
+  }
+  const QString name = fmt->m_sName;
+  if (!m_oUsrProfile->DelFmt(ATip, fmt->m_nFmtId)) {
+    m_dialogs.ShowError(this, FormatAppMsg(msgRemoveFormatFailed, {name}));
+    return;
+  }
+  {
+    CtrlUpdate hold(*this);
+    list->setCurrentIndex(-1);
+    list->removeItem(idx);
+  }
+  if (ActivePage() == GetCvtTipPage(ATip)) {
+    // The fields keep the deleted format, so that Apply can bring it back.
+    ShowFmtInEditor(nullptr, false, false);
+    m_fApplyChg = !edtName->text().isEmpty();
+    btnApplyFmt->setEnabled(m_fApplyChg);
+  }
+  // The tray must not go on offering the deleted format.
+  m_nMenuInitFlags &= ~(1u << FmtSubmenuBit(ATip, false));
+  UpdateControls();
+}
+
+void TfmMain::btnApplyFmtClick() {
+  const int page = ActivePage();
+  if (page < 0 || page >= kCvtFmtTypeCount) return;
+  const auto tip = TCvtFmtType(page);
+  const QString name = edtName->text();
+  const QString hint = edtHint->toPlainText();
+  const QString templ = edtTemplate->text();
+  const QString repl = edtReplaces->text();
+  // A format without a name could not be chosen, and its profile would
+  // drop it at the next load.
+  if (name.isEmpty()) return;
+
+  int specifiers = 0;
+  CheckTemplate(templ, &specifiers);
+  int pos = 0, tokens = 0;
+  if (const int err = CheckReplaces(repl, CvtFmtByteCount(tip), &pos, &tokens)) {
+    m_dialogs.ShowError(this, FormatAppMsg(ParamErrorMsg(err), {int32_t(pos)}));
+    edtReplaces->setFocus(Qt::OtherFocusReason);
+    // The caret goes before the character the check stopped at, in the
+    // text as typed.
+    edtReplaces->setCursorPosition(LeadingBlanks(repl) + pos - 1);
+    edtReplaces->deselect();
+    return;
+  }
+  if (tokens != specifiers) {
+    m_dialogs.ShowError(this, AppMsg(msgParamCountMismatch));
+    edtReplaces->setFocus(Qt::OtherFocusReason);
+    return;
+  }
+
+  if (!m_oUsrProfile->Opened()) {
+    // Own formats live in a profile file: one is made first.
+    if (!RunNewProfileDialog()) return;
+    FillProfileCombo();
+    if (m_oUsrProfile->Opened()) m_oUsrProfile->SetCurFmt(tip, name, false);
+    for (int c = 0; c < kCvtFmtTypeCount; ++c) FillFmtCombo(TCvtFmtType(c), FmtList(TCvtFmtType(c)));
+    for (int c = 0; c < kCvtFmtTypeCount; ++c) m_nMenuInitFlags &= ~(1u << FmtSubmenuBit(TCvtFmtType(c), false));
+  }
+
+  if (ApplyEditedFmt(tip, name, hint, templ, repl)) {
+    m_fApplyChg = false;
+    UpdateControls();
+  }
+}
+
+bool TfmMain::ApplyEditedFmt(TCvtFmtType ATip, const QString& AName, const QString& AHint, const QString& ATempl,
+                             const QString& ARepl) {
+  if (m_oUsrProfile->GetCurFmtStd(ATip)) return false;
+  QComboBox* list = FmtList(ATip);
+  const int idx = list->findText(AName, Qt::MatchFixedString);
+  if (idx < 0) {
+    const TCvtFmt* fmt = nullptr;
+    if (!m_oUsrProfile->AddFmt(ATip, AName, AHint, ATempl, ARepl, fmt)) {
+      m_dialogs.ShowError(this, AppMsg(msgCreateFormatFailed));
+      return false;
+    }
+    {
+      CtrlUpdate hold(*this);
+      list->addItem(AName, fmt->m_nFmtId);
+      list->setCurrentIndex(list->count() - 1);
+    }
+    SetCurFmt(ATip, AName, false, false);
+  } else {
+    const TCvtFmt* fmt = ItemFmt(ATip, idx);
+    if (!fmt || !m_oUsrProfile->UpdFmt(ATip, fmt->m_nFmtId, AName, AHint, ATempl, ARepl)) {
+      m_dialogs.ShowError(this, AppMsg(msgChangeFormatFailed));
+      return false;
+    }
+    {
+      CtrlUpdate hold(*this);
+      list->setItemText(idx, AName);  // a change of case renames it
+      list->setCurrentIndex(idx);
+    }
+    // The format selected in the list is the one cards are converted by,
+    // also when the name typed was that of another format than the one shown.
+    SetCurFmtName(ATip, AName, false);
+  }
+  m_nMenuInitFlags &= ~(1u << FmtSubmenuBit(ATip, false));
+  return true;
+}
+
 void TfmMain::FmtStdClick(TCvtFmtType ATip) {
   if (m_nCtrlUpdate > 0) return;
   const bool std = m_classes[ATip].std->isChecked();
@@ -164,9 +344,11 @@ void TfmMain::FmtEditChange() {
 }
 
 void TfmMain::FmtEditChanged() {
+  // As in UpdateControls: a format is never stored without a name.
   const int page = ActivePage();
   btnApplyFmt->setEnabled(page >= 0 && page < kCvtFmtTypeCount &&
-                          !m_oUsrProfile->GetCurFmtStd(TCvtFmtType(page)) && m_fApplyChg);
+                          !m_oUsrProfile->GetCurFmtStd(TCvtFmtType(page)) && m_fApplyChg &&
+                          !edtName->text().isEmpty());
 }
 
 void TfmMain::cbDefCmtChange() {

@@ -3,7 +3,6 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QKeyEvent>
 
 #include "AppDialogs.h"
 #include "AppMessages.h"
@@ -78,23 +77,18 @@ void TfmMain::DeleteUsrProfile() {
 
 void TfmMain::btnDelProfileClick() { DeleteUsrProfile(); }
 
-bool TfmMain::cbUsrProfileKeyPress(QKeyEvent* AEvent) {
-  if (AEvent->key() != Qt::Key_Backspace) return false;
-  DeleteUsrProfile();
-  return true;
+void TfmMain::cbUsrProfileKeyPress(char16_t AKey) {
+  if (AKey == u'\b') DeleteUsrProfile();
 }
 
-bool TfmMain::eventFilter(QObject* AWatched, QEvent* AEvent) {
-  if (AWatched == cbUsrProfile && AEvent->type() == QEvent::KeyPress &&
-      cbUsrProfileKeyPress(static_cast<QKeyEvent*>(AEvent)))
-    return true;
-  return QWidget::eventFilter(AWatched, AEvent);
+bool TfmMain::RunNewProfileDialog() {
+  TfmNewProfile dlg(m_oLanguage, m_dialogs, this);
+  dlg.SetProfile(m_oUsrProfile.get());
+  return dlg.exec() == QDialog::Accepted;
 }
 
 void TfmMain::btnNewProfileClick() {
-  TfmNewProfile dlg(m_oLanguage, m_dialogs, this);
-  dlg.SetProfile(m_oUsrProfile.get());
-  if (dlg.exec() != QDialog::Accepted) return;
+  if (!RunNewProfileDialog()) return;
   FillProfileCombo();
   for (int c = 0; c < kCvtFmtTypeCount; ++c) {
     const auto tip = TCvtFmtType(c);

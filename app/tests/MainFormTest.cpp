@@ -13,12 +13,14 @@
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
-#include <QPushButton>
 #include <QKeyEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QScreen>
 #include <QTabWidget>
 #include <QSystemTrayIcon>
 #include <QTableWidget>
@@ -36,6 +38,7 @@
 #include "MainForm.h"
 #include "MyCmdLineInfo.h"
 #include "NewProfile.h"
+#include "QStringPrinter.h"
 #include "Pty.h"
 #include "SysfsFixture.h"
 #include "YvSeams.h"
@@ -52,10 +55,12 @@ class RecordingDialogs : public IAppDialogs {
   void ShowError(QWidget*, const QString& AText) override { errors.append(AText); }
   TAnswer AskYesNoCancel(QWidget*, const QString& AText) override {
     questions.append(AText);
+    if (whileAsking) whileAsking();  // what happens while a real box waits
     return answer;
   }
   QStringList errors, questions;
   TAnswer answer = ansNo;
+  std::function<void()> whileAsking;
 };
 
 bool WaitFor(const std::function<bool()>& ACond, int ATimeoutMs = 5000) {
@@ -72,6 +77,12 @@ T* Find(QWidget& AForm, const char* AName) {
   T* w = AForm.findChild<T*>(QLatin1String(AName));
   EXPECT_NE(w, nullptr) << AName;
   return w;
+}
+
+// A key pressed in AWidget, with the character it types.
+void PressKey(QWidget* AWidget, Qt::Key AKey, const QString& AText) {
+  QKeyEvent press(QEvent::KeyPress, AKey, Qt::NoModifier, AText);
+  QCoreApplication::sendEvent(AWidget, &press);
 }
 
 // A private home (settings, profiles) and device tree for each test.
@@ -588,8 +599,7 @@ TEST_F(MainWindow, DeletingTheOpenProfileAsksAndOnlyYesDeletesIt) {
     auto* list = Find<QComboBox>(form, "cbUsrProfile");
     ASSERT_EQ(list->currentText(), "shop");
     if (c.byBackspace) {
-      QKeyEvent press(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
-      QCoreApplication::sendEvent(list, &press);
+      PressKey(list, Qt::Key_Backspace, "\b");
     } else {
       Find<QToolButton>(form, "btnDelProfile")->click();
     }
@@ -821,6 +831,375 @@ TEST_F(MainWindow, TheAboutBoxOpensFromTheHelpMenu) {
   });
   Find<QAction>(form, "actHelpAbout")->trigger();
   EXPECT_TRUE(shown);
+}
+
+// The format editor on a profile of one's own: two MUL formats (the first
+// current) and an HID one; HID and Exclusive are on own formats too.
+const QByteArray kEditProfile =
+    "[MUL.1]\nname=Own UL\nhint=\ntemplate=%.2X\nreplaces=b0\n"
+    "[MUL.2]\nname=Reversed\nhint=\ntemplate=%.2X%.2X\nreplaces=b1 b0\n"
+    "[HID.1]\nname=Own HID\nhint=\ntemplate=%u\nreplaces=AD1\n"
+    "[Main]\nCurMULFmt=Own UL\nCurMULFmtStd=0\nCurHidFmt=Own HID\nCurHidFmtStd=0\nCurExFmtStd=0\n";
+
+class FormatEditor : public MainWindow {
+ protected:
+  TfmMain& StartEditing(const QByteArray& AProfile = kEditProfile) {
+    PutProfile("shop", AProfile);
+    PutSettings("[Main]\nProfile=shop\nActivePageN=0\n");
+    TfmMain& form = Start();
+    EXPECT_TRUE(dialogs_.errors.isEmpty()) << dialogs_.errors.join('|').toStdString();
+    name_ = Find<QLineEdit>(form, "edtName");
+    hint_ = Find<QPlainTextEdit>(form, "edtHint");
+    template_ = Find<QLineEdit>(form, "edtTemplate");
+    replaces_ = Find<QLineEdit>(form, "edtReplaces");
+    apply_ = Find<QPushButton>(form, "btnApplyFmt");
+    return form;
+  }
+  // What the user types into the four fields.
+  void Type(const QString& AName, const QString& AHint, const QString& ATempl, const QString& ARepl) {
+    name_->setText(AName);
+    hint_->setPlainText(AHint);
+    template_->setText(ATempl);
+    replaces_->setText(ARepl);
+  }
+  QString ProfilePath(const QString& AName = "shop") const {
+    return home_.filePath("Sorvex/profiles/" + AName + ".ini");
+  }
+  QByteArray ProfileBytes() const {
+    QFile f(ProfilePath());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+  static QStringList Items(const QComboBox& AList) {
+    QStringList items;
+    for (int i = 0; i < AList.count(); ++i) items << AList.itemText(i);
+    return items;
+  }
+  QLineEdit* name_ = nullptr;
+  QPlainTextEdit* hint_ = nullptr;
+  QLineEdit* template_ = nullptr;
+  QLineEdit* replaces_ = nullptr;
+  QPushButton* apply_ = nullptr;
+};
+
+TEST_F(FormatEditor, ParametersAreCheckedAgainstTheClassAndErrorsNameThePosition) {
+  TfmMain& form = StartEditing();
+  auto* pages = Find<QTabWidget>(form, "PageControl1");
+  const struct {
+    TCvtFmtType page;
+    const char* templ;
+    const char* repl;
+    const char* error;  // empty: stored
+    int caret;          // where the caret is put; -1: not looked at
+  } cases[] = {
+      // HID cards have 6 bytes: index 6 is beyond them; Exclusive has 16.
+      {cft_Hid, "%.2X", "B6", "Syntax error parameters: number of bytes more than the maximum (position 2)", 1},
+      {cft_Ex, "%.2X", "B6", "", -1},
+      // The position counts from after the leading blanks; the caret lands
+      // before the faulty character of the text as typed.
+      {cft_Hid, "%u", "  w4", "Syntax error parameters: Not true number of bytes in number (position 2)", 3},
+      {cft_MUL, "%u", "b0 q1", "Syntax error parameters: the number of incorrect specifier (position 4)", 3},
+      {cft_MUL, "%u%u", "b0 b1 b2",
+       "Incorrect parameters: the number of parameters in the line pattern not match the number of parameters "
+       "in the \"Parameters\".",
+       -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.repl);
+    pages->setCurrentIndex(c.page);
+    auto* list = form.findChild<QComboBox*>(QStringList{"cbMULFmt", "cbM1kFmt", "cbHidFmt", "cbEmFmt", "cbICFmt",
+                                                        "cbExFmt"}[c.page]);
+    const QStringList before = Items(*list);
+    const QByteArray file = ProfileBytes();
+    dialogs_.errors.clear();
+    Type("Checked", "", c.templ, c.repl);
+    ASSERT_TRUE(apply_->isEnabled());
+    apply_->click();
+    if (*c.error) {
+      EXPECT_EQ(dialogs_.errors, QStringList{c.error});
+      EXPECT_EQ(ProfileBytes(), file);
+      EXPECT_EQ(Items(*list), before);
+      EXPECT_EQ(QApplication::focusWidget(), replaces_);
+      if (c.caret >= 0) {
+        EXPECT_EQ(replaces_->cursorPosition(), c.caret);
+      }
+      EXPECT_FALSE(replaces_->hasSelectedText());
+      EXPECT_TRUE(apply_->isEnabled());  // the user mends and applies again
+    } else {
+      EXPECT_TRUE(dialogs_.errors.isEmpty()) << dialogs_.errors.join('|').toStdString();
+      EXPECT_EQ(Items(*list), before + QStringList{"Checked"});
+      const TIniFile ini(ProfilePath());
+      EXPECT_EQ(ini.ReadString(CvtFmtTypeName(c.page) + ".1", "replaces", ""), c.repl);
+    }
+  }
+}
+
+TEST_F(FormatEditor, ApplyCreatesAFormatThenUpdatesTheSameSection) {
+  TfmMain& form = StartEditing();
+  auto* list = Find<QComboBox>(form, "cbMULFmt");
+  auto* del = Find<QToolButton>(form, "btnDelMULFmt");
+  EXPECT_EQ(name_->text(), "Own UL");
+  EXPECT_FALSE(apply_->isEnabled());
+
+  // A new name: a new format with the next id, current at once.
+  Type("Badge", "first\nsecond", "%.2X-%.2X", "b0 b1");
+  ASSERT_TRUE(apply_->isEnabled());
+  apply_->click();
+  EXPECT_TRUE(dialogs_.errors.isEmpty()) << dialogs_.errors.join('|').toStdString();
+  {
+    const TIniFile ini(ProfilePath());
+    EXPECT_EQ(ini.ReadSections(), QStringList({"MUL.1", "MUL.2", "HID.1", "Main", "MUL.3"}));
+    EXPECT_EQ(ini.ReadString("MUL.3", "name", ""), "Badge");
+    EXPECT_EQ(ini.ReadString("MUL.3", "hint", ""), "first\\nsecond");
+    EXPECT_EQ(ini.ReadString("MUL.3", "template", ""), "%.2X-%.2X");
+    EXPECT_EQ(ini.ReadString("MUL.3", "replaces", ""), "b0 b1");
+  }
+  EXPECT_EQ(Items(*list), QStringList({"Own UL", "Reversed", "Badge"}));
+  EXPECT_EQ(list->currentText(), "Badge");
+  EXPECT_EQ(form.UsrProfile().GetCurFmtName(cft_MUL), "Badge");
+  EXPECT_FALSE(form.UsrProfile().GetCurFmtStd(cft_MUL));
+  EXPECT_FALSE(apply_->isEnabled());
+  EXPECT_TRUE(del->isEnabled());
+  // Cards are converted by it from now on.
+  bool std = true;
+  const TCvtFmt* used = form.Pipeline().GetCurCvtFmt(cft_MUL, &std);
+  ASSERT_NE(used, nullptr);
+  EXPECT_EQ(used->m_sTemplate, "%.2X-%.2X");
+  EXPECT_FALSE(std);
+
+  // The same name again, and then in other letter case: the same section.
+  template_->setText("%.2X:%.2X");
+  apply_->click();
+  name_->setText("BADGE");
+  apply_->click();
+  {
+    const TIniFile ini(ProfilePath());
+    EXPECT_EQ(ini.ReadSections().size(), 5);
+    EXPECT_EQ(ini.ReadString("MUL.3", "name", ""), "BADGE");
+    EXPECT_EQ(ini.ReadString("MUL.3", "template", ""), "%.2X:%.2X");
+  }
+  EXPECT_EQ(Items(*list), QStringList({"Own UL", "Reversed", "BADGE"}));
+
+  // The name of another format of the class: that one is replaced, and it
+  // is the current format from now on, as the list shows.
+  Type("reversed", "", "%.4X", "w01");
+  apply_->click();
+  {
+    const TIniFile ini(ProfilePath());
+    EXPECT_EQ(ini.ReadSections().size(), 5);
+    EXPECT_EQ(ini.ReadString("MUL.2", "name", ""), "reversed");
+    EXPECT_EQ(ini.ReadString("MUL.2", "replaces", ""), "w01");
+    EXPECT_EQ(ini.ReadString("MUL.3", "name", ""), "BADGE");
+  }
+  EXPECT_EQ(list->currentText(), "reversed");
+  EXPECT_EQ(form.UsrProfile().GetCurFmtName(cft_MUL).toLower(), "reversed");
+  used = form.Pipeline().GetCurCvtFmt(cft_MUL, &std);
+  ASSERT_NE(used, nullptr);
+  EXPECT_EQ(used->m_sReplaces, "w01");
+
+  // Without a name nothing can be stored: Apply stays off.
+  const QByteArray file = ProfileBytes();
+  template_->setText("%u");
+  EXPECT_TRUE(apply_->isEnabled());
+  name_->clear();
+  EXPECT_FALSE(apply_->isEnabled());
+  apply_->click();
+  EXPECT_EQ(ProfileBytes(), file);
+  EXPECT_TRUE(dialogs_.errors.isEmpty());
+
+  // The choice reaches the file's "Main" section when the profile closes.
+  form_.reset();
+  const TIniFile ini(ProfilePath());
+  EXPECT_EQ(ini.ReadString("Main", "CurMULFmt", "").toLower(), "reversed");
+  EXPECT_EQ(ini.ReadString("Main", "CurMULFmtStd", ""), "0");
+}
+
+TEST_F(FormatEditor, DeletingRemovesTheFormatFromFileAndListAndApplyBringsItBack) {
+  TfmMain& form = StartEditing();
+  auto* list = Find<QComboBox>(form, "cbMULFmt");
+  auto* del = Find<QToolButton>(form, "btnDelMULFmt");
+  ASSERT_TRUE(del->isEnabled());
+
+  // Deleted without a question; the class keeps its current name, which now
+  // names no format, and the fields keep the deleted one so that Apply can
+  // bring it back.
+  del->click();
+  EXPECT_TRUE(dialogs_.questions.isEmpty());
+  EXPECT_EQ(TIniFile(ProfilePath()).ReadSections(), QStringList({"MUL.2", "HID.1", "Main"}));
+  EXPECT_EQ(Items(*list), QStringList{"Reversed"});
+  EXPECT_EQ(list->currentIndex(), -1);
+  EXPECT_FALSE(del->isEnabled());
+  EXPECT_EQ(form.UsrProfile().GetCurFmtName(cft_MUL), "Own UL");
+  bool std = true;
+  EXPECT_EQ(form.Pipeline().GetCurCvtFmt(cft_MUL, &std), nullptr);
+  EXPECT_EQ(name_->text(), "Own UL");
+  EXPECT_TRUE(apply_->isEnabled());
+  apply_->click();
+  EXPECT_EQ(TIniFile(ProfilePath()).ReadString("MUL.3", "name", ""), "Own UL");
+  EXPECT_EQ(list->currentText(), "Own UL");
+
+  // Picking a format with a profile open stores no setting; Backspace in
+  // the list deletes the picked one.
+  list->setCurrentIndex(0);
+  emit list->activated(0);
+  EXPECT_EQ(form.UsrProfile().GetCurFmtName(cft_MUL), "Reversed");
+  EXPECT_EQ(name_->text(), "Reversed");
+  PressKey(list, Qt::Key_Backspace, "\b");
+  EXPECT_EQ(Items(*list), QStringList{"Own UL"});
+  EXPECT_FALSE(TIniFile(ProfilePath()).SectionExists("MUL.2"));
+  TAppConfig stored;
+  stored.SetFileName(SettingsPath());
+  EXPECT_TRUE(stored.GetFormat(cft_MUL).isEmpty());
+  EXPECT_TRUE(dialogs_.errors.isEmpty());
+
+  // Standard formats are read-only: nothing to edit, apply or delete.
+  auto* pages = Find<QTabWidget>(form, "PageControl1");
+  pages->setCurrentIndex(cft_M1K);
+  auto* stdList = Find<QComboBox>(form, "cbM1kFmt");
+  ASSERT_GT(stdList->count(), 0);
+  stdList->setCurrentIndex(0);
+  emit stdList->activated(0);
+  EXPECT_FALSE(name_->text().isEmpty());
+  for (QWidget* w : std::initializer_list<QWidget*>{name_, template_, replaces_})
+    EXPECT_TRUE(static_cast<QLineEdit*>(w)->isReadOnly());
+  EXPECT_TRUE(hint_->isReadOnly());
+  template_->setText("%u");
+  EXPECT_FALSE(apply_->isEnabled());
+  EXPECT_FALSE(Find<QToolButton>(form, "btnDelM1kFmt")->isEnabled());
+  const QByteArray now = ProfileBytes();
+  PressKey(stdList, Qt::Key_Backspace, "\b");
+  EXPECT_EQ(ProfileBytes(), now);
+  EXPECT_EQ(stdList->count(), form.StdProfile().GetFmtList(cft_M1K).Count());
+}
+
+TEST_F(FormatEditor, AFailedWriteIsReportedAndChangesNothing) {
+  const struct {
+    const char* what;
+    bool fileToFolder;  // else the file is gone
+    const char* name;   // typed and applied; empty: the current format is deleted
+    const char* error;
+  } cases[] = {
+      {"new format, file gone", false, "Fresh", "Failed to create a format."},
+      {"update, file unreadable", true, "Own UL", "Unable to change the format."},
+      {"delete, file unreadable", true, "", "Unable to remove the format \"Own UL\"."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TfmMain& form = StartEditing();
+    auto* list = Find<QComboBox>(form, "cbMULFmt");
+    dialogs_.answer = IAppDialogs::ansYes;
+    ASSERT_TRUE(QFile::remove(ProfilePath()));
+    if (c.fileToFolder) {
+      ASSERT_TRUE(QDir().mkdir(ProfilePath()));
+    }
+    if (*c.name) {
+      Type(c.name, "", "%u", "b0");
+      apply_->click();
+      EXPECT_TRUE(apply_->isEnabled());  // still unapplied
+    } else {
+      Find<QToolButton>(form, "btnDelMULFmt")->click();
+    }
+    EXPECT_EQ(dialogs_.errors, QStringList{c.error});
+    EXPECT_EQ(Items(*list), QStringList({"Own UL", "Reversed"}));
+    EXPECT_EQ(form.UsrProfile().GetFmtList(cft_MUL).Count(), 2);
+    EXPECT_EQ(form.UsrProfile().GetFmtList(cft_MUL).Items(0)->m_sTemplate, "%.2X");
+    form_.reset();
+    if (c.fileToFolder) {
+      ASSERT_TRUE(QDir().rmdir(ProfilePath()));
+    }
+    dialogs_.errors.clear();
+  }
+}
+
+TEST_F(FormatEditor, WithoutAProfileApplyAsksForANewOne) {
+  TfmMain& form = Start();
+  ASSERT_FALSE(form.UsrProfile().Opened());
+  auto* list = Find<QComboBox>(form, "cbMULFmt");
+  auto* name = Find<QLineEdit>(form, "edtName");
+  auto* apply = Find<QPushButton>(form, "btnApplyFmt");
+  // Off the standard formats: the fields become editable; the choice is
+  // stored as the class's setting.
+  Find<QCheckBox>(form, "chkMULFmtStd")->click();
+  EXPECT_FALSE(name->isReadOnly());
+  EXPECT_EQ(list->count(), 0);
+  TAppConfig stored;
+  stored.SetFileName(SettingsPath());
+  EXPECT_FALSE(stored.GetFormatStd(cft_MUL));
+
+  name->setText("Mine");
+  Find<QLineEdit>(form, "edtTemplate")->setText("%u");
+  Find<QLineEdit>(form, "edtReplaces")->setText("b0");
+  ASSERT_TRUE(apply->isEnabled());
+  const QDir profiles(home_.filePath("Sorvex/profiles"));
+
+  // The dialog cancelled: nothing is stored.
+  int shown = 0;
+  WhenModal<TfmNewProfile>([&shown](TfmNewProfile& d) {
+    ++shown;
+    d.reject();
+  });
+  apply->click();
+  EXPECT_EQ(shown, 1);
+  EXPECT_TRUE(profiles.entryList(QDir::Files).isEmpty());
+  EXPECT_EQ(list->count(), 0);
+  EXPECT_TRUE(apply->isEnabled());
+
+  // OK: the new profile holds the format, and the window shows it.
+  WhenModal<TfmNewProfile>([&shown](TfmNewProfile& d) {
+    ++shown;
+    Find<QComboBox>(d, "cbName")->setEditText("fresh");
+    Find<QPushButton>(d, "btnOK")->click();
+  });
+  apply->click();
+  EXPECT_EQ(shown, 2);
+  EXPECT_TRUE(dialogs_.errors.isEmpty()) << dialogs_.errors.join('|').toStdString();
+  ASSERT_TRUE(form.UsrProfile().Opened());
+  EXPECT_EQ(TIniFile(ProfilePath("fresh")).ReadString("MUL.1", "name", ""), "Mine");
+  EXPECT_EQ(Find<QComboBox>(form, "cbUsrProfile")->currentText(), "fresh");
+  EXPECT_EQ(list->currentText(), "Mine");
+  EXPECT_EQ(form.UsrProfile().GetCurFmtName(cft_MUL), "Mine");
+  EXPECT_FALSE(apply->isEnabled());
+  form_.reset();
+  const TIniFile ini(ProfilePath("fresh"));
+  EXPECT_EQ(ini.ReadString("Main", "CurMULFmt", ""), "Mine");
+  EXPECT_EQ(ini.ReadString("Main", "CurMULFmtStd", ""), "0");
+}
+
+TEST_F(MainWindow, ThePanelButtonKeepsTheWindowInsideTheWorkAreaAndIsStored) {
+  TfmMain& form = Start();
+  auto* button = Find<QPushButton>(form, "btnShowFmtPan");
+  auto* panel = Find<QGroupBox>(form, "grFmtPan");
+  const QRect work = QGuiApplication::primaryScreen()->availableGeometry();
+  const int right = work.x() + work.width();
+  TAppConfig stored;
+  stored.SetFileName(SettingsPath());
+  ASSERT_TRUE(panel->isVisible());
+  const int wide = form.width();
+
+  // Hidden at the right edge: the right edge stays there.
+  form.move(right - form.frameGeometry().width(), work.y() + 40);
+  ASSERT_TRUE(WaitFor([&] { return form.frameGeometry().right() + 1 == right; }));
+  button->click();
+  EXPECT_FALSE(panel->isVisible());
+  EXPECT_EQ(button->text(), ">>");
+  EXPECT_EQ(form.width(), Find<QGroupBox>(form, "grMain")->width());
+  EXPECT_TRUE(WaitFor([&] { return form.frameGeometry().right() + 1 == right; }));
+  EXPECT_FALSE(stored.GetShowFmtPan());
+
+  // Shown again there: the window moves left so that the panel fits.
+  button->click();
+  EXPECT_TRUE(panel->isVisible());
+  EXPECT_EQ(button->text(), "<<");
+  EXPECT_EQ(form.width(), wide);
+  EXPECT_TRUE(WaitFor([&] { return form.frameGeometry().right() + 1 == right; }));
+  EXPECT_TRUE(stored.GetShowFmtPan());
+  EXPECT_TRUE(form.FormPosChanged());
+
+  // The panel's own button does the same; the default format is stored.
+  Find<QToolButton>(form, "SpeedButton1")->click();
+  EXPECT_FALSE(panel->isVisible());
+  Find<QComboBox>(form, "cbDefCmt")->setCurrentIndex(5);
+  EXPECT_EQ(stored.GetDefFormat(), 5);
+  EXPECT_EQ(form.Pipeline().DefCmt(), 5);
 }
 
 TEST(WindowSnap, EdgesWithinTenPixelsAttract) {
