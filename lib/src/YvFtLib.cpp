@@ -58,8 +58,7 @@ HRESULT GetFtLibVersion(uint32_t* Version) {
   if (!fn) return YV_E_FTD2XX_LOAD;
   uint32_t v = 0;
   if (fn(&v) != 0) return E_FAIL;
-  // The driver counts major.minor.build from byte 2 down; ours from byte 0 up.
-  *Version = ((v & 0xFFu) << 16) | (v & 0xFF00u) | ((v >> 16) & 0xFFu);
+  *Version = FtVersionWord(v);
   return S_OK;
 }
 

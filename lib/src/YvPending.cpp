@@ -19,6 +19,4 @@ HRESULT ScanIpDevices(void*, const YV_SCAN_PARAMS&, uint32_t, YV_ENUM_DEVICES_CA
   return E_NOTIMPL;
 }
 
-HRESULT GetFtDriverVersion(IYvPort&, uint32_t*) { return E_NOTIMPL; }
-
 }  // namespace ylvane

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "YvFtSnPort.h"
 #include "YvLib.h"
 #include "YvVComPort.h"
 
@@ -39,6 +40,8 @@ HRESULT CreatePort(const char16_t* Name, IYvPort** Port, int32_t PortType, uint3
         port = std::make_unique<CYvVComPort>();
         break;
       case YV_PORT_FT:
+        port = std::make_unique<CYvFtSnPort>();
+        break;
       case YV_PORT_IP:
       case YV_PORT_IPS:
         return E_NOTIMPL;  // these kinds come with their own modules

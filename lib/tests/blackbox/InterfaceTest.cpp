@@ -36,6 +36,11 @@ TEST(Interface, FtdiLibraryAbsent) {
   uint32_t v = 0x11111111;
   EXPECT_EQ(YV_GetFtLibVersion(&v), YV_E_FTD2XX_LOAD);
   EXPECT_EQ(v, 0x11111111u);
+  ASSERT_EQ(YV_Initialize(0), S_OK);
+  YV_HANDLE port = reinterpret_cast<YV_HANDLE>(0x55);
+  EXPECT_EQ(YV_Open(&port, u"FT123456", YV_PORT_FT, 9600, 10, 2), YV_E_FTD2XX_LOAD);
+  EXPECT_EQ(port, nullptr);
+  EXPECT_EQ(YV_Finalyze(), S_OK);
 }
 
 TEST(Interface, ReaderLineRoundTripOnAPty) {

@@ -6,6 +6,7 @@
 
 #include "YvCom.h"
 #include "YvLib.h"
+#include "YvSeams.h"
 #include "ylvane.h"
 
 namespace {
@@ -158,13 +159,15 @@ INSTANTIATE_TEST_SUITE_P(
                    E_NOTIMPL},
         ExportCase{"EnumIpDevicesValid",
                    [] { return YV_EnumIpDevices(1, AnyDevice, nullptr, nullptr, 0); }, E_NOTIMPL},
-        ExportCase{"OpenFtdiKind",
+        ExportCase{"OpenFtdiKindWithoutDriverLibrary",
                    [] {
+                     ylvane::SetFtLibraryPath("/nonexistent/libftd2xx.so");
                      YV_HANDLE h = g_untouched;
                      HRESULT hr = YV_Open(&h, u"FT123456", YV_PORT_FT, 9600, 10, 2);
+                     ylvane::SetFtLibraryPath("libftd2xx.so");
                      return h == nullptr ? hr : kHandleChanged;
                    },
-                   E_NOTIMPL},
+                   YV_E_FTD2XX_LOAD},
         ExportCase{"EnumSerialPortsNoCallback",
                    [] { return YV_EnumSerialPorts(1, nullptr, nullptr); }, E_INVALIDARG},
         ExportCase{"OpenNullOut", [] { return YV_Open(nullptr, g_com, 1, 9600, 10, 2); },
