@@ -45,23 +45,11 @@
 #include "uAppConfig.h"
 #include "uAppUtils.h"
 #include "uSettingsDlg.h"
+#include "common/WidgetTests.h"
 #include "uPort.h"
 #include "ylvane.h"
 
 namespace {
-
-class RecordingDialogs : public IAppDialogs {
- public:
-  void ShowError(QWidget*, const QString& AText) override { errors.append(AText); }
-  TAnswer AskYesNoCancel(QWidget*, const QString& AText) override {
-    questions.append(AText);
-    if (whileAsking) whileAsking();  // what happens while a real box waits
-    return answer;
-  }
-  QStringList errors, questions;
-  TAnswer answer = ansNo;
-  std::function<void()> whileAsking;
-};
 
 bool WaitFor(const std::function<bool()>& ACond, int ATimeoutMs = 5000) {
   QDeadlineTimer limit(ATimeoutMs);
@@ -70,13 +58,6 @@ bool WaitFor(const std::function<bool()>& ACond, int ATimeoutMs = 5000) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   }
   return true;
-}
-
-template <class T>
-T* Find(QWidget& AForm, const char* AName) {
-  T* w = AForm.findChild<T*>(QLatin1String(AName));
-  EXPECT_NE(w, nullptr) << AName;
-  return w;
 }
 
 // A key pressed in AWidget, with the character it types.
@@ -1222,10 +1203,4 @@ TEST(WindowSnap, EdgesWithinTenPixelsAttract) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  QApplication::setQuitOnLastWindowClosed(false);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return RunWidgetTests(argc, argv); }

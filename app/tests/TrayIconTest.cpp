@@ -20,16 +20,10 @@
 #include "SysfsFixture.h"
 #include "YvSeams.h"
 #include "uAppConfig.h"
+#include "common/WidgetTests.h"
 #include "uPort.h"
 
 namespace {
-
-class SilentDialogs : public IAppDialogs {
- public:
-  void ShowError(QWidget*, const QString& AText) override { errors.append(AText); }
-  TAnswer AskYesNoCancel(QWidget*, const QString&) override { return ansCancel; }
-  QStringList errors;
-};
 
 QImage Picture(const QIcon& AIcon) {
   return AIcon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
@@ -52,7 +46,7 @@ TEST(TrayIconImage, ActiveOnlyWhileTheOpenPortIsListed) {
   ASSERT_TRUE(pty.Ok());
   const QString port = QString::fromStdString(pty.Path().substr(5));
 
-  SilentDialogs dialogs;
+  RecordingDialogs dialogs;
   {
     auto config = std::make_unique<TAppConfig>();
     config->SetFileName(home.filePath(QStringLiteral("Sorvex.ini")));
@@ -89,10 +83,4 @@ TEST(TrayIconImage, ActiveOnlyWhileTheOpenPortIsListed) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  QApplication::setQuitOnLastWindowClosed(false);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return RunWidgetTests(argc, argv); }
