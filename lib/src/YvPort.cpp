@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "YvIPPort.h"
 #include "YvLib.h"
 #include "YvVComPort.h"
 
@@ -38,8 +39,10 @@ HRESULT CreatePort(const char16_t* Name, IYvPort** Port, int32_t PortType, uint3
       case YV_PORT_COM:
         port = std::make_unique<CYvVComPort>();
         break;
-      case YV_PORT_FT:
       case YV_PORT_IP:
+        port = std::make_unique<CIPPort>();
+        break;
+      case YV_PORT_FT:
       case YV_PORT_IPS:
         return E_NOTIMPL;  // these kinds come with their own modules
       default:

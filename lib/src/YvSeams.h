@@ -21,4 +21,12 @@ void SetLockDir(std::string path);
 int UsbTtyWaitMs();
 void SetUsbTtyWaitMs(int ms);
 
+// Host names of TCP client ports are looked up with this function
+// (getaddrinfo's signature; its results are freed with freeaddrinfo). Tests
+// put a resolver of their own in its place; null restores getaddrinfo.
+using HostLookupFn = int (*)(const char* node, const char* service, const struct addrinfo* hints,
+                             struct addrinfo** result);
+HostLookupFn HostLookup();
+void SetHostLookup(HostLookupFn fn);
+
 }  // namespace ylvane
