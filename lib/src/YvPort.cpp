@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "YvIPPort.h"
+#include "YvIPSPort.h"
 #include "YvLib.h"
 #include "YvVComPort.h"
 
@@ -42,8 +43,10 @@ HRESULT CreatePort(const char16_t* Name, IYvPort** Port, int32_t PortType, uint3
       case YV_PORT_IP:
         port = std::make_unique<CIPPort>();
         break;
-      case YV_PORT_FT:
       case YV_PORT_IPS:
+        port = std::make_unique<CIPSPort>();
+        break;
+      case YV_PORT_FT:
         return E_NOTIMPL;  // these kinds come with their own modules
       default:
         return E_INVALIDARG;

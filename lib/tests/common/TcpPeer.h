@@ -33,9 +33,17 @@ class TcpConn {
     return *this;
   }
 
-  // A connection from this host to 127.0.0.1:port (blocking connect).
-  static TcpConn To(uint16_t port) {
+  // A connection to 127.0.0.1:port (blocking connect), from the loopback
+  // address given: all of 127.0.0.0/8 is this host.
+  static TcpConn To(uint16_t port, const char* from = "127.0.0.1") {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in src{};
+    src.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &src.sin_addr);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&src), sizeof src) != 0) {
+      close(fd);
+      return TcpConn();
+    }
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
