@@ -35,12 +35,9 @@ HRESULT CIPPort::Open(const char16_t* Name, uint32_t BaudRate, char EvChar, uint
     if (BaudRate != 0 || EvChar != 0) m_link.QueueBaudRate(BaudRate, EvChar);
     m_socket = fd;
     m_bConnected = rc == 0;
-    m_hWakeEvent.Reset();
-    m_bRunning = true;
-    m_hThread = std::thread([this] { WorkerThread(); });
+    m_worker.Start([this] { WorkerThread(); });
   } catch (...) {
     Lock lock(m_cs);
-    m_bRunning = false;
     sys::CloseSocket(fd);
     m_socket = -1;
     throw;
@@ -49,10 +46,8 @@ HRESULT CIPPort::Open(const char16_t* Name, uint32_t BaudRate, char EvChar, uint
 }
 
 void CIPPort::Close() {
-  if (!m_hThread.joinable()) return;
-  m_bRunning = false;
-  m_hWakeEvent.Set();
-  m_hThread.join();
+  if (!m_worker.Started()) return;
+  m_worker.Stop();
   Lock lock(m_cs);
   sys::CloseSocket(m_socket);
   m_socket = -1;
@@ -65,7 +60,7 @@ YV_BOOL CIPPort::IsOpened() {
 }
 
 void CIPPort::LoseConnection(bool shutdown) {
-  m_bRunning = false;
+  m_worker.EndFromInside();
   if (shutdown) sys::ShutdownBoth(m_socket);
   sys::CloseSocket(m_socket);
   m_socket = -1;
@@ -75,15 +70,15 @@ void CIPPort::LoseConnection(bool shutdown) {
 }
 
 void CIPPort::MadeRoom(bool madeRoom) {
-  if (madeRoom) m_hWakeEvent.Set();
+  if (madeRoom) m_worker.Wake();
 }
 
 void CIPPort::WorkerThread() {
   for (;;) {
-    pollfd fds[2] = {{m_hWakeEvent.Fd(), POLLIN, 0}, {-1, 0, 0}};
+    pollfd fds[2] = {{m_worker.WakeFd(), POLLIN, 0}, {-1, 0, 0}};
     {
       Lock lock(m_cs);
-      if (!m_bRunning) return;
+      if (!m_worker.Running()) return;
       if (m_bConnected && m_link.HasQueued() &&
           m_link.SendQueued(m_socket) == CTcpLink::IoResult::Failed) {
         LoseConnection(true);
@@ -103,14 +98,14 @@ void CIPPort::WorkerThread() {
     if (poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       Lock lock(m_cs);
-      if (m_bRunning) LoseConnection(true);
+      if (m_worker.Running()) LoseConnection(true);
       return;
     }
-    if (fds[0].revents & POLLIN) m_hWakeEvent.Reset();
+    if (fds[0].revents & POLLIN) m_worker.ResetWake();
     const short got = fds[1].revents;
     if (got == 0) continue;
     Lock lock(m_cs);
-    if (!m_bRunning) return;
+    if (!m_worker.Running()) return;
     if (!m_bConnected) {
       // Refused, unreachable or timed out: no retry.
       if (sys::ConnectResult(m_socket) != 0) {
@@ -121,7 +116,7 @@ void CIPPort::WorkerThread() {
       continue;
     }
     if (got & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
-      switch (m_link.Receive(m_socket, m_bRunning)) {
+      switch (m_link.Receive(m_socket, m_worker.RunningFlag())) {
         case CTcpLink::IoResult::Ok:
           break;
         case CTcpLink::IoResult::PeerClosed:
@@ -137,9 +132,9 @@ void CIPPort::WorkerThread() {
 
 HRESULT CIPPort::SetBaudAndEvChar(uint32_t BaudRate, char EvChar) {
   Lock lock(m_cs);
-  if (!m_bRunning) return YV_E_CLOSED_OUTSIDE;
+  if (!m_worker.Running()) return YV_E_CLOSED_OUTSIDE;
   m_link.QueueBaudRate(BaudRate, EvChar);
-  m_hWakeEvent.Set();
+  m_worker.Wake();
   return S_OK;
 }
 
@@ -159,9 +154,9 @@ HRESULT CIPPort::Clear(YV_BOOL Rx, YV_BOOL Tx) {
 
 HRESULT CIPPort::Write(const void* Buf, int32_t Count) {
   Lock lock(m_cs);
-  if (!m_bRunning) return YV_E_CLOSED_OUTSIDE;
+  if (!m_worker.Running()) return YV_E_CLOSED_OUTSIDE;
   m_link.QueueWrite(Buf, Count);
-  m_hWakeEvent.Set();
+  m_worker.Wake();
   return S_OK;
 }
 
@@ -183,7 +178,7 @@ HRESULT CIPPort::GetInCount(int32_t* Count) {
 
 HRESULT CIPPort::StartWaitEvent(int* Event) {
   Lock lock(m_cs);
-  const bool ended = !m_bRunning;
+  const bool ended = !m_worker.Running();
   // Once the connection is gone and everything is read there is nothing
   // left to wait for: an armed event would either never come or, signalled
   // at once, make the host spin.

@@ -10,13 +10,11 @@
 // port and opens a new one.
 #pragma once
 
-#include <atomic>
 #include <mutex>
-#include <thread>
 
 #include "YvPort.h"
+#include "YvPortThread.h"
 #include "YvTcpLink.h"
-#include "sys/Event.h"
 
 namespace ylvane {
 
@@ -48,12 +46,11 @@ class CIPPort final : public CYvPort {
 
   std::recursive_mutex m_cs;
   int m_socket = -1;  // -1 before Open, after Close and after the loss
-  sys::Event m_hWakeEvent;  // new packets, room in the buffer, Close
-  CTcpLink m_link;           // guarded by m_cs; holds the receive event
-  std::atomic<bool> m_bRunning{false};
+  CTcpLink m_link;    // guarded by m_cs; holds the receive event
   bool m_bConnected = false;  // the worker's own
-  bool m_bLost = false;       // under m_cs: the connection ended (or never came)
-  std::thread m_hThread;
+  // Runs while the port is open and connecting or connected; woken for new
+  // packets, room in the buffer and Close. Last, so it goes first.
+  CPortThread m_worker;
 };
 
 }  // namespace ylvane

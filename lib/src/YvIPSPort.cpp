@@ -173,12 +173,9 @@ HRESULT CIPSPortListen::Start() {
   const int fd = sys::TcpListen(m_nPort, kBacklog, &err);
   if (fd < 0) return YV_E_SOCKET;  // the TCP port in use, among others
   m_socket = fd;
-  m_hWakeEvent.Reset();
-  m_bRunning = true;
   try {
-    m_hThread = std::thread([this] { ThreadLoop(); });
+    m_thread.Start([this] { ThreadLoop(); });
   } catch (...) {
-    m_bRunning = false;
     sys::CloseSocket(m_socket);
     m_socket = -1;
     return E_FAIL;
@@ -187,10 +184,8 @@ HRESULT CIPSPortListen::Start() {
 }
 
 void CIPSPortListen::Stop() {
-  if (!m_hThread.joinable()) return;
-  m_bRunning = false;
-  m_hWakeEvent.Set();
-  m_hThread.join();
+  if (!m_thread.Started()) return;
+  m_thread.Stop();
   sys::CloseSocket(m_socket);
   m_socket = -1;
 }
@@ -203,12 +198,12 @@ HRESULT CIPSPortListen::AttachPort(CIPSPort* port) {
   } catch (...) {
     return E_FAIL;
   }
-  if (!m_hThread.joinable()) {
+  if (!m_thread.Started()) {
     HRESULT hr = Start();
     if (YV_FAILED(hr)) return hr;
   }
   m_Ports.push_back(port);
-  m_hWakeEvent.Set();  // its queued packets wait for the device's call
+  m_thread.Wake();  // its queued packets wait for the device's call
   return S_OK;
 }
 
@@ -220,7 +215,7 @@ void CIPSPortListen::DetachPort(CIPSPort* port) {
   port->m_link.Buffer().Signal();  // ends a pending wait
   m_Ports.erase(std::remove(m_Ports.begin(), m_Ports.end(), port), m_Ports.end());
   // The thread finds the port gone before it touches it again (Serves).
-  m_hWakeEvent.Set();
+  m_thread.Wake();
 }
 
 bool CIPSPortListen::HasPorts() {
@@ -253,7 +248,7 @@ void CIPSPortListen::AcceptConnections() {
       if (err == ECONNABORTED || err == EPROTO || err == EPERM) continue;  // that caller gave up
       // Out of descriptors or memory: the call stays waiting and is taken
       // after a pause, rather than the thread spinning on it.
-      m_hWakeEvent.Wait(kRetryPauseMs);
+      m_thread.Pause(kRetryPauseMs);
       return;
     }
     CsLock lock(m_cs);
@@ -274,11 +269,11 @@ void CIPSPortListen::AcceptConnections() {
 void CIPSPortListen::ThreadLoop() {
   std::vector<pollfd> fds;
   std::vector<CIPSPort*> polled;
-  while (m_bRunning) {
+  while (m_thread.Running()) {
     try {
       fds.clear();
       polled.clear();
-      fds.push_back({m_hWakeEvent.Fd(), POLLIN, 0});
+      fds.push_back({m_thread.WakeFd(), POLLIN, 0});
       fds.push_back({m_socket, POLLIN, 0});
       {
         CsLock lock(m_cs);
@@ -300,18 +295,18 @@ void CIPSPortListen::ThreadLoop() {
         }
       }
       if (poll(fds.data(), fds.size(), -1) < 0) {
-        if (errno != EINTR) m_hWakeEvent.Wait(kRetryPauseMs);
+        if (errno != EINTR) m_thread.Pause(kRetryPauseMs);
         continue;
       }
-      if (fds[0].revents & POLLIN) m_hWakeEvent.Reset();
-      if (!m_bRunning) break;
+      if (fds[0].revents & POLLIN) m_thread.ResetWake();
+      if (!m_thread.Running()) break;
       if (fds[1].revents & POLLIN) AcceptConnections();
       CsLock lock(m_cs);
       for (size_t i = 0; i < polled.size(); ++i) {
         const pollfd& p = fds[i + 2];
         CIPSPort* port = polled[i];
         if (!(p.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) || !Serves(port, p.fd)) continue;
-        switch (port->m_link.Receive(port->m_socket, m_bRunning)) {
+        switch (port->m_link.Receive(port->m_socket, m_thread.RunningFlag())) {
           case CTcpLink::IoResult::Ok:
             break;
           case CTcpLink::IoResult::PeerClosed:
@@ -323,7 +318,7 @@ void CIPSPortListen::ThreadLoop() {
         }
       }
     } catch (...) {
-      m_hWakeEvent.Wait(kRetryPauseMs);
+      m_thread.Pause(kRetryPauseMs);
     }
   }
 }

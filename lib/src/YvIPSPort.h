@@ -9,15 +9,13 @@
 // host closes it and opens a new one, which then waits for the next call.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "YvPort.h"
+#include "YvPortThread.h"
 #include "YvTcpLink.h"
-#include "sys/Event.h"
 
 namespace ylvane {
 
@@ -82,7 +80,7 @@ class CIPSPortListen {
 
   std::recursive_mutex& Lock() { return m_cs; }
   // A port queued something: the thread sends it.
-  void Wake() { m_hWakeEvent.Set(); }
+  void Wake() { m_thread.Wake(); }
 
  private:
   HRESULT Start();
@@ -96,10 +94,8 @@ class CIPSPortListen {
   const uint16_t m_nPort;
   std::recursive_mutex m_cs;
   std::vector<CIPSPort*> m_Ports;  // attached, in the order of attaching
-  std::thread m_hThread;
-  std::atomic<bool> m_bRunning{false};
   int m_socket = -1;  // listening
-  sys::Event m_hWakeEvent;
+  CPortThread m_thread;  // last, so it goes first
 };
 
 }  // namespace ylvane
