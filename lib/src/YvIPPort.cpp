@@ -3,7 +3,6 @@
 #include <poll.h>
 
 #include <cerrno>
-#include <new>
 
 namespace ylvane {
 
