@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -98,11 +99,13 @@ class TcpConn {
 // A listening socket on 127.0.0.1 and a free port.
 class TcpListener {
  public:
-  TcpListener() {
+  // On the given port, or on one the system picks (0).
+  explicit TcpListener(uint16_t port = 0) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_port = htons(port);
     socklen_t len = sizeof sa;
     if (bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd_, 8) != 0 ||
         getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
@@ -140,6 +143,34 @@ class TcpListener {
 inline uint16_t UnusedTcpPort() {
   TcpListener l;
   return l.Port();
+}
+
+// A port the port under test may listen on. It lies below the range the
+// system picks connections' own ports from, so no connection of a test
+// running meanwhile takes it before the port under test binds it; the start
+// differs from process to process.
+inline uint16_t FreeListenPort() {
+  unsigned low = 32768;
+  if (FILE* f = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+    if (std::fscanf(f, "%u", &low) != 1) low = 32768;
+    std::fclose(f);
+  }
+  const unsigned first = 10000;
+  if (low <= first + 100) return UnusedTcpPort();
+  static unsigned next = first + (static_cast<unsigned>(getpid()) * 7919u) % (low - first);
+  for (unsigned tries = 0; tries < low - first; ++tries) {
+    const auto port = static_cast<uint16_t>(first + (next++ - first) % (low - first));
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    const bool free = bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    close(fd);
+    if (free) return port;
+  }
+  return 0;
 }
 
 // What a telnet peer makes of the bytes a port sent: the data, and the

@@ -304,7 +304,7 @@ TEST_F(TcpClientPort, PeerClosingKeepsWhatCameAndWakesTheWaiter) {
 }
 
 TEST_F(TcpClientPort, RefusedConnectionLosesThePortAfterOpen) {
-  std::string name = "127.0.0.1:" + std::to_string(UnusedTcpPort());
+  std::string name = "127.0.0.1:" + std::to_string(FreeListenPort());
   ASSERT_EQ(Open(std::u16string(name.begin(), name.end())), S_OK);
   ASSERT_TRUE(WaitClosedOutside());
   EXPECT_EQ(Port()->IsOpened(), 0);

@@ -27,7 +27,7 @@ std::string BaudCommand(uint32_t baud) {
 class TcpServerPort : public ::testing::Test {
  protected:
   void SetUp() override {
-    port_ = UnusedTcpPort();
+    port_ = FreeListenPort();
     ASSERT_NE(port_, 0);
     ASSERT_EQ(YV_Initialize(0), S_OK);
   }
@@ -93,12 +93,11 @@ TEST_F(TcpServerPort, NamesMustBeANumericAddressAndALocalPort) {
 
 TEST_F(TcpServerPort, PortInUseIsASocketErrorAndLeavesNoListener) {
   {
-    TcpListener other;  // another program listens there
+    TcpListener other(port_);  // another program listens there
+    ASSERT_TRUE(other.Ok());
     YV_HANDLE h = nullptr;
-    EXPECT_EQ(YV_Open(&h, Name("127.0.0.1", other.Port()).c_str(), YV_PORT_IPS, 9600, 10, 2),
-              YV_E_SOCKET);
+    EXPECT_EQ(YV_Open(&h, Name("127.0.0.1", port_).c_str(), YV_PORT_IPS, 9600, 10, 2), YV_E_SOCKET);
     EXPECT_EQ(h, nullptr);
-    port_ = other.Port();
   }
   // Once it is free, the port opens and the device gets through.
   YV_HANDLE h = Open("127.0.0.1");
@@ -285,7 +284,7 @@ TEST_F(TcpServerPort, LongStreamPassesThroughAFullBufferIntact) {
 }
 
 TEST(TcpServerPortObject, CloseWakesAPendingWait) {
-  const uint16_t port = UnusedTcpPort();
+  const uint16_t port = FreeListenPort();
   ylvane::IYvPort* p = nullptr;
   ASSERT_EQ(ylvane::CreatePort(Name("127.0.0.1", port).c_str(), &p, YV_PORT_IPS, 9600, 10, 2), S_OK);
   int ev = -1;
@@ -300,7 +299,7 @@ TEST(TcpServerPortObject, CloseWakesAPendingWait) {
 }
 
 TEST(TcpServerPortLibrary, FinalyzeClosesServerPortsAndTheirListener) {
-  const uint16_t port = UnusedTcpPort();
+  const uint16_t port = FreeListenPort();
   ASSERT_EQ(YV_Initialize(0), S_OK);
   YV_HANDLE h = nullptr;
   ASSERT_EQ(YV_Open(&h, Name("127.0.0.1", port).c_str(), YV_PORT_IPS, 9600, 10, 2), S_OK);
