@@ -1,11 +1,14 @@
 // The TCP client port against a telnet-speaking device of the test, on real
 // loopback sockets.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <netdb.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <future>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "../common/Pty.h"
@@ -411,6 +414,59 @@ TEST(TcpClientPortLibrary, FinalyzeClosesConnectionsStillOpen) {
   ASSERT_TRUE(dev.Ok());
   YV_Finalyze();
   EXPECT_TRUE(dev.ClosedByPeer());
+}
+
+// Runs in a child process. Opens a port of the kind with only `spare`
+// descriptors left: none gives E_FAIL (the port's events cannot be made),
+// two (its events) give YV_E_SOCKET (no socket).
+int OpenWithDescriptorsLeft(int32_t kind, const std::u16string& name, int spare) {
+  // One full life first: the sanitizer runtime checks an object's type once
+  // per type and needs descriptors of its own for that.
+  YV_HANDLE h = nullptr;
+  if (YV_Initialize(0) != S_OK || YV_Open(&h, name.c_str(), kind, 9600, 10, 2) != S_OK) return 2;
+  YV_CloseHandle(h);
+  // The same for the error the library gets when no event can be made.
+  try {
+    throw std::system_error(EMFILE, std::generic_category(), "eventfd");
+  } catch (const std::system_error& e) {
+    if (e.code().value() != EMFILE) return 2;
+  }
+  rlimit old{};
+  getrlimit(RLIMIT_NOFILE, &old);
+  rlimit low = old;
+  low.rlim_cur = 256;
+  if (setrlimit(RLIMIT_NOFILE, &low) != 0) return 3;
+  std::vector<int> filler;
+  const int any = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (any < 0) return 3;
+  filler.push_back(any);
+  for (int fd; (fd = fcntl(any, F_DUPFD_CLOEXEC, 0)) >= 0;) filler.push_back(fd);
+  for (int i = 0; i < spare && !filler.empty(); ++i) {
+    close(filler.back());
+    filler.pop_back();
+  }
+  HRESULT hr = YV_Open(&h, name.c_str(), kind, 9600, 10, 2);
+  for (int fd : filler) close(fd);
+  setrlimit(RLIMIT_NOFILE, &old);
+  YV_Finalyze();
+  if (h != nullptr) return 4;
+  if (hr == (spare == 0 ? E_FAIL : YV_E_SOCKET)) return 0;
+  return 5;
+}
+
+TEST(TcpPortDeathTest, WithoutDescriptorsOpenFailsCleanly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  TcpListener device;
+  const std::u16string server = u"127.0.0.1:" + [] {
+    std::string p = std::to_string(FreeListenPort());
+    return std::u16string(p.begin(), p.end());
+  }();
+  for (int spare : {0, 2}) {
+    EXPECT_EXIT(_exit(OpenWithDescriptorsLeft(YV_PORT_IP, device.Name(), spare)),
+                ::testing::ExitedWithCode(0), "") << spare;
+    EXPECT_EXIT(_exit(OpenWithDescriptorsLeft(YV_PORT_IPS, server, spare)),
+                ::testing::ExitedWithCode(0), "") << spare;
+  }
 }
 
 }  // namespace
