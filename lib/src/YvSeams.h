@@ -3,6 +3,8 @@
 
 #include <string>
 
+struct addrinfo;  // <netdb.h>
+
 namespace ylvane {
 
 // The FTDI driver library, loaded by this name or path ("libftd2xx.so").
@@ -24,8 +26,8 @@ void SetUsbTtyWaitMs(int ms);
 // Host names of TCP client ports are looked up with this function
 // (getaddrinfo's signature; its results are freed with freeaddrinfo). Tests
 // put a resolver of their own in its place; null restores getaddrinfo.
-using HostLookupFn = int (*)(const char* node, const char* service, const struct addrinfo* hints,
-                             struct addrinfo** result);
+using HostLookupFn = int (*)(const char* node, const char* service, const ::addrinfo* hints,
+                             ::addrinfo** result);
 HostLookupFn HostLookup();
 void SetHostLookup(HostLookupFn fn);
 
