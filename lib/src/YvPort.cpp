@@ -3,6 +3,8 @@
 #include <memory>
 
 #include "YvFtSnPort.h"
+#include "YvIPPort.h"
+#include "YvIPSPort.h"
 #include "YvLib.h"
 #include "YvVComPort.h"
 
@@ -43,8 +45,11 @@ HRESULT CreatePort(const char16_t* Name, IYvPort** Port, int32_t PortType, uint3
         port = std::make_unique<CYvFtSnPort>();
         break;
       case YV_PORT_IP:
+        port = std::make_unique<CIPPort>();
+        break;
       case YV_PORT_IPS:
-        return E_NOTIMPL;  // these kinds come with their own modules
+        port = std::make_unique<CIPSPort>();
+        break;
       default:
         return E_INVALIDARG;
     }

@@ -3,6 +3,8 @@
 
 #include <string>
 
+struct addrinfo;  // <netdb.h>
+
 namespace ylvane {
 
 // The FTDI driver library, loaded by this name or path ("libftd2xx.so").
@@ -20,5 +22,13 @@ void SetLockDir(std::string path);
 // its serial port to appear (2000 ms).
 int UsbTtyWaitMs();
 void SetUsbTtyWaitMs(int ms);
+
+// Host names of TCP client ports are looked up with this function
+// (getaddrinfo's signature; its results are freed with freeaddrinfo). Tests
+// put a resolver of their own in its place; null restores getaddrinfo.
+using HostLookupFn = int (*)(const char* node, const char* service, const ::addrinfo* hints,
+                             ::addrinfo** result);
+HostLookupFn HostLookup();
+void SetHostLookup(HostLookupFn fn);
 
 }  // namespace ylvane

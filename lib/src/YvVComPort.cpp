@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <string_view>
 
 #include "sys/Text.h"
@@ -19,7 +18,7 @@ bool DeviceWentAway(int err) { return err == EIO || err == ENXIO || err == ENODE
 
 }  // namespace
 
-CYvVComPort::CYvVComPort() { m_buf.reserve(kBufferLimit); }
+CYvVComPort::CYvVComPort() = default;
 
 CYvVComPort::~CYvVComPort() { Close(); }
 
@@ -78,8 +77,8 @@ HRESULT CYvVComPort::Open(const char16_t* Name, uint32_t BaudRate, char EvChar, 
   m_chEvChar = EvChar;
   m_fStop = false;
   m_fGone = false;
-  m_buf.clear();
-  m_evRecv.Reset();
+  m_buf.Discard();
+  m_buf.Rearm(0, false);
   m_evReader.Reset();
   m_hFile = fd;
   try {
@@ -93,14 +92,14 @@ HRESULT CYvVComPort::Open(const char16_t* Name, uint32_t BaudRate, char EvChar, 
 
 void CYvVComPort::Close() {
   if (m_hFile < 0) return;
-  m_evRecv.Set();  // ends a pending wait
+  m_buf.Signal();  // ends a pending wait
   m_fStop = true;
   m_evReader.Set();
   if (m_reader.joinable()) m_reader.join();
   sys::TtyClose(m_hFile);
   m_hFile = -1;
   std::lock_guard<std::mutex> lock(m_bufLock);
-  m_buf.clear();
+  m_buf.Discard();
   m_fGone = false;
 }
 
@@ -110,7 +109,7 @@ void CYvVComPort::ReaderLoop() {
     bool room;
     {
       std::lock_guard<std::mutex> lock(m_bufLock);
-      room = m_buf.size() < kBufferLimit;
+      room = !m_buf.Full();
     }
     pollfd fds[2] = {{m_evReader.Fd(), POLLIN, 0},
                      {m_hFile, static_cast<short>(room ? POLLIN : 0), 0}};
@@ -128,16 +127,9 @@ void CYvVComPort::ReaderLoop() {
       // a re-arm sees either none or all of a chunk, and the chunk is
       // judged by the event character in force when it is stored.
       std::lock_guard<std::mutex> lock(m_bufLock);
-      size_t space = kBufferLimit - m_buf.size();
-      ssize_t got = read(m_hFile, chunk, std::min(sizeof chunk, space));
+      ssize_t got = read(m_hFile, chunk, std::min(sizeof chunk, m_buf.Space()));
       if (got > 0) {
-        m_buf.insert(m_buf.end(), chunk, chunk + got);
-        const char ev = m_chEvChar;
-        // A full buffer wakes the host too: the reader reads no more until
-        // the host makes room, even when the event character is still to
-        // come (a line longer than the buffer).
-        if (ev == 0 || std::memchr(chunk, static_cast<unsigned char>(ev), got) || m_buf.size() >= kBufferLimit)
-          m_evRecv.Set();
+        m_buf.Append(chunk, static_cast<size_t>(got), m_chEvChar);
         continue;
       }
       if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
@@ -159,7 +151,7 @@ void CYvVComPort::MarkGone() {
 
 void CYvVComPort::MarkGoneLocked() {
   m_fGone = true;
-  m_evRecv.Set();  // a waiting host wakes and learns it from its next call
+  m_buf.Signal();  // a waiting host wakes and learns it from its next call
 }
 
 HRESULT CYvVComPort::IoFailure(int err) {
@@ -168,22 +160,13 @@ HRESULT CYvVComPort::IoFailure(int err) {
   return YV_E_CLOSED_OUTSIDE;
 }
 
-bool CYvVComPort::BufferWantsReading() const {
-  if (m_buf.empty()) return false;
-  if (m_buf.size() >= kBufferLimit) return true;
-  const char ev = m_chEvChar;
-  return ev == 0 || std::find(m_buf.begin(), m_buf.end(), static_cast<uint8_t>(ev)) != m_buf.end();
-}
-
-void CYvVComPort::DropFront(size_t n) {
-  const bool wasFull = m_buf.size() >= kBufferLimit;
-  m_buf.erase(m_buf.begin(), m_buf.begin() + static_cast<ptrdiff_t>(n));
-  if (wasFull && n > 0) m_evReader.Set();
+void CYvVComPort::MadeRoom(bool madeRoom) {
+  if (madeRoom) m_evReader.Set();
 }
 
 HRESULT CYvVComPort::SetBaudAndEvChar(uint32_t BaudRate, char EvChar) {
   if (m_hFile < 0) return YV_E_PORT_SETUP;
-  m_evRecv.Set();  // ends a pending wait; the host re-arms
+  m_buf.Signal();  // ends a pending wait; the host re-arms
   if (BaudRate == 0 || sys::TtySetSpeed(m_hFile, BaudRate) != 0) return YV_E_PORT_SETUP;
   std::lock_guard<std::mutex> lock(m_bufLock);
   m_chEvChar = EvChar;
@@ -203,7 +186,7 @@ HRESULT CYvVComPort::Clear(YV_BOOL Rx, YV_BOOL Tx) {
   if (m_hFile < 0) return YV_E_COMM;
   std::lock_guard<std::mutex> lock(m_bufLock);
   // What is left of a device that went away can still be discarded.
-  if (Rx) DropFront(m_buf.size());
+  if (Rx) MadeRoom(m_buf.Discard());
   if (m_fGone) return YV_E_CLOSED_OUTSIDE;
   if (int err = sys::TtyFlush(m_hFile, Rx != 0, Tx != 0)) {
     if (!DeviceWentAway(err)) return YV_E_COMM;
@@ -242,10 +225,10 @@ HRESULT CYvVComPort::Read(void* Buf, int32_t Count, int32_t* Read) {
   if (m_hFile < 0) return YV_E_COMM;
   std::lock_guard<std::mutex> lock(m_bufLock);
   // What arrived before the device went away is still handed out.
-  if (m_buf.empty() && m_fGone) return YV_E_CLOSED_OUTSIDE;
-  size_t n = std::min(m_buf.size(), Count > 0 ? static_cast<size_t>(Count) : 0);
-  std::memcpy(Buf, m_buf.data(), n);
-  DropFront(n);
+  if (m_buf.Empty() && m_fGone) return YV_E_CLOSED_OUTSIDE;
+  bool madeRoom = false;
+  size_t n = m_buf.Take(Buf, Count > 0 ? static_cast<size_t>(Count) : 0, &madeRoom);
+  MadeRoom(madeRoom);
   *Read = static_cast<int32_t>(n);
   return S_OK;
 }
@@ -253,22 +236,19 @@ HRESULT CYvVComPort::Read(void* Buf, int32_t Count, int32_t* Read) {
 HRESULT CYvVComPort::GetInCount(int32_t* Count) {
   if (m_hFile < 0) return YV_E_COMM;
   std::lock_guard<std::mutex> lock(m_bufLock);
-  if (m_buf.empty() && m_fGone) return YV_E_CLOSED_OUTSIDE;
-  *Count = static_cast<int32_t>(m_buf.size());
+  if (m_buf.Empty() && m_fGone) return YV_E_CLOSED_OUTSIDE;
+  *Count = static_cast<int32_t>(m_buf.Size());
   return S_OK;
 }
 
 HRESULT CYvVComPort::StartWaitEvent(int* Event) {
   if (m_hFile < 0) return YV_E_COMM;
   std::lock_guard<std::mutex> lock(m_bufLock);
-  if (m_buf.empty() && m_fGone) return YV_E_CLOSED_OUTSIDE;
-  m_evRecv.Reset();
-  // What arrived since the last read (a line, or a full buffer) signals at
-  // once: no wake-up is lost between a read and the re-arm. After a hang-up
-  // the reader is gone, so the host is woken to collect the rest and then
-  // learn of it.
-  if (m_fGone || BufferWantsReading()) m_evRecv.Set();
-  *Event = m_evRecv.Fd();
+  if (m_buf.Empty() && m_fGone) return YV_E_CLOSED_OUTSIDE;
+  // After a hang-up the reader is gone, so the host is woken to collect the
+  // rest and then learn of it.
+  m_buf.Rearm(m_chEvChar, m_fGone);
+  *Event = m_buf.EventFd();
   return S_OK;
 }
 

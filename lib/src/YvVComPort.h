@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "YvPort.h"
+#include "YvRecvBuffer.h"
 #include "sys/Event.h"
 
 namespace ylvane {
@@ -22,7 +23,7 @@ class CYvVComPort final : public CYvPort {
  public:
   // When the buffer holds this much, the reader stops reading and the
   // kernel throttles the line.
-  static constexpr size_t kBufferLimit = 64 * 1024;
+  static constexpr size_t kBufferLimit = CRecvBuffer::kLimit;
   static constexpr size_t kMaxNameLength = 30;
 
   CYvVComPort();
@@ -55,19 +56,16 @@ class CYvVComPort final : public CYvPort {
   // outside", anything else a communication error.
   HRESULT IoFailure(int err);
   HRESULT ModemLine(int line, bool on);
-  // With m_bufLock held. The buffer holds the event character (any byte
-  // without one), or is full: the host must read.
-  bool BufferWantsReading() const;
-  void DropFront(size_t n);
+  // With m_bufLock held: wakes the reader when this made room in a full buffer.
+  void MadeRoom(bool madeRoom);
 
   int m_hFile = -1;
-  sys::Event m_evRecv;    // the receive event; lives as long as the port
   sys::Event m_evReader;  // wakes the reader: stop, or room in the buffer
   std::atomic<char> m_chEvChar{0};
   std::atomic<bool> m_fStop{false};
   std::atomic<bool> m_fGone{false};
   std::mutex m_bufLock;
-  std::vector<uint8_t> m_buf;
+  CRecvBuffer m_buf;  // with the receive event, which lives as long as the port
   std::thread m_reader;
 };
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "ReceiveBytes.h"
+
 class TestPty {
  public:
   TestPty() {
@@ -43,21 +45,7 @@ class TestPty {
 
   // Everything the port wrote within timeoutMs, up to want bytes.
   std::string Receive(size_t want, int timeoutMs = 2000) const {
-    std::string got;
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (got.size() < want) {
-      int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      end - std::chrono::steady_clock::now())
-                                      .count());
-      if (left <= 0) break;
-      pollfd p{master_, POLLIN, 0};
-      if (poll(&p, 1, left) <= 0) break;
-      char buf[4096];
-      ssize_t n = read(master_, buf, sizeof buf);
-      if (n <= 0) break;
-      got.append(buf, static_cast<size_t>(n));
-    }
-    return got;
+    return ReceiveBytes(master_, want, timeoutMs);
   }
 
   // True when the slave side has been closed by everyone (reads give EIO).
