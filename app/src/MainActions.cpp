@@ -125,6 +125,9 @@ void TfmMain::SetLang(int AIdx) {
   }
 }
 
+// Opens the help file with the desktop's viewer. There is no way to find a
+// viewer window opened before (no help window class to look for), so each
+// call opens the file anew.
 void TfmMain::ShowHelp() {
   const QString file = GetAppDir() + QStringLiteral("/Sorvex.chm");
   if (!QFileInfo::exists(file) || !QDesktopServices::openUrl(QUrl::fromLocalFile(file)))

@@ -310,7 +310,9 @@ void TfmMain::CreateMenus() {
   connect(actExit, &QAction::triggered, this, [this] { Exit(); });
   connect(actHelpContent, &QAction::triggered, this, [this] { ShowHelp(); });
 
-  // The window's context menu.
+  // The window's context menu. The items of the actions are the actions
+  // themselves (Qt shows an action in a menu as it is): their texts are
+  // translated under the actions' names.
   menuContext = Named<QMenu>(this, "menuContext");
   miEnable = Action(menuContext, "miEnable", QStringLiteral("Enable"));
   menuContext->addAction(miEnable);

@@ -14,8 +14,9 @@ void TfmMain::FillProfileCombo() {
   CtrlUpdate hold(*this);
   cbUsrProfile->clear();
   // Profile names are file names: compared exactly, as the file system does.
+  // The pattern too: a profile is opened as "<name>.ini", so "a.INI" is none.
   const QDir dir(GetProfilesDir(true));
-  for (const QFileInfo& f : dir.entryInfoList({QStringLiteral("*.ini")}, QDir::Files, QDir::Name))
+  for (const QFileInfo& f : dir.entryInfoList({QStringLiteral("*.ini")}, QDir::Files | QDir::CaseSensitive, QDir::Name))
     if (f.fileName().size() > 4) cbUsrProfile->addItem(f.fileName().chopped(4));
   if (m_oUsrProfile->Opened())
     cbUsrProfile->setCurrentIndex(cbUsrProfile->findText(m_oUsrProfile->ProfileName(), Qt::MatchExactly | Qt::MatchCaseSensitive));
@@ -24,7 +25,9 @@ void TfmMain::FillProfileCombo() {
 }
 
 void TfmMain::SetCurUsrProfile(const QString& AProfileName, bool AUpdate) {
-  if (!AUpdate && AProfileName == m_oUsrProfile->ProfileName()) return;
+  // The name of a profile that is no longer open (its file went, or its
+  // opening failed) is no reason to do nothing: picked again, it is opened.
+  if (!AUpdate && m_oUsrProfile->Opened() && AProfileName == m_oUsrProfile->ProfileName()) return;
   if (m_oUsrProfile->Opened()) m_oUsrProfile->Close(false);
   GetProfilesDir(true);
   const QString path = TProfile::GetProfilePath(AProfileName, false);

@@ -67,7 +67,7 @@ void TfmNewProfile::UpdateProfileList() {
   // Only listed here: the folder is made when a profile is created.
   const QString dir = GetProfilesDir(false);
   if (dir.isEmpty()) return;
-  for (const QFileInfo& f : QDir(dir).entryInfoList({QStringLiteral("*.ini")}, QDir::Files, QDir::Name))
+  for (const QFileInfo& f : QDir(dir).entryInfoList({QStringLiteral("*.ini")}, QDir::Files | QDir::CaseSensitive, QDir::Name))
     if (f.fileName().size() > kExt.size()) cbName->addItem(f.fileName().chopped(kExt.size()));
 }
 

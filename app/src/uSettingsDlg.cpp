@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QSpinBox>
 
 #include <algorithm>
@@ -104,7 +105,9 @@ void TfmSettingsDlg::CreateControls() {
 }
 
 void TfmSettingsDlg::showEvent(QShowEvent* AEvent) {
-  FormShow();
+  // Only when the dialog is shown, not when the window system shows it again
+  // (restored from minimised): that would undo the user's changes.
+  if (!AEvent->spontaneous()) FormShow();
   QDialog::showEvent(AEvent);
 }
 

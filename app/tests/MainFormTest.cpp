@@ -557,6 +557,77 @@ TEST_F(MainWindow, ARightClickOnAnInputControlLeavesTheWindowMenuClosed) {
   }
 }
 
+TEST_F(MainWindow, TheProfileListShowsProfileFilesAndPickingOneAgainOnlyStoresIt) {
+  PutProfile("shop", kShopProfile);
+  PutProfile("a", "");
+  PutProfile("", "");  // ".ini": no name
+  PutFile(home_.filePath("Sorvex/profiles/Upper.INI"), "");  // opened as "Upper.ini": none
+  PutSettings("[Main]\nProfile=shop\n");
+  TfmMain& form = Start();
+  auto* list = Find<QComboBox>(form, "cbUsrProfile");
+  QStringList names;
+  for (int i = 0; i < list->count(); ++i) names << list->itemText(i);
+  EXPECT_EQ(names, QStringList({"a", "shop"}));
+
+  // The current one picked again: nothing is reloaded, the setting is stored.
+  PutSettings("[Main]\nProfile=elsewhere\n");
+  form.UsrProfile().SetCurFmtName(cft_MUL, "Reversed");  // would be undone by a reload
+  list->setCurrentIndex(list->findText("shop"));
+  Q_EMIT list->activated(list->currentIndex());
+  EXPECT_EQ(form.UsrProfile().GetCurFmtName(cft_MUL), "Reversed");
+  EXPECT_EQ(TIniFile(SettingsPath()).ReadString("Main", "Profile", ""), "shop");
+}
+
+TEST_F(MainWindow, AProfilePickedAgainAfterAFailedSwitchIsOpened) {
+  PutProfile("shop", kShopProfile);
+  PutProfile("gone", kShopProfile);
+  PutSettings("[Main]\nProfile=shop\n");
+  TfmMain& form = Start();
+  auto* list = Find<QComboBox>(form, "cbUsrProfile");
+  ASSERT_TRUE(QFile::remove(home_.filePath("Sorvex/profiles/gone.ini")));
+  for (const char* name : {"gone", "shop"}) {
+    list->setCurrentIndex(list->findText(name));
+    Q_EMIT list->activated(list->currentIndex());
+  }
+  EXPECT_TRUE(form.UsrProfile().Opened());
+  EXPECT_EQ(form.UsrProfile().ProfileName(), "shop");
+  EXPECT_EQ(Find<QComboBox>(form, "cbMULFmt")->currentText(), "Own UL");
+}
+
+TEST_F(MainWindow, TickingStandardWithAProfileOpenStoresTheClassSetting) {
+  PutProfile("shop", kShopProfile);
+  PutSettings("[Main]\nProfile=shop\n");
+  TfmMain& form = Start();
+  ASSERT_TRUE(form.UsrProfile().Opened());
+  Find<QCheckBox>(form, "chkMULFmtStd")->click();
+  EXPECT_TRUE(form.UsrProfile().GetCurFmtStd(cft_MUL));
+  EXPECT_EQ(TIniFile(SettingsPath()).ReadString("Main", "StdMULFormat", ""), "1");
+}
+
+TEST_F(MainWindow, ChoosingTheLoadedLanguageAgainReloadsItAndKeepsTheChoices) {
+  TfmMain& form = Start();
+  const int ru = FindLangIndex(form.Langs(), 0x419);
+  ASSERT_GE(ru, 0);
+  QAction* item = Find<QAction>(form, QStringLiteral("miLang%1").arg(ru).toLatin1().constData());
+  item->trigger();
+  auto* defCmt = Find<QComboBox>(form, "cbDefCmt");
+  defCmt->setCurrentIndex(3);
+  auto* pages = Find<QTabWidget>(form, "PageControl1");
+  pages->setCurrentIndex(cft_Hid);
+  auto* hid = Find<QComboBox>(form, "cbHidFmt");
+  hid->setCurrentIndex(2);
+  Q_EMIT hid->activated(2);
+  const QString shown = Find<QLineEdit>(form, "edtName")->text();
+  ASSERT_FALSE(shown.isEmpty());
+  Find<QLineEdit>(form, "edtName")->setText("scribbled");  // read-only for the user; shown again
+  item->trigger();
+  EXPECT_TRUE(form.Language().Loaded());
+  EXPECT_EQ(defCmt->currentIndex(), 3);
+  EXPECT_EQ(hid->count(), form.StdProfile().GetFmtList(cft_Hid).Count());
+  EXPECT_EQ(hid->currentIndex(), 2);
+  EXPECT_EQ(Find<QLineEdit>(form, "edtName")->text(), shown);
+}
+
 // ---- deleting profiles ------------------------------------------------------------
 
 TEST_F(MainWindow, DeletingTheOpenProfileAsksAndOnlyYesDeletesIt) {
@@ -921,10 +992,14 @@ TEST_F(FormatEditor, ApplyCreatesAFormatThenUpdatesTheSameSection) {
   EXPECT_EQ(name_->text(), "Own UL");
   EXPECT_FALSE(apply_->isEnabled());
 
-  // A new name: a new format with the next id, current at once.
+  // A new name: a new format with the next id, current at once. Only this
+  // class's custom tray submenu is built again.
+  PopUpTray(form);
+  ASSERT_EQ(form.MenuInitFlags(), 0x1FBFu);
   Type("Badge", "first\nsecond", "%.2X-%.2X", "b0 b1");
   ASSERT_TRUE(apply_->isEnabled());
   apply_->click();
+  EXPECT_EQ(form.MenuInitFlags(), 0x1FBFu & ~(1u << 7));
   EXPECT_TRUE(dialogs_.errors.isEmpty()) << dialogs_.errors.join('|').toStdString();
   {
     const TIniFile ini(ProfilePath());
