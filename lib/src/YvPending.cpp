@@ -4,11 +4,6 @@
 
 namespace ylvane {
 
-HRESULT ScanIpDevices(CYvLib&, void*, const YV_SCAN_PARAMS&, uint32_t, YV_ENUM_DEVICES_CALLBACK,
-                      YV_ENUM_DEVICES_CALLBACK) {
-  return E_NOTIMPL;
-}
-
 HRESULT GetFtDriverVersion(IYvPort&, uint32_t*) { return E_NOTIMPL; }
 
 }  // namespace ylvane

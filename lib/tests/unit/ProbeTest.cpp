@@ -1,6 +1,5 @@
 // Probing of serial ports: real ptys whose devices are played by test
 // threads, type callbacks that judge the replies like a host's would.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "../common/OpenDescriptors.h"
 #include "../common/PtyDevice.h"
 #include "../common/SysfsFixture.h"
 #include "YvSeams.h"
@@ -102,15 +102,6 @@ YV_BOOL YV_CALL HostCallback(const void* data, const YV_PORT_INFO* info, void* u
   rec->reports.push_back({slot, info->Name, info->Busy, info->TypeMask,
                           std::string(block + 4, strnlen(block + 4, 12)), info->Description});
   return rec->reports.size() != rec->cancelAt;
-}
-
-int OpenDescriptors() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d)) ++n;
-    closedir(d);
-  }
-  return n;
 }
 
 YV_SCAN_PARAMS Params(uint32_t reply, uint32_t firstPhase, int32_t tries = 1) {
