@@ -176,6 +176,10 @@ TEST_F(IpScan, SenderIsOfferedUntilATypeTakesIt) {
        {"NOISE", "YVNET-0002"}, "0002"},
       {"taken but not to be reported: the sender counts as seen", {"YVNET-SKIP", "YVNET-0003"},
        {"YVNET-SKIP"}, nullptr},
+      // An empty datagram is one like any other: it must not hold up the next.
+      {"an empty datagram", {"", "YVNET-0008"}, {"", "YVNET-0008"}, "0008"},
+      {"a datagram longer than the receive buffer is dropped unasked",
+       {"YVNET-0009" + std::string(1100, '-'), "YVNET-0010"}, {"YVNET-0010"}, "0010"},
   };
   RegisterType(0, "DISCOVER", 40001);
   InNetwork({40001}, [&](const std::vector<int>& far) {
