@@ -112,6 +112,14 @@ PtyDevice::Answers Says(std::vector<PtyDevice::Piece> pieces, const std::string&
   return {{to, std::move(pieces)}};
 }
 
+// A host that opens every device it is told of.
+YV_BOOL YV_CALL OpenReported(const void*, const YV_PORT_INFO* info, void* user) {
+  YV_HANDLE h = nullptr;
+  *static_cast<HRESULT*>(user) = YV_Open(&h, info->Name, info->PortType, 9600, 10, 2);
+  if (h) YV_CloseHandle(h);
+  return 1;
+}
+
 class Probe : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -379,6 +387,23 @@ TEST_F(Probe, WithoutARequestNoPortIsOpenedAndEachIsOfferedOnce) {
     EXPECT_EQ(calls[0].busy, 2);
   }
   EXPECT_TRUE(rec_.reports.empty());
+}
+
+// A port decided without a reply is given back before its types hear of it:
+// a host told of a device there can open it at once.
+TEST_F(Probe, PortOfferedWithoutReplyIsFreeForTheHost) {
+  RegisterType(0, kAsk);
+  rec_.judges[0] = [](const std::string* reply, HRESULT*, uint8_t*, YV_PORT_INFO*) {
+    return reply == nullptr;  // this type knows its devices without a word
+  };
+  PtyDevice d(Says({}));
+  ASSERT_TRUE(d.Ok());
+  YV_PORT_ID port{YV_PORT_COM, d.Name()};
+  YV_SCAN_PARAMS params = Params(80, 80, 1);
+  HRESULT opened = E_FAIL;
+  EXPECT_EQ(YV_EnumSerialDevices(1, &port, 1, OpenReported, &opened, &params, 0), S_OK);
+  EXPECT_EQ(d.Heard(kAsk), 1);
+  EXPECT_EQ(opened, S_OK);
 }
 
 TEST_F(Probe, TriesCountThePassesOverTheVariants) {
