@@ -18,17 +18,19 @@ HRESULT ReportSerialPorts(CYvLib& lib, uint32_t TypeMask, YV_ENUM_PORTS_CALLBACK
 
 // Probes the given ports (or all ports) for the registered serial types of
 // the mask; every recognised device goes to Callback.
-HRESULT ScanSerialDevices(int32_t PortCount, YV_ENUM_DEVICES_CALLBACK Callback, uint32_t TypeMask,
-                          const YV_PORT_ID* Ports, void* UserData, const YV_SCAN_PARAMS& Params);
+HRESULT ScanSerialDevices(CYvLib& lib, int32_t PortCount, YV_ENUM_DEVICES_CALLBACK Callback,
+                          uint32_t TypeMask, const YV_PORT_ID* Ports, void* UserData,
+                          const YV_SCAN_PARAMS& Params);
 
 // Probes like ScanSerialDevices and copies out the first device found.
-HRESULT FindSerialDeviceScan(int32_t PortCount, void* DevData, uint32_t TypeMask,
+HRESULT FindSerialDeviceScan(CYvLib& lib, int32_t PortCount, void* DevData, uint32_t TypeMask,
                              const YV_PORT_ID* Ports, YV_PORT_INFO* Info, int32_t DevDataSize,
                              const YV_SCAN_PARAMS& Params);
 
 // Discovers network devices of the registered network types of the mask.
-HRESULT ScanIpDevices(void* UserData, const YV_SCAN_PARAMS& Params, uint32_t TypeMask,
-                      YV_ENUM_DEVICES_CALLBACK Callback, YV_ENUM_DEVICES_CALLBACK TryCallback);
+HRESULT ScanIpDevices(CYvLib& lib, void* UserData, const YV_SCAN_PARAMS& Params,
+                      uint32_t TypeMask, YV_ENUM_DEVICES_CALLBACK Callback,
+                      YV_ENUM_DEVICES_CALLBACK TryCallback);
 
 // Creates a notifier from checked settings and attaches it to the detector;
 // on success *Notifier holds it with one reference.

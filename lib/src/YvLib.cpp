@@ -203,7 +203,8 @@ HRESULT CYvLib::EnumSerialDevices(uint32_t TypeMask, const YV_PORT_ID* Ports, in
     // While a detector runs, its device map answers (or is rescanned); the
     // detector brings those answers with it. Without one the ports are
     // probed directly and nothing is paused.
-    return ScanSerialDevices(Ports ? PortCount : 0, Callback, TypeMask, Ports, UserData, params);
+    return ScanSerialDevices(*this, Ports ? PortCount : 0, Callback, TypeMask, Ports, UserData,
+                             params);
   });
 }
 
@@ -222,8 +223,8 @@ HRESULT CYvLib::FindSerialDevice(uint32_t TypeMask, const YV_PORT_ID* Ports, int
     if (params.FirstPhaseTimeout == 0) params.FirstPhaseTimeout = params.ReplyTimeout;
     if (params.WaitSlice == 0) params.WaitSlice = -1;
     DetectorPauseScope pause(*this);
-    return FindSerialDeviceScan(Ports ? PortCount : 0, DevData, TypeMask, Ports, Info, DevDataSize,
-                                params);
+    return FindSerialDeviceScan(*this, Ports ? PortCount : 0, DevData, TypeMask, Ports, Info,
+                                DevDataSize, params);
   });
 }
 
@@ -234,7 +235,7 @@ HRESULT CYvLib::EnumIpDevices(uint32_t TypeMask, YV_ENUM_DEVICES_CALLBACK Callba
     YV_SCAN_PARAMS params = Params ? *Params : YV_SCAN_PARAMS{};
     if (params.Tries == 0) params.Tries = 1;
     if (params.ReplyTimeout == 0) params.ReplyTimeout = 1000;
-    return ScanIpDevices(UserData, params, TypeMask, Callback, nullptr);
+    return ScanIpDevices(*this, UserData, params, TypeMask, Callback, nullptr);
   });
 }
 

@@ -1,0 +1,27 @@
+#include "sys/WaitSet.h"
+
+#include <algorithm>
+
+namespace ylvane::sys {
+
+size_t WaitSet::Add(int fd) {
+  m_fds.push_back(pollfd{fd, POLLIN, 0});
+  return m_fds.size() - 1;
+}
+
+bool WaitSet::Wait(int timeoutMs) {
+  for (pollfd& p : m_fds) p.revents = 0;
+  return poll(m_fds.data(), m_fds.size(), timeoutMs) > 0;
+}
+
+int MsLeft(std::chrono::steady_clock::time_point deadline, int32_t slice) {
+  const auto left = deadline - std::chrono::steady_clock::now();
+  if (left <= std::chrono::steady_clock::duration::zero()) return 0;
+  // Rounded up: a wait that ends a fraction early only costs another round.
+  int64_t ms = std::min<int64_t>(std::chrono::ceil<std::chrono::milliseconds>(left).count(),
+                                 0x7FFFFFFF);
+  if (slice > 0) ms = std::min<int64_t>(ms, slice);
+  return static_cast<int>(ms);
+}
+
+}  // namespace ylvane::sys
