@@ -58,45 +58,40 @@ HRESULT CIPSPort::Open(const char16_t* Name, uint32_t BaudRate, char EvChar, uin
   // calls, also for a rate of 0.
   m_link.QueueBaudRate(BaudRate, EvChar);
 
-  std::unique_ptr<CIPSPortListen> unused;
   {
     std::lock_guard<std::mutex> mapLock(ListenMapLock());
     auto& map = ListenMap();
     auto it = map.find(local.port);
     if (it == map.end()) it = map.emplace(local.port, std::make_unique<CIPSPortListen>(local.port)).first;
     hr = it->second->AttachPort(this);
-    if (YV_SUCCEEDED(hr)) {
+    if (YV_SUCCEEDED(hr))
       m_pListen = it->second.get();
-    } else if (!it->second->HasPorts()) {
-      unused = std::move(it->second);
-      map.erase(it);
-    }
+    else if (!it->second->HasPorts())
+      map.erase(it);  // stopped under the lock, like the last close's (see Close)
   }
   if (YV_FAILED(hr)) m_bClosed = true;
-  return hr;  // a listener made for nothing is stopped and freed here, outside the lock
+  return hr;
 }
 
 void CIPSPort::Close() {
   CIPSPortListen* listen = m_pListen;
   if (!listen) return;
   listen->DetachPort(this);
-  std::unique_ptr<CIPSPortListen> last;
   {
     std::lock_guard<std::mutex> mapLock(ListenMapLock());
     auto& map = ListenMap();
     for (auto it = map.begin(); it != map.end(); ++it) {
       if (it->second.get() == listen) {
-        if (!listen->HasPorts()) {
-          last = std::move(it->second);
-          map.erase(it);
-        }
+        // The last port on its TCP port takes the listener with it: the
+        // thread ends and the listening socket is closed before the lock is
+        // let go. An Open of the same TCP port waits for the lock, so it
+        // never binds while the old socket still listens. The listener
+        // thread never takes this lock, so ending it here cannot deadlock.
+        if (!listen->HasPorts()) map.erase(it);
         break;
       }
     }
   }
-  // The last port on its TCP port takes the listener with it: the thread
-  // ends and new connections are refused. No lock is held while it ends.
-  last.reset();
   m_pListen = nullptr;
 }
 

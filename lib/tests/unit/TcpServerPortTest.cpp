@@ -235,6 +235,33 @@ TEST_F(TcpServerPort, LastCloseStopsListeningAndAnOpenStartsAgain) {
   EXPECT_EQ(WaitAndRead(c), "again\n");
 }
 
+// Ports of two hosts on one TCP port come and go at the same time: the last
+// close must have let go of the listening socket before the next open binds.
+TEST_F(TcpServerPort, OpensRacingTheLastCloseOnTheSameTcpPortAllSucceed) {
+  constexpr int kRounds = 300;
+  auto openAndClose = [this](const std::string& peer) {
+    int failed = 0;
+    HRESULT first = S_OK;
+    for (int i = 0; i < kRounds; ++i) {
+      YV_HANDLE h = nullptr;
+      const HRESULT hr = YV_Open(&h, Name(peer, port_).c_str(), YV_PORT_IPS, 9600, 10, 2);
+      if (hr != S_OK) {
+        if (failed++ == 0) first = hr;
+        continue;
+      }
+      if (YV_CloseHandle(h) != S_OK) ++failed;
+    }
+    return std::make_pair(failed, first);
+  };
+  auto a = std::async(std::launch::async, openAndClose, "127.0.0.2");
+  auto b = std::async(std::launch::async, openAndClose, "127.0.0.3");
+  for (auto* f : {&a, &b}) {
+    const auto [failed, first] = f->get();
+    EXPECT_EQ(failed, 0) << "first failure " << std::hex << first;
+  }
+  EXPECT_FALSE(TcpConn::To(port_).Ok());  // the last close still stops listening
+}
+
 TEST_F(TcpServerPort, ClosingTheOthersLeavesAHungUpPortUsable) {
   // A port whose device hung up stays on the listener until it is closed,
   // however the other ports come and go.
