@@ -17,6 +17,10 @@ namespace ylvane {
 namespace {
 
 constexpr size_t kReceiveBuffer = 1024;
+// Datagrams taken from one socket per wake-up. A sender that never stops
+// would otherwise keep the scan reading past its reply time and deaf to its
+// abort event, both of which are looked at only between wake-ups.
+constexpr int kDatagramsPerWake = 64;
 
 // The types registered on one UDP port.
 struct UdpPortTypes {
@@ -140,17 +144,18 @@ class IpScan {
         if (HRESULT hr = ReceiveIpReply(*polled[k], g)) return hr;
       }
     }
-    // What came late.
+    // What came late (bounded like every other wake-up).
     for (IpScanEntry* e : list)
       if (e->socket->IsOpen())
         if (HRESULT hr = ReceiveIpReply(*e, g)) return hr;
     return S_OK;
   }
 
-  // Offers every datagram waiting on the entry's socket to the group's types.
+  // Offers the datagrams waiting on the entry's socket to the group's types,
+  // at most kDatagramsPerWake of them; the rest wait for the next wake-up.
   HRESULT ReceiveIpReply(IpScanEntry& e, const IpRequestGroup& g) {
     uint8_t buf[kReceiveBuffer];
-    for (;;) {
+    for (int taken = 0; taken < kDatagramsPerWake; ++taken) {
       size_t size = 0;
       uint32_t from = 0;
       uint16_t fromPort = 0;
@@ -182,6 +187,7 @@ class IpScan {
         break;
       }
     }
+    return S_OK;
   }
 
   // A reply from one of this host's own addresses stands for all of them.

@@ -2,11 +2,16 @@
 // test's own: devices answer from a second namespace behind a veth pair, or
 // from this host's own addresses.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -82,6 +87,81 @@ YV_BOOL YV_CALL TryCallback(const void* data, const YV_PORT_INFO* info, void* us
   return rec->endAfterFirstTry;
 }
 
+// A device that, once it hears a request, answers with datagrams without
+// end, until stopped.
+class Flood {
+ public:
+  Flood(int fd, std::string datagram) : fd_(fd), datagram_(std::move(datagram)) {
+    EXPECT_GE(stopFd_, 0);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~Flood() {
+    Stop();
+    close(stopFd_);
+  }
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    cv_.notify_all();
+    uint64_t one = 1;
+    if (write(stopFd_, &one, sizeof one) != sizeof one) {
+    }
+    if (thread_.joinable()) thread_.join();
+  }
+  // Waits until at least n datagrams went out; false when the flood stopped
+  // or 10 s passed first.
+  bool WaitSent(long n) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return cv_.wait_for(lock, std::chrono::seconds(10), [&] { return stop_ || sent_ >= n; }) &&
+           !stop_;
+  }
+
+ private:
+  void Run() {
+    // The request names the scan's socket.
+    pollfd p[2] = {{stopFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
+    while (poll(p, 2, -1) < 0 && errno == EINTR) {
+    }
+    socklen_t len = sizeof to_;
+    char buf[64];
+    if (p[0].revents || recvfrom(fd_, buf, sizeof buf, MSG_DONTWAIT,
+                              reinterpret_cast<sockaddr*>(&to_), &len) < 0)
+      return;
+    for (long n = 1; !Stopped(); ++n) {
+      sendto(fd_, datagram_.data(), datagram_.size(), 0, reinterpret_cast<const sockaddr*>(&to_),
+             sizeof to_);
+      if (n % 256 == 0) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sent_ += 256;
+        cv_.notify_all();
+      }
+    }
+  }
+  bool Stopped() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stop_;
+  }
+
+  const int fd_;
+  const int stopFd_ = eventfd(0, EFD_CLOEXEC);
+  const std::string datagram_;
+  sockaddr_in to_{};
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool stop_ = false;
+  long sent_ = 0;
+  std::thread thread_;
+};
+
+// A type that takes its time over every datagram and takes none of them.
+YV_BOOL YV_CALL SlowRejectingCallback(const void*, int32_t, HRESULT*, void*, YV_PORT_INFO*,
+                                      YV_ENUM_DEVICES_CALLBACK, void*) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return 0;
+}
+
 std::u16string U16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
 class IpScan : public ::testing::Test {
@@ -95,12 +175,13 @@ class IpScan : public ::testing::Test {
     g_rec = nullptr;
   }
 
-  static void RegisterType(uint32_t slot, const std::string& request, uint16_t udpPort) {
+  static void RegisterType(uint32_t slot, const std::string& request, uint16_t udpPort,
+                           YV_DEVTYPE_CALLBACK callback = TypeCallback) {
     YV_IP_DEVICE_TYPE t{};
     t.TypeIndex = slot;
     t.Request = request.data();
     t.RequestSize = static_cast<int32_t>(request.size());
-    t.Callback = TypeCallback;
+    t.Callback = callback;
     t.DevDataSize = 16;
     t.UdpPort = udpPort;
     ASSERT_EQ(YV_RegIpDevice(&t), S_OK);
@@ -279,6 +360,45 @@ TEST_F(IpScan, AbortEventEndsTheScan) {
     EXPECT_EQ(Scan(0x1, params), E_ABORT);
     aborter.join();
     close(abort);
+  });
+}
+
+// A sender that never stops sending must not hold the scan past its reply
+// time, nor keep it from hearing the abort event.
+TEST_F(IpScan, FloodOfDatagramsDoesNotHoldTheScan) {
+  struct Case {
+    const char* what;
+    uint32_t replyTimeout;
+    bool abortWhileFlooded;
+    HRESULT result;
+  } cases[] = {
+      {"the reply time ends the wait", 200, false, S_OK},
+      {"the abort event is heard", 60000, true, E_ABORT},
+  };
+  RegisterType(0, "DISCOVER", 40001, SlowRejectingCallback);
+  InNetwork({40001}, [&](const std::vector<int>& far) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.what);
+      const int abort = eventfd(0, EFD_CLOEXEC);
+      ASSERT_GE(abort, 0);
+      YV_SCAN_PARAMS params = Params(c.replyTimeout, 1);
+      params.AbortEvent = abort;
+      Flood flood(far[0], "NOISE");
+      auto scan = std::async(std::launch::async, [&] { return Scan(0x1, params); });
+      if (c.abortWhileFlooded) {
+        EXPECT_TRUE(flood.WaitSent(10000));
+        uint64_t one = 1;
+        EXPECT_EQ(write(abort, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+      }
+      // Not a measure of speed: the flood only ends after the scan did, or
+      // once the scan has plainly been held by it.
+      const bool endedWhileFlooded = scan.wait_for(std::chrono::seconds(10)) ==
+                                     std::future_status::ready;
+      flood.Stop();
+      EXPECT_TRUE(endedWhileFlooded);
+      EXPECT_EQ(scan.get(), c.result);
+      close(abort);
+    }
   });
 }
 
