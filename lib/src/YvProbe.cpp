@@ -345,7 +345,10 @@ class ProbeEngine {
         }
         if (polled.empty()) break;
         const size_t abortAt = abortFd > 0 ? set.Add(abortFd) : SIZE_MAX;
-        if (!set.Wait(sys::MsLeft(deadline, m_params.WaitSlice))) continue;
+        const sys::WaitSet::Result waited = set.Wait(sys::MsLeft(deadline, m_params.WaitSlice));
+        // Refused outright it would be refused again until the deadline.
+        if (waited == sys::WaitSet::Result::Failed) return E_FAIL;
+        if (waited != sys::WaitSet::Result::Ready) continue;
         if (abortAt != SIZE_MAX && set.Ready(abortAt))
           return set.Invalid(abortAt) ? E_INVALIDARG : E_ABORT;
         for (size_t k = 0; k < polled.size(); ++k) {

@@ -55,7 +55,8 @@ class DevDataBlock {
 // Probes the ports of the records (in their order) for the types of
 // TypeMask and hands every recognised device to HostCallback. S_OK,
 // YV_S_CANCELED (a callback returned FALSE), E_ABORT (the scan's abort event
-// was signalled) or E_INVALIDARG (the abort event is no open descriptor).
+// was signalled), E_INVALIDARG (the abort event is no open descriptor) or
+// E_FAIL (the system refused the wait).
 HRESULT ProbeSerialDevices(const ProbeTypeTable& types, YV_ENUM_DEVICES_CALLBACK HostCallback,
                            void* UserData, uint32_t TypeMask,
                            const std::vector<SerialDeviceRecord>& records,

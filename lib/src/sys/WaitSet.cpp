@@ -1,6 +1,7 @@
 #include "sys/WaitSet.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace ylvane::sys {
 
@@ -9,9 +10,12 @@ size_t WaitSet::Add(int fd) {
   return m_fds.size() - 1;
 }
 
-bool WaitSet::Wait(int timeoutMs) {
+WaitSet::Result WaitSet::Wait(int timeoutMs) {
   for (pollfd& p : m_fds) p.revents = 0;
-  return poll(m_fds.data(), m_fds.size(), timeoutMs) > 0;
+  const int n = poll(m_fds.data(), m_fds.size(), timeoutMs);
+  if (n > 0) return Result::Ready;
+  if (n == 0 || errno == EINTR) return Result::Nothing;
+  return Result::Failed;
 }
 
 int MsLeft(std::chrono::steady_clock::time_point deadline, int32_t slice) {

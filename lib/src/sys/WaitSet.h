@@ -16,10 +16,15 @@ class WaitSet {
   // Returns the position of fd in the set.
   size_t Add(int fd);
   size_t Size() const { return m_fds.size(); }
+  enum class Result {
+    Ready,    // a descriptor has something to say
+    Nothing,  // the time ran out, or a signal cut the wait short: wait again
+    Failed,   // the system refused the wait (no memory, too many entries):
+              // waiting again would fail the same way
+  };
   // Waits until one descriptor is readable, closed or not open at all, or
-  // until timeoutMs passes (-1 = no limit). False on a time-out or an
-  // interrupted wait.
-  bool Wait(int timeoutMs);
+  // until timeoutMs passes (-1 = no limit).
+  Result Wait(int timeoutMs);
   // After a Wait: the descriptor has something to say (readable, hung up).
   bool Ready(size_t i) const { return m_fds[i].revents != 0; }
   // After a Wait: the descriptor is not open; it will never be signalled.
