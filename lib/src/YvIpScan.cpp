@@ -49,7 +49,7 @@ class IpScan {
  public:
   IpScan(const IpTypeTable& types, uint32_t TypeMask, YV_ENUM_DEVICES_CALLBACK host, void* user,
          const YV_SCAN_PARAMS& params)
-      : m_types(types), m_host(host), m_user(user), m_params(params), m_block(0) {
+      : m_types(types), m_host(host), m_user(user), m_params(CapTries(params)), m_block(0) {
     std::vector<UdpPortTypes> ports;
     int32_t largest = 0;
     for (int i = 0; i < kTypeSlots; ++i) {

@@ -173,7 +173,7 @@ class ProbeEngine {
   ProbeEngine(const ProbeTypeTable& types, YV_ENUM_DEVICES_CALLBACK host, void* user,
               uint32_t TypeMask, const std::vector<SerialDeviceRecord>& records,
               const YV_SCAN_PARAMS& params)
-      : m_params(params), m_scan(types, host, user) {
+      : m_params(CapTries(params)), m_scan(types, host, user) {
     m_ports.resize(records.size());
     for (size_t i = 0; i < records.size(); ++i) {
       ProbePortState& p = m_ports[i];

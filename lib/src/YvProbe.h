@@ -15,6 +15,18 @@ namespace ylvane {
 
 class CYvLib;
 
+// The most passes a scan makes, whatever Tries asks for. A port that fails
+// to open, or a network whose sockets cannot be made, is tried again at once
+// without any wait, so a Tries in the millions would hold the caller's
+// thread busy for hours; a thousand passes is far beyond any real use.
+constexpr int32_t kMaxScanTries = 1000;
+
+// The scan's parameters with Tries held to kMaxScanTries.
+inline YV_SCAN_PARAMS CapTries(YV_SCAN_PARAMS params) {
+  if (params.Tries > kMaxScanTries) params.Tries = kMaxScanTries;
+  return params;
+}
+
 // What probing needs of the registered serial types, copied under the
 // library lock. The scan works on this copy alone, so a host that registers
 // a type again while a scan runs (even from a type callback) cannot pull a

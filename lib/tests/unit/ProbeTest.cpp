@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -421,6 +422,24 @@ TEST_F(Probe, TriesCountThePassesOverTheVariants) {
     EXPECT_EQ(d.Heard(kAsk), c.heard);
     EXPECT_EQ(OffersOn(d), 1);
   }
+}
+
+// A port that cannot be opened is tried again at once, with no wait between:
+// a huge Tries must still let the scan end.
+TEST_F(Probe, HugeTriesOnAPortThatCannotBeOpenedEnds) {
+  RegisterType(0, kAsk);
+  RegisterType(1, "B?\r", '\r', 19200);
+  const std::u16string missing = u"pts/2147483647";
+  YV_PORT_ID port{YV_PORT_COM, missing.c_str()};
+  YV_SCAN_PARAMS params = Params(80, 80, INT32_MAX);
+  EXPECT_EQ(YV_EnumSerialDevices(0x3, &port, 1, HostCallback, &rec_, &params, 0), S_OK);
+  // Given up on in the end, and offered to both types without a reply.
+  ASSERT_EQ(rec_.calls.size(), 2u);
+  for (const Call& c : rec_.calls) {
+    EXPECT_EQ(c.name, missing);
+    EXPECT_FALSE(c.hasReply);
+  }
+  EXPECT_TRUE(rec_.reports.empty());
 }
 
 TEST_F(Probe, AbortEventEndsTheScan) {
