@@ -165,6 +165,9 @@ void CYvFtSnPort::Close() {
 }
 
 HRESULT CYvFtSnPort::Unusable() const {
+  // A closed port has no driver handle to pass on; answered as a port that
+  // cannot talk, as a serial port's closed descriptor is, rather than the
+  // E_FAIL the driver's invalid-handle status would map to.
   if (!m_hFt) return YV_E_COMM;
   if (m_fGone) return YV_E_CLOSED_OUTSIDE;
   return S_OK;
