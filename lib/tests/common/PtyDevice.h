@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <string>
@@ -53,8 +54,16 @@ class PtyDevice {
   // How often the device heard a request.
   int Heard(const std::string& request) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = heard_.find(request);
-    return it == heard_.end() ? 0 : it->second;
+    return HeardLocked(request);
+  }
+  // The same, once the device heard it at least atLeast times or timeoutMs
+  // passed: the port's last write may still be on its way to the device's
+  // thread when the port's user is done.
+  int Heard(const std::string& request, int atLeast, int timeoutMs = 5000) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    heardChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                           [&] { return HeardLocked(request) >= atLeast; });
+    return HeardLocked(request);
   }
 
   // Whether some port has set the line up since the device was made (a
@@ -105,6 +114,11 @@ class PtyDevice {
     }
   }
 
+  int HeardLocked(const std::string& request) const {
+    auto it = heard_.find(request);
+    return it == heard_.end() ? 0 : it->second;
+  }
+
   // Takes the requests out of the input; true when the device should go.
   bool Hear(std::string& input,
             std::vector<std::pair<Clock::time_point, std::string>>& due) {
@@ -121,6 +135,7 @@ class PtyDevice {
       }
       if (!request) return false;
       ++heard_[*request];
+      heardChanged_.notify_all();
       if (hangUp_) return true;
       const auto now = Clock::now();
       for (const Piece& p : answers_.at(*request))
@@ -134,6 +149,7 @@ class PtyDevice {
   int slave_ = -1;
   int stop_ = -1;
   mutable std::mutex mutex_;
+  mutable std::condition_variable heardChanged_;
   std::map<std::string, int> heard_;
   bool hangUp_ = false;
   std::thread thread_;
