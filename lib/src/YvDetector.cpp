@@ -534,7 +534,7 @@ CYvDetector::State CYvDetector::GetState() {
   return State{m_dwFlags,        m_dwSerialMask,       m_dwIpMask,         m_nSerialInterval,
                m_nIpInterval,    m_nCurSerialInterval, m_dwPending,        m_bSerialScan,
                m_bIpScan,        m_DevNotify,          m_Notifiers.size(), m_PauseWaiters.size(),
-               m_nSerialRescans, m_nIpRescans,  m_dwMapsValid};
+               m_nSerialRescans, m_nIpRescans, m_dwMapsValid};
 }
 
 }  // namespace ylvane

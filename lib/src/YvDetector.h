@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -95,6 +96,24 @@ class CYvDetector final : public IYvDetectorLink {
   std::vector<MapDevice> ListFromMap(uint32_t typeMask, const YV_PORT_ID* ports, int32_t count,
                                      bool ip, bool firstOnly);
 
+  // The callbacks of the rescans, whose user data is a RescanContext: each
+  // device found goes into the map, and the scan goes on while the
+  // detector runs.
+  struct RescanContext {
+    CYvDetector* detector;
+    std::exception_ptr failure;  // ends the scan; raised again once it has returned
+    YV_BOOL Update(const void* devData, const YV_PORT_INFO* info, bool ip);
+  };
+  static YV_BOOL YV_CALL OnSerialPortListed(const YV_PORT_INFO* Info, void* UserData);
+  static YV_BOOL YV_CALL OnSerialDeviceProbed(const void* DevData, const YV_PORT_INFO* Info,
+                                              void* UserData);
+  static YV_BOOL YV_CALL OnIpDeviceScanned(const void* DevData, const YV_PORT_INFO* Info,
+                                           void* UserData);
+  // After each broadcast of a network rescan: TRUE (no more broadcasts)
+  // once every known network device has answered again.
+  static YV_BOOL YV_CALL AllIpDevicesSeen(const void* DevData, const YV_PORT_INFO* Info,
+                                          void* UserData);
+
   State GetState();
 
  private:
@@ -112,15 +131,6 @@ class CYvDetector final : public IYvDetectorLink {
   void ApplyPending();
   void RescanSerialDevices();
   void RescanIpDevices();
-  // The callbacks of the rescans; their user data is a RescanContext.
-  struct RescanContext;
-  static YV_BOOL YV_CALL OnSerialPortListed(const YV_PORT_INFO* Info, void* UserData);
-  static YV_BOOL YV_CALL OnSerialDeviceProbed(const void* DevData, const YV_PORT_INFO* Info,
-                                              void* UserData);
-  static YV_BOOL YV_CALL OnIpDeviceScanned(const void* DevData, const YV_PORT_INFO* Info,
-                                           void* UserData);
-  static YV_BOOL YV_CALL AllIpDevicesSeen(const void* DevData, const YV_PORT_INFO* Info,
-                                          void* UserData);
   // The size of a data block of the device type in the block's first word;
   // nothing when no such type is registered.
   std::optional<int32_t> DevDataSizeOf(const void* devData, bool ip) const;

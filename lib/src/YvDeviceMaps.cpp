@@ -284,21 +284,16 @@ std::vector<MapDevice> CYvDetector::ListFromMap(uint32_t typeMask, const YV_PORT
 
 // ---- The detector's rescans ----------------------------------------------
 
-struct CYvDetector::RescanContext {
-  CYvDetector* detector;
-  std::exception_ptr failure;  // raised again once the scan has returned
-
-  // The scan goes on while the detector runs; a failure in the map ends it.
-  YV_BOOL Update(const void* devData, const YV_PORT_INFO* info, bool ip) {
-    try {
-      detector->UpdateDevice(devData, nullptr, info, ip);
-    } catch (...) {
-      failure = std::current_exception();
-      return 0;
-    }
-    return detector->m_bRunning ? 1 : 0;
+YV_BOOL CYvDetector::RescanContext::Update(const void* devData, const YV_PORT_INFO* info,
+                                           bool ip) {
+  try {
+    detector->UpdateDevice(devData, nullptr, info, ip);
+  } catch (...) {
+    failure = std::current_exception();
+    return 0;
   }
-};
+  return detector->m_bRunning ? 1 : 0;
+}
 
 YV_BOOL YV_CALL CYvDetector::OnSerialPortListed(const YV_PORT_INFO* Info, void* UserData) {
   return static_cast<RescanContext*>(UserData)->Update(nullptr, Info, false);
@@ -314,8 +309,6 @@ YV_BOOL YV_CALL CYvDetector::OnIpDeviceScanned(const void* DevData, const YV_POR
   return static_cast<RescanContext*>(UserData)->Update(DevData, Info, true);
 }
 
-// After each broadcast: another one only while a known device has not
-// answered yet.
 YV_BOOL YV_CALL CYvDetector::AllIpDevicesSeen(const void*, const YV_PORT_INFO*, void* UserData) {
   CYvDetector* d = static_cast<RescanContext*>(UserData)->detector;
   CCritLock lock(d->m_lib.Lock());

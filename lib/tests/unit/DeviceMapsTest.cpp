@@ -339,6 +339,25 @@ TEST_F(DeviceMaps, NetworkRescansThatFailSweepNothing) {
   EXPECT_EQ(got[0].data, Head(data));
 }
 
+// What a network rescan tells the discovery after each broadcast: enough
+// with an empty map, once more while a known device has not answered.
+TEST_F(DeviceMaps, TheDiscoveryIsRepeatedOnlyForKnownDevicesNotSeenYet) {
+  Watch(YV_NF_EXIST, 60000);  // no network type watched: no network rescans of its own
+  WaitFilled();
+  CYvDetector* d = Detector();
+  CYvDetector::RescanContext ctx{d, nullptr};
+  d->MarkAllUnseen(nullptr, 0, true);
+  EXPECT_EQ(CYvDetector::AllIpDevicesSeen(nullptr, nullptr, &ctx), 1);
+  d->SweepUnseen(true);
+
+  const YV_PORT_INFO dev = PortInfo(YV_PORT_IP, u"10.0.0.7:4000");
+  EXPECT_EQ(CYvDetector::OnIpDeviceScanned(nullptr, &dev, &ctx), 1);
+  d->MarkAllUnseen(nullptr, 0, true);  // the next rescan begins
+  EXPECT_EQ(CYvDetector::AllIpDevicesSeen(nullptr, nullptr, &ctx), 0);
+  EXPECT_EQ(CYvDetector::OnIpDeviceScanned(nullptr, &dev, &ctx), 1);
+  EXPECT_EQ(CYvDetector::AllIpDevicesSeen(nullptr, nullptr, &ctx), 1);
+}
+
 // ---- The library's scans and the maps -----------------------------------
 
 TEST_F(DeviceMaps, ScansAnswerFromTheMapWithoutRescan) {
