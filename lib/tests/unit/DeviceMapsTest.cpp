@@ -1,0 +1,636 @@
+// The detector's device maps: rescans by plain listing against fixture trees
+// that change between rescans, the diff of one device against its entry,
+// port lists, and the library's device scans answering from the maps or
+// rescanning through them.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../common/NotifyRecorder.h"
+#include "../common/SysfsFixture.h"
+#include "YvDetector.h"
+#include "YvDeviceMaps.h"
+#include "YvLib.h"
+#include "YvSeams.h"
+#include "fake_ftd2xx.h"
+#include "ylvane.h"
+
+using ylvane::CYvDetector;
+using ylvane::MapScan;
+
+namespace {
+
+// A device-data block as a scan hands it over: word 0 names the device
+// type, the words given follow; the scan's block is larger than any type's.
+using Block = std::array<uint8_t, 32>;
+
+Block MakeBlock(int32_t type, std::initializer_list<int32_t> words) {
+  Block b{};
+  std::memcpy(b.data(), &type, 4);
+  size_t at = 4;
+  for (int32_t w : words) {
+    std::memcpy(b.data() + at, &w, 4);
+    at += 4;
+  }
+  return b;
+}
+
+std::vector<uint8_t> Head(const Block& b) { return {b.begin(), b.begin() + 8}; }
+
+YV_PORT_INFO PortInfo(int32_t type, const std::u16string& name, const std::u16string& port = u"",
+                      uint32_t mask = 1, const std::u16string& description = u"") {
+  YV_PORT_INFO info{};
+  info.PortType = type;
+  std::copy(name.begin(), name.end(), info.Name);
+  std::copy(port.begin(), port.end(), info.PortName);
+  info.TypeMask = mask;
+  std::copy(description.begin(), description.end(), info.Description);
+  return info;
+}
+
+// What a host's device callback was told.
+struct Found {
+  YV_PORT_INFO info;
+  std::vector<uint8_t> data;  // the first 8 bytes; empty for no data
+};
+
+YV_BOOL YV_CALL Collect(const void* data, const YV_PORT_INFO* info, void* user) {
+  const auto* b = static_cast<const uint8_t*>(data);
+  static_cast<std::vector<Found>*>(user)->push_back(
+      {*info, b ? std::vector<uint8_t>(b, b + 8) : std::vector<uint8_t>()});
+  return 1;
+}
+
+YV_BOOL YV_CALL CollectOne(const void* data, const YV_PORT_INFO* info, void* user) {
+  Collect(data, info, user);
+  return 0;
+}
+
+std::vector<std::u16string> Names(const std::vector<Found>& found) {
+  std::vector<std::u16string> out;
+  for (const Found& f : found) out.push_back(Text(f.info.Name));
+  return out;
+}
+
+class DeviceMaps : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ylvane::SetSysRoot(fx_.SysRoot());
+    ylvane::SetLockDir(fx_.LockDir());
+    ylvane::SetFtLibraryPath("/nonexistent/libftd2xx.so");
+    ASSERT_EQ(YV_Initialize(YV_INIT_NOWINDOW), S_OK);
+    // The reader: FTDI devices of its product ids, and plain ports; two
+    // more types with data blocks of other sizes.
+    Register(0, 20, {0x0000, 0x1234, 0x1235, 0xFFFF}, u"Reader");
+    Register(1, 8);
+    Register(2, 16);
+  }
+  void TearDown() override {
+    YV_Finalyze();  // releases the notifiers too
+    ylvane::SetSysRoot("/sys");
+    ylvane::SetLockDir("/var/lock");
+    ylvane::SetFtLibraryPath("libftd2xx.so");
+    FakeFt_ResetDevices(0, 0);
+  }
+
+  static void Register(uint32_t slot, int32_t dataSize, std::vector<uint16_t> pids = {},
+                       const char16_t* filter = nullptr) {
+    YV_SERIAL_DEVICE_TYPE t{};
+    t.TypeIndex = slot;
+    t.DevDataSize = dataSize;
+    t.Pids = pids.empty() ? nullptr : pids.data();
+    t.PidCount = static_cast<int32_t>(pids.size());
+    t.DescFilter = filter;
+    ASSERT_EQ(YV_RegSerialDevice(&t), S_OK);
+  }
+
+  // A notifier whose messages the test drains itself: without a library
+  // window only YV_ProcessMessages delivers them, so a drain sees exactly
+  // what has been queued.
+  YV_HANDLE Watch(uint32_t flags, uint32_t interval, uint32_t ipMask = 0,
+                  void* recipient = nullptr) {
+    YV_NOTIFY_SETTINGS s{};
+    s.Flags = flags | YV_NF_WNDSYNC;
+    s.Callback = NotifyRecorder::Callback;
+    s.UserData = &rec_;
+    s.SerialTypeMask = 1;
+    s.IpTypeMask = ipMask;
+    s.Recipient = recipient;
+    s.SerialScanInterval = interval;
+    s.IpScanInterval = interval;
+    YV_HANDLE h = nullptr;
+    EXPECT_EQ(YV_FindNotification(&h, &s), S_OK);
+    return h;
+  }
+
+  std::vector<Notice> Drain(YV_HANDLE h) {
+    EXPECT_EQ(YV_ProcessMessages(h, NotifyRecorder::Callback, &rec_), S_OK);
+    const std::vector<Notice> all = rec_.Got();
+    std::vector<Notice> fresh(all.begin() + static_cast<std::ptrdiff_t>(seen_), all.end());
+    seen_ = all.size();
+    return fresh;
+  }
+
+  static CYvDetector* Detector() { return static_cast<CYvDetector*>(ylvane::g_pDetector); }
+  static CYvDetector::State State() { return Detector()->GetState(); }
+
+  static void WaitFilled() {
+    ASSERT_TRUE(Eventually([] { return (State().mapsValid & 1) != 0; }));
+  }
+  // Waits for n more serial rescans: the last of them began after whatever
+  // the test changed before the call.
+  static void AfterSerialRescans(uint32_t n = 2) {
+    const uint32_t from = State().serialRescans;
+    ASSERT_TRUE(Eventually([&] { return State().serialRescans >= from + n; }));
+  }
+  // Changes the fixture while no rescan runs, so that none sees half of it.
+  template <class F>
+  static void WhilePaused(F change) {
+    ylvane::LibRef lib;
+    ylvane::IYvDetectorLink* d = ylvane::AcquireDetector(*lib.get());
+    ylvane::DetectorPause pause;
+    d->Pause(pause);
+    EXPECT_TRUE(pause.acknowledged);
+    change();
+    d->Resume(pause);
+    d->Release();
+  }
+
+  // The serial map as YV_EnumSerialDevices answers from it.
+  static std::vector<Found> SerialMap(uint32_t mask = 1) {
+    std::vector<Found> found;
+    EXPECT_EQ(YV_EnumSerialDevices(mask, nullptr, 0, Collect, &found, nullptr, 0), S_OK);
+    return found;
+  }
+
+  SysfsFixture fx_;
+  NotifyRecorder rec_;
+  size_t seen_ = 0;
+};
+
+void ExpectExist(const Notice& n, uint32_t kind, int32_t type, const std::u16string& name,
+                 const std::u16string& port) {
+  EXPECT_EQ(n.kind, kind);
+  EXPECT_EQ(n.exist.Info.PortType, type);
+  EXPECT_EQ(Text(n.exist.Info.Name), name);
+  EXPECT_EQ(Text(n.exist.Info.PortName), port);
+  EXPECT_EQ(n.exist.Info.TypeMask, 1u);
+  EXPECT_EQ(n.exist.Info.Busy, 0);
+  EXPECT_EQ(n.exist.DevData, nullptr);
+}
+
+// ---- Rescans by listing, the fixture changed between them ----------------
+
+TEST_F(DeviceMaps, ListedRescansReportEachArrivalAndRemovalOnce) {
+  fx_.AddUsb("1-1", 0x0403, 0x1234, "A5", "Reader", "ttyUSB0");
+  fx_.AddSerialTty("ttyACM0");
+  YV_HANDLE h = Watch(YV_NF_EXIST, 20);
+  WaitFilled();
+  AfterSerialRescans();
+  EXPECT_TRUE(Drain(h).empty());  // what is there at the start is only learnt
+
+  WhilePaused([&] { fx_.AddUsb("1-2", 0x0403, 0x1235, "B7", "Reader", "ttyUSB1"); });
+  AfterSerialRescans();
+  std::vector<Notice> got = Drain(h);
+  ASSERT_EQ(got.size(), 1u);
+  ExpectExist(got[0], YV_NMSG_ARRIVAL, YV_PORT_FT, u"B7", u"ttyUSB1");
+
+  // Plugged into another port: nobody asked for changes, but the map
+  // follows it, and its removal names the port it was last on.
+  WhilePaused([&] {
+    fx_.RemoveUsb("1-1");
+    fx_.AddUsb("1-1", 0x0403, 0x1234, "A5", "Reader", "ttyUSB2");
+  });
+  AfterSerialRescans();
+  EXPECT_TRUE(Drain(h).empty());
+
+  WhilePaused([&] {
+    fx_.RemoveUsb("1-1");
+    fx_.RemoveTty("ttyACM0");
+  });
+  AfterSerialRescans();
+  got = Drain(h);
+  ASSERT_EQ(got.size(), 2u);  // in the map's order: plain ports first
+  ExpectExist(got[0], YV_NMSG_REMOVAL, YV_PORT_COM, u"ttyACM0", u"");
+  ExpectExist(got[1], YV_NMSG_REMOVAL, YV_PORT_FT, u"A5", u"ttyUSB2");
+  EXPECT_EQ(Names(SerialMap()), std::vector<std::u16string>{u"B7"});
+}
+
+TEST_F(DeviceMaps, ListedRescansTellChangesWhenAsked) {
+  fx_.AddUsb("1-1", 0x0403, 0x1234, "A5", "Reader", "ttyUSB0");
+  fx_.AddSerialTty("ttyACM0");
+  YV_HANDLE h = Watch(YV_NF_EXIST | YV_NF_CHANGE, 20);
+  WaitFilled();
+  AfterSerialRescans(3);
+  EXPECT_TRUE(Drain(h).empty());  // a listing has no device data: nothing changed
+
+  WhilePaused([&] {
+    fx_.RemoveUsb("1-1");
+    fx_.AddUsb("1-1", 0x0403, 0x1234, "A5", "Reader", "ttyUSB1");
+  });
+  AfterSerialRescans();
+  std::vector<Notice> got = Drain(h);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].kind, YV_NMSG_CHANGE);
+  EXPECT_EQ(got[0].change.ChangeMask, YV_CHG_PORTNAME);
+  EXPECT_EQ(Text(got[0].change.NewInfo.Name), u"A5");
+  EXPECT_EQ(Text(got[0].change.NewInfo.PortName), u"ttyUSB1");
+  EXPECT_EQ(Text(got[0].change.OldInfo.Name), u"A5");
+  EXPECT_EQ(Text(got[0].change.OldInfo.PortName), u"ttyUSB0");
+  EXPECT_EQ(got[0].change.NewDevData, nullptr);
+  EXPECT_EQ(got[0].change.OldDevData, nullptr);
+
+  // Another program takes the port (a live lock file names this process).
+  WhilePaused([&] { fx_.WriteLock("ttyACM0", std::to_string(getpid()) + "\n"); });
+  AfterSerialRescans();
+  got = Drain(h);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].change.ChangeMask, YV_CHG_BUSY);
+  EXPECT_EQ(Text(got[0].change.NewInfo.Name), u"ttyACM0");
+  EXPECT_EQ(got[0].change.NewInfo.Busy, 1);
+  EXPECT_EQ(got[0].change.OldInfo.Busy, 0);
+}
+
+TEST_F(DeviceMaps, AFailedListingSweepsNothing) {
+  ylvane::SetFtLibraryPath(FAKE_FTD2XX_PATH);
+  FakeFt_ResetDevices(0, 0);
+  fx_.AddSerialTty("ttyACM0");
+  fx_.AddSerialTty("ttyACM1");
+  YV_HANDLE h = Watch(YV_NF_EXIST, 20);
+  WaitFilled();
+  AfterSerialRescans();
+  EXPECT_TRUE(Drain(h).empty());
+
+  // The driver library's list fails: the rescans see nothing, which must
+  // not be taken for every device gone.
+  WhilePaused([&] {
+    FakeFt_ResetDevices(1, 0);
+    fx_.RemoveTty("ttyACM1");
+  });
+  AfterSerialRescans(3);
+  EXPECT_TRUE(Drain(h).empty());
+  EXPECT_EQ(Names(SerialMap()), (std::vector<std::u16string>{u"ttyACM0", u"ttyACM1"}));
+
+  WhilePaused([&] { FakeFt_ResetDevices(0, 0); });
+  AfterSerialRescans();
+  const std::vector<Notice> got = Drain(h);
+  ASSERT_EQ(got.size(), 1u);
+  ExpectExist(got[0], YV_NMSG_REMOVAL, YV_PORT_COM, u"ttyACM1", u"");
+}
+
+// The probing answers E_NOTIMPL for now: a failure, after which nothing may
+// be taken as gone.
+TEST_F(DeviceMaps, AProbingRescanThatFailsSweepsNothing) {
+  fx_.AddSerialTty("ttyACM0");
+  fx_.AddSerialTty("ttyACM1");
+  YV_HANDLE listing = Watch(YV_NF_EXIST, 20);
+  WaitFilled();
+  YV_HANDLE probing = Watch(YV_NF_EXIST | YV_NF_PROBE, 20);
+  WhilePaused([&] { fx_.RemoveTty("ttyACM1"); });
+  AfterSerialRescans(3);
+  EXPECT_TRUE(Drain(listing).empty());
+
+  // Without probing the ports are listed again, and the port is missed.
+  YV_CloseHandle(probing);
+  AfterSerialRescans();
+  const std::vector<Notice> got = Drain(listing);
+  ASSERT_EQ(got.size(), 1u);
+  ExpectExist(got[0], YV_NMSG_REMOVAL, YV_PORT_COM, u"ttyACM1", u"");
+}
+
+TEST_F(DeviceMaps, NetworkRescansThatFailSweepNothing) {
+  static const uint8_t request[] = {'?', '?'};
+  YV_IP_DEVICE_TYPE t{};
+  t.Request = request;
+  t.RequestSize = 2;
+  t.Callback = [](const void*, int32_t, HRESULT*, void*, YV_PORT_INFO*, YV_ENUM_DEVICES_CALLBACK,
+                  void*) YV_CALL -> YV_BOOL { return 0; };
+  t.DevDataSize = 8;
+  t.UdpPort = 4000;
+  ASSERT_EQ(YV_RegIpDevice(&t), S_OK);
+  YV_HANDLE h = Watch(YV_NF_EXIST, 20, /*ipMask=*/1);
+  ASSERT_TRUE(Eventually([] { return State().ipRescans >= 2; }));
+  EXPECT_EQ(State().mapsValid & 2, 0u);  // the discovery failed: no sweep
+
+  // A device learnt once the map is valid stays while the discovery fails.
+  Detector()->SweepUnseen(/*ip=*/true);
+  const Block data = MakeBlock(0, {77});
+  const YV_PORT_INFO dev = PortInfo(YV_PORT_IP, u"10.0.0.7:4000");
+  Detector()->UpdateDevice(data.data(), nullptr, &dev, true);
+  const uint32_t from = State().ipRescans;
+  ASSERT_TRUE(Eventually([&] { return State().ipRescans >= from + 2; }));
+  std::vector<Found> found;
+  EXPECT_EQ(YV_EnumIpDevices(1, Collect, &found, nullptr, 1), E_NOTIMPL);
+  EXPECT_EQ(YV_EnumIpDevices(1, Collect, &found, nullptr, 0), S_OK);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].info.PortType, YV_PORT_IP);
+  EXPECT_EQ(Text(found[0].info.Name), u"10.0.0.7:4000");
+  EXPECT_EQ(found[0].data, Head(data));
+  const std::vector<Notice> got = Drain(h);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].kind, YV_NMSG_ARRIVAL);
+  EXPECT_EQ(got[0].data, Head(data));
+}
+
+// What a network rescan tells the discovery after each broadcast: enough
+// with an empty map, once more while a known device has not answered.
+TEST_F(DeviceMaps, TheDiscoveryIsRepeatedOnlyForKnownDevicesNotSeenYet) {
+  Watch(YV_NF_EXIST, 60000);  // no network type watched: no network rescans of its own
+  WaitFilled();
+  CYvDetector* d = Detector();
+  CYvDetector::RescanContext ctx{d, nullptr};
+  d->MarkAllUnseen(nullptr, 0, true);
+  EXPECT_EQ(CYvDetector::AllIpDevicesSeen(nullptr, nullptr, &ctx), 1);
+  d->SweepUnseen(true);
+
+  const YV_PORT_INFO dev = PortInfo(YV_PORT_IP, u"10.0.0.7:4000");
+  EXPECT_EQ(CYvDetector::OnIpDeviceScanned(nullptr, &dev, &ctx), 1);
+  d->MarkAllUnseen(nullptr, 0, true);  // the next rescan begins
+  EXPECT_EQ(CYvDetector::AllIpDevicesSeen(nullptr, nullptr, &ctx), 0);
+  EXPECT_EQ(CYvDetector::OnIpDeviceScanned(nullptr, &dev, &ctx), 1);
+  EXPECT_EQ(CYvDetector::AllIpDevicesSeen(nullptr, nullptr, &ctx), 1);
+}
+
+// ---- The library's scans and the maps -----------------------------------
+
+TEST_F(DeviceMaps, ScansAnswerFromTheMapWithoutRescan) {
+  fx_.AddUsb("1-1", 0x0403, 0x1234, "A5", "Reader", "ttyUSB0");
+  fx_.AddSerialTty("ttyACM0");
+  YV_HANDLE h = Watch(YV_NF_EXIST, 60000);
+  WaitFilled();
+  // A device that a probe found, with its data.
+  const Block probed = MakeBlock(0, {11, 12, 13, 14});
+  YV_PORT_INFO x9 = PortInfo(YV_PORT_COM, u"ttyX9", u"", 1, u"Probed");
+  x9.Busy = YV_BUSY_INUSE;
+  Detector()->UpdateDevice(probed.data(), nullptr, &x9, false);
+
+  std::vector<Found> all = SerialMap();
+  ASSERT_EQ(Names(all), (std::vector<std::u16string>{u"ttyACM0", u"ttyX9", u"A5"}));
+  EXPECT_TRUE(all[0].data.empty());  // only listed: no data
+  EXPECT_EQ(all[1].data, Head(probed));
+  EXPECT_EQ(all[1].info.Busy, 1);
+  EXPECT_EQ(Text(all[1].info.Description), u"Probed");
+  EXPECT_EQ(all[2].info.PortType, YV_PORT_FT);
+  EXPECT_EQ(Text(all[2].info.PortName), u"ttyUSB0");
+  EXPECT_TRUE(SerialMap(2).empty());
+
+  // A port list: in its order, under the names it gives; ports the map
+  // does not know are left out.
+  const YV_PORT_ID list[] = {{YV_PORT_FT, u"A5"}, {YV_PORT_COM, u"ttyQ"}, {YV_PORT_COM, u"ttyACM0"}};
+  std::vector<Found> listed;
+  EXPECT_EQ(YV_EnumSerialDevices(1, list, 3, Collect, &listed, nullptr, 0), S_OK);
+  EXPECT_EQ(Names(listed), (std::vector<std::u16string>{u"A5", u"ttyACM0"}));
+  std::vector<Found> one;
+  EXPECT_EQ(YV_EnumSerialDevices(1, nullptr, 0, CollectOne, &one, nullptr, 0), YV_S_CANCELED);
+  EXPECT_EQ(one.size(), 1u);
+  const std::u16string longName(32, u'L');
+  const YV_PORT_ID tooLong[] = {{YV_PORT_COM, longName.c_str()}};
+  EXPECT_EQ(YV_EnumSerialDevices(1, tooLong, 1, Collect, &one, nullptr, 0), E_INVALIDARG);
+
+  uint8_t buf[24];
+  std::memset(buf, 0xEE, sizeof buf);
+  YV_PORT_INFO info{};
+  EXPECT_EQ(YV_FindSerialDevice(1, nullptr, 0, buf, 24, &info, nullptr, 0), S_OK);
+  EXPECT_EQ(Text(info.Name), u"ttyACM0");  // the first in map order, without data
+  EXPECT_EQ(std::count(buf, buf + 24, 0xEE), 24);
+  const YV_PORT_ID onlyX9[] = {{YV_PORT_COM, u"ttyX9"}};
+  EXPECT_EQ(YV_FindSerialDevice(1, onlyX9, 1, buf, 16, &info, nullptr, 0), S_OK);
+  EXPECT_EQ(Text(info.Name), u"ttyX9");
+  EXPECT_EQ(std::memcmp(buf, probed.data(), 16), 0);  // the smaller of the two sizes
+  EXPECT_EQ(std::count(buf + 16, buf + 24, 0xEE), 8);
+  EXPECT_EQ(YV_FindSerialDevice(2, nullptr, 0, buf, 16, &info, nullptr, 0), YV_S_NOT_FOUND);
+
+  // A rescan hands on to the probing, which fails for now: nothing swept.
+  EXPECT_EQ(YV_EnumSerialDevices(1, nullptr, 0, Collect, &one, nullptr, 1), E_NOTIMPL);
+  EXPECT_EQ(YV_EnumSerialDevices(1, list, 3, Collect, &one, nullptr, 1), E_NOTIMPL);
+  EXPECT_EQ(YV_FindSerialDevice(1, nullptr, 0, buf, 16, &info, nullptr, 1), E_NOTIMPL);
+  EXPECT_EQ(Names(SerialMap()), (std::vector<std::u16string>{u"ttyACM0", u"ttyX9", u"A5"}));
+  const std::vector<Notice> got = Drain(h);
+  ASSERT_EQ(got.size(), 1u);  // the arrival of the probed device only
+  EXPECT_EQ(got[0].kind, YV_NMSG_ARRIVAL);
+  EXPECT_EQ(got[0].data, Head(probed));
+}
+
+// A host callback of an answer from the map may wait for another thread
+// that uses the library: the answer must not hold the library's lock then.
+TEST_F(DeviceMaps, AnAnswerFromTheMapHoldsNoLockDuringTheCallback) {
+  fx_.AddSerialTty("ttyACM0");
+  Watch(YV_NF_EXIST, 60000);
+  WaitFilled();
+  auto cb = [](const void*, const YV_PORT_INFO*, void*) YV_CALL -> YV_BOOL {
+    HRESULT inner = E_FAIL;
+    std::thread other([&] {
+      uint8_t d[16];
+      inner = YV_FindSerialDevice(1, nullptr, 0, d, 16, nullptr, nullptr, 0);
+    });
+    other.join();
+    return inner == S_OK;
+  };
+  EXPECT_EQ(YV_EnumSerialDevices(1, nullptr, 0, cb, nullptr, nullptr, 0), S_OK);
+}
+
+TEST_F(DeviceMaps, ARescanThroughTheMapTellsTheHostOfItsOwnTypes) {
+  YV_HANDLE h = Watch(YV_NF_EXIST, 60000);
+  WaitFilled();
+  const YV_PORT_INFO ft = PortInfo(YV_PORT_FT, u"A5", u"ttyUSB0");
+  Detector()->UpdateDevice(nullptr, nullptr, &ft, false);
+  std::vector<Found> told;
+  MapScan sink(*Detector(), false, /*typeMask=*/1u << 1, Collect, &told);
+
+  const Block asked = MakeBlock(1, {5});
+  const YV_PORT_INFO m1 = PortInfo(YV_PORT_COM, u"ttyM1");
+  EXPECT_EQ(MapScan::OnDevice(asked.data(), &m1, &sink), 1);
+  const Block other = MakeBlock(2, {5});
+  const YV_PORT_INFO m2 = PortInfo(YV_PORT_COM, u"ttyM2");
+  EXPECT_EQ(MapScan::OnDevice(other.data(), &m2, &sink), 1);
+  // Recognised, though its block carries no data the map could keep.
+  const Block empty = MakeBlock(1, {0});
+  const YV_PORT_INFO m3 = PortInfo(YV_PORT_COM, u"ttyM3");
+  EXPECT_EQ(MapScan::OnDevice(empty.data(), &m3, &sink), 1);
+  // A port of the host's list that is the known FTDI device's COM name.
+  const Block viaCom = MakeBlock(1, {6});
+  YV_PORT_INFO byCom = PortInfo(YV_PORT_COM, u"ttyUSB0");
+  byCom.Busy = YV_BUSY_FROM_LIST;
+  EXPECT_EQ(MapScan::OnDevice(viaCom.data(), &byCom, &sink), 1);
+
+  ASSERT_EQ(Names(told), (std::vector<std::u16string>{u"ttyM1", u"ttyM3", u"ttyUSB0"}));
+  EXPECT_EQ(told[0].data, Head(asked));
+  EXPECT_EQ(told[1].data, Head(empty));
+  EXPECT_EQ(told[2].data, Head(viaCom));
+  EXPECT_EQ(Names(SerialMap(0xFFFFFFFF)),
+            (std::vector<std::u16string>{u"ttyM1", u"ttyM2", u"ttyM3", u"A5"}));
+  EXPECT_EQ(Drain(h).size(), 4u);  // A5 and the three ports arrived, nothing for ttyUSB0
+
+  MapScan stopping(*Detector(), false, 1u << 1, CollectOne, &told);
+  EXPECT_EQ(MapScan::OnDevice(asked.data(), &m1, &stopping), 0);
+}
+
+// ---- The diff operations, driven directly --------------------------------
+
+TEST_F(DeviceMaps, APortListMarksOnlyTheListedDevices) {
+  YV_HANDLE h = Watch(YV_NF_EXIST, 60000);
+  WaitFilled();
+  CYvDetector* d = Detector();
+  for (const char16_t* name : {u"ttyA", u"ttyB", u"ttyC"}) {
+    const YV_PORT_INFO info = PortInfo(YV_PORT_COM, name);
+    d->UpdateDevice(nullptr, nullptr, &info, false);
+  }
+  const YV_PORT_INFO ft = PortInfo(YV_PORT_FT, u"A5", u"ttyUSB0");
+  d->UpdateDevice(nullptr, nullptr, &ft, false);
+  EXPECT_EQ(Drain(h).size(), 4u);
+
+  // A scan of every port that failed left every entry marked; a scan of
+  // some ports must not sweep the others for it.
+  d->MarkAllUnseen(nullptr, 0, false);
+  const YV_PORT_ID list[] = {
+      {YV_PORT_COM, u"ttyA"}, {YV_PORT_COM, u"ttyC"}, {YV_PORT_COM, u"ttyUSB0"}, {YV_PORT_FT, u"Z"}};
+  d->MarkAllUnseen(list, 4, false);
+  YV_PORT_INFO byCom = PortInfo(YV_PORT_COM, u"ttyUSB0");
+  byCom.Busy = YV_BUSY_FROM_LIST;
+  d->UpdateDevice(nullptr, nullptr, &byCom, false);  // the FTDI device, not a new port
+  d->SweepUnseen(false, /*whole=*/false);
+
+  const std::vector<Notice> got = Drain(h);
+  ASSERT_EQ(got.size(), 2u);
+  ExpectExist(got[0], YV_NMSG_REMOVAL, YV_PORT_COM, u"ttyA", u"");
+  ExpectExist(got[1], YV_NMSG_REMOVAL, YV_PORT_COM, u"ttyC", u"");
+  EXPECT_EQ(Names(SerialMap()), (std::vector<std::u16string>{u"ttyB", u"A5"}));
+}
+
+TEST_F(DeviceMaps, AMapIsValidOnlyAfterASweepOverEveryDevice) {
+  // The host forwards device events: no periodic rescans, the map stays
+  // as no sweep has filled it.
+  YV_HANDLE h = Watch(YV_NF_EXIST, 20, 0, /*recipient=*/reinterpret_cast<void*>(1));
+  ASSERT_TRUE(Eventually([] { return State().pending == 0; }));
+  EXPECT_FALSE(State().serialScan);
+  CYvDetector* d = Detector();
+  const YV_PORT_INFO stale = PortInfo(YV_PORT_COM, u"ttyOld");
+  d->UpdateDevice(nullptr, nullptr, &stale, false);
+
+  const YV_PORT_ID some[] = {{YV_PORT_COM, u"ttyA"}};
+  d->MarkAllUnseen(some, 1, false);
+  const YV_PORT_INFO a = PortInfo(YV_PORT_COM, u"ttyA");
+  d->UpdateDevice(nullptr, nullptr, &a, false);
+  d->SweepUnseen(false, /*whole=*/false);
+  EXPECT_EQ(Names(SerialMap()), std::vector<std::u16string>{u"ttyA"});
+  EXPECT_EQ(State().mapsValid & 1, 0u);
+
+  d->MarkAllUnseen(nullptr, 0, false);
+  const YV_PORT_INFO b = PortInfo(YV_PORT_COM, u"ttyB");
+  d->UpdateDevice(nullptr, nullptr, &b, false);
+  d->SweepUnseen(false);
+  EXPECT_EQ(Names(SerialMap()), std::vector<std::u16string>{u"ttyB"});
+  EXPECT_EQ(State().mapsValid & 1, 1u);
+  EXPECT_TRUE(Drain(h).empty());  // filling the map tells nothing
+
+  const YV_PORT_INFO c = PortInfo(YV_PORT_COM, u"ttyC");
+  d->UpdateDevice(nullptr, nullptr, &c, false);
+  const std::vector<Notice> got = Drain(h);
+  ASSERT_EQ(got.size(), 1u);
+  ExpectExist(got[0], YV_NMSG_ARRIVAL, YV_PORT_COM, u"ttyC", u"");
+}
+
+// One device seen twice: what the second sighting changes, and the mask of
+// the change message it gives.
+struct DiffCase {
+  const char* name;
+  std::optional<Block> first, second;
+  void (*edit)(YV_PORT_INFO&);  // applied to the second sighting's info
+  uint32_t mask;
+};
+
+void PrintTo(const DiffCase& c, std::ostream* os) { *os << c.name; }
+
+class DeviceDiff : public DeviceMaps, public ::testing::WithParamInterface<DiffCase> {};
+
+TEST_P(DeviceDiff, ChangeMask) {
+  const DiffCase& c = GetParam();
+  YV_HANDLE h = Watch(YV_NF_EXIST | YV_NF_CHANGE, 60000);
+  WaitFilled();
+  const YV_PORT_INFO before = PortInfo(YV_PORT_COM, u"ttyT1", u"ttyUSB0", 1, u"Reader");
+  YV_PORT_INFO after = before;
+  if (c.edit) c.edit(after);
+  Detector()->UpdateDevice(c.first ? c.first->data() : nullptr, nullptr, &before, false);
+  ASSERT_EQ(Drain(h).size(), 1u);  // its arrival
+
+  Detector()->UpdateDevice(c.second ? c.second->data() : nullptr, nullptr, &after, false);
+  const std::vector<Notice> got = Drain(h);
+  if (c.mask == 0) {
+    EXPECT_TRUE(got.empty());
+    return;
+  }
+  ASSERT_EQ(got.size(), 1u);
+  const YV_CHANGE_NMSG& m = got[0].change;
+  EXPECT_EQ(m.ChangeMask, c.mask);
+  EXPECT_EQ(std::memcmp(&m.NewInfo, &after, sizeof after), 0);
+  EXPECT_EQ(std::memcmp(&m.OldInfo, &before, sizeof before), 0);  // each changed field as it was
+  const std::vector<uint8_t> oldData = c.first ? Head(*c.first) : std::vector<uint8_t>();
+  EXPECT_EQ(got[0].oldData, oldData);
+  EXPECT_EQ(got[0].data, c.second ? Head(*c.second) : oldData);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sightings, DeviceDiff,
+    ::testing::Values(
+        DiffCase{"SameData", MakeBlock(0, {1, 2, 3, 4}), MakeBlock(0, {1, 2, 3, 4}), nullptr, 0},
+        DiffCase{"Word1", MakeBlock(1, {1}), MakeBlock(1, {9}), nullptr, YV_CHG_DATA1},
+        DiffCase{"Word3", MakeBlock(2, {1, 2, 3}), MakeBlock(2, {1, 2, 9}), nullptr, YV_CHG_DATA3},
+        // Blocks longer than four words: any byte that differs counts for the rest.
+        DiffCase{"Word2OfALongBlock", MakeBlock(0, {1, 2, 3, 4}), MakeBlock(0, {1, 9, 3, 4}),
+                 nullptr, YV_CHG_DATA2 | YV_CHG_DATA_REST},
+        DiffCase{"PastTheFourthWord", MakeBlock(0, {1, 2, 3, 4}), MakeBlock(0, {1, 2, 3, 5}),
+                 nullptr, YV_CHG_DATA_REST},
+        DiffCase{"AnotherType", MakeBlock(1, {1}), MakeBlock(2, {1}), nullptr, 0x780},
+        DiffCase{"FirstDataOfAListedDevice", std::nullopt, MakeBlock(1, {1}), nullptr, 0x780},
+        DiffCase{"NoDataKeepsTheCopy", MakeBlock(1, {1}), std::nullopt, nullptr, 0},
+        DiffCase{"SecondWordZeroIsNoData", MakeBlock(1, {1}), MakeBlock(1, {0}), nullptr, 0},
+        DiffCase{"UnregisteredTypeIsNoData", MakeBlock(1, {1}), MakeBlock(9, {1}), nullptr, 0},
+        DiffCase{"Busy", std::nullopt, std::nullopt, [](YV_PORT_INFO& i) { i.Busy = 1; },
+                 YV_CHG_BUSY},
+        DiffCase{"PortName", std::nullopt, std::nullopt,
+                 [](YV_PORT_INFO& i) { i.PortName[6] = u'7'; }, YV_CHG_PORTNAME},
+        DiffCase{"TypeMask", std::nullopt, std::nullopt, [](YV_PORT_INFO& i) { i.TypeMask = 3; },
+                 YV_CHG_TYPEMASK},
+        DiffCase{"Description", std::nullopt, std::nullopt,
+                 [](YV_PORT_INFO& i) { i.Description[0] = u'r'; }, YV_CHG_DESCRIPTION},
+        DiffCase{"PortNameAndData", MakeBlock(1, {1}), MakeBlock(1, {2}),
+                 [](YV_PORT_INFO& i) { i.PortName[6] = u'7'; },
+                 YV_CHG_PORTNAME | YV_CHG_DATA1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A type registered again with another data size: the entry takes a block
+// of the new size instead of being written past its end.
+TEST_F(DeviceMaps, ATypeRegisteredAgainWithAnotherSizeGetsANewBlock) {
+  YV_HANDLE h = Watch(YV_NF_EXIST | YV_NF_CHANGE, 60000);
+  WaitFilled();
+  const YV_PORT_INFO info = PortInfo(YV_PORT_COM, u"ttyR");
+  Register(3, 8);
+  Detector()->UpdateDevice(MakeBlock(3, {1}).data(), nullptr, &info, false);
+  ASSERT_EQ(Drain(h).size(), 1u);
+
+  Register(3, 20);
+  const Block wide = MakeBlock(3, {1, 2, 3, 4});
+  std::vector<uint8_t> copy;
+  Detector()->UpdateDevice(wide.data(), &copy, &info, false);
+  EXPECT_EQ(copy, std::vector<uint8_t>(wide.begin(), wide.begin() + 20));
+  std::vector<Notice> got = Drain(h);
+  ASSERT_EQ(got.size(), 1u);
+  // Words the old block did not reach count as changed, and so does the size.
+  EXPECT_EQ(got[0].change.ChangeMask, YV_CHG_DATA2 | YV_CHG_DATA3 | YV_CHG_DATA_REST);
+
+  Register(3, 8);
+  Detector()->UpdateDevice(wide.data(), &copy, &info, false);
+  EXPECT_EQ(copy, std::vector<uint8_t>(wide.begin(), wide.begin() + 8));
+  got = Drain(h);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].change.ChangeMask, YV_CHG_DATA_REST);
+}
+
+}  // namespace
