@@ -1,19 +1,23 @@
 // The detector's device maps: rescans by plain listing against fixture trees
-// that change between rescans, the diff of one device against its entry,
-// port lists, and the library's device scans answering from the maps or
-// rescanning through them.
+// that change between rescans, probing rescans of devices played on ptys,
+// network rescans on a network of the test's own, the diff of one device
+// against its entry, port lists, and the library's device scans answering
+// from the maps or rescanning through them.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "../common/NotifyRecorder.h"
+#include "../common/PtyDevice.h"
 #include "../common/SysfsFixture.h"
 #include "YvDetector.h"
 #include "YvDeviceMaps.h"
@@ -285,60 +289,6 @@ TEST_F(DeviceMaps, AFailedListingSweepsNothing) {
   ExpectExist(got[0], YV_NMSG_REMOVAL, YV_PORT_COM, u"ttyACM1", u"");
 }
 
-// The probing answers E_NOTIMPL for now: a failure, after which nothing may
-// be taken as gone.
-TEST_F(DeviceMaps, AProbingRescanThatFailsSweepsNothing) {
-  fx_.AddSerialTty("ttyACM0");
-  fx_.AddSerialTty("ttyACM1");
-  YV_HANDLE listing = Watch(YV_NF_EXIST, 20);
-  WaitFilled();
-  YV_HANDLE probing = Watch(YV_NF_EXIST | YV_NF_PROBE, 20);
-  WhilePaused([&] { fx_.RemoveTty("ttyACM1"); });
-  AfterSerialRescans(3);
-  EXPECT_TRUE(Drain(listing).empty());
-
-  // Without probing the ports are listed again, and the port is missed.
-  YV_CloseHandle(probing);
-  AfterSerialRescans();
-  const std::vector<Notice> got = Drain(listing);
-  ASSERT_EQ(got.size(), 1u);
-  ExpectExist(got[0], YV_NMSG_REMOVAL, YV_PORT_COM, u"ttyACM1", u"");
-}
-
-TEST_F(DeviceMaps, NetworkRescansThatFailSweepNothing) {
-  static const uint8_t request[] = {'?', '?'};
-  YV_IP_DEVICE_TYPE t{};
-  t.Request = request;
-  t.RequestSize = 2;
-  t.Callback = [](const void*, int32_t, HRESULT*, void*, YV_PORT_INFO*, YV_ENUM_DEVICES_CALLBACK,
-                  void*) YV_CALL -> YV_BOOL { return 0; };
-  t.DevDataSize = 8;
-  t.UdpPort = 4000;
-  ASSERT_EQ(YV_RegIpDevice(&t), S_OK);
-  YV_HANDLE h = Watch(YV_NF_EXIST, 20, /*ipMask=*/1);
-  ASSERT_TRUE(Eventually([] { return State().ipRescans >= 2; }));
-  EXPECT_EQ(State().mapsValid & 2, 0u);  // the discovery failed: no sweep
-
-  // A device learnt once the map is valid stays while the discovery fails.
-  Detector()->SweepUnseen(/*ip=*/true);
-  const Block data = MakeBlock(0, {77});
-  const YV_PORT_INFO dev = PortInfo(YV_PORT_IP, u"10.0.0.7:4000");
-  Detector()->UpdateDevice(data.data(), nullptr, &dev, true);
-  const uint32_t from = State().ipRescans;
-  ASSERT_TRUE(Eventually([&] { return State().ipRescans >= from + 2; }));
-  std::vector<Found> found;
-  EXPECT_EQ(YV_EnumIpDevices(1, Collect, &found, nullptr, 1), E_NOTIMPL);
-  EXPECT_EQ(YV_EnumIpDevices(1, Collect, &found, nullptr, 0), S_OK);
-  ASSERT_EQ(found.size(), 1u);
-  EXPECT_EQ(found[0].info.PortType, YV_PORT_IP);
-  EXPECT_EQ(Text(found[0].info.Name), u"10.0.0.7:4000");
-  EXPECT_EQ(found[0].data, Head(data));
-  const std::vector<Notice> got = Drain(h);
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0].kind, YV_NMSG_ARRIVAL);
-  EXPECT_EQ(got[0].data, Head(data));
-}
-
 // What a network rescan tells the discovery after each broadcast: enough
 // with an empty map, once more while a known device has not answered.
 TEST_F(DeviceMaps, TheDiscoveryIsRepeatedOnlyForKnownDevicesNotSeenYet) {
@@ -407,10 +357,11 @@ TEST_F(DeviceMaps, ScansAnswerFromTheMapWithoutRescan) {
   EXPECT_EQ(std::count(buf + 16, buf + 24, 0xEE), 8);
   EXPECT_EQ(YV_FindSerialDevice(2, nullptr, 0, buf, 16, &info, nullptr, 0), YV_S_NOT_FOUND);
 
-  // A rescan hands on to the probing, which fails for now: nothing swept.
-  EXPECT_EQ(YV_EnumSerialDevices(1, nullptr, 0, Collect, &one, nullptr, 1), E_NOTIMPL);
-  EXPECT_EQ(YV_EnumSerialDevices(1, list, 3, Collect, &one, nullptr, 1), E_NOTIMPL);
-  EXPECT_EQ(YV_FindSerialDevice(1, nullptr, 0, buf, 16, &info, nullptr, 1), E_NOTIMPL);
+  // With Rescan the map is not asked: the probe is, and no type registered
+  // here can recognise a device. Finding does not touch the map.
+  const YV_SCAN_PARAMS quick{100, 1, 0, 100, 0};
+  EXPECT_EQ(YV_FindSerialDevice(1, nullptr, 0, buf, 16, &info, &quick, 1), YV_S_NOT_FOUND);
+  EXPECT_EQ(YV_FindSerialDevice(1, onlyX9, 1, buf, 16, &info, &quick, 1), YV_S_NOT_FOUND);
   EXPECT_EQ(Names(SerialMap()), (std::vector<std::u16string>{u"ttyACM0", u"ttyX9", u"A5"}));
   const std::vector<Notice> got = Drain(h);
   ASSERT_EQ(got.size(), 1u);  // the arrival of the probed device only
@@ -631,6 +582,252 @@ TEST_F(DeviceMaps, ATypeRegisteredAgainWithAnotherSizeGetsANewBlock) {
   got = Drain(h);
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].change.ChangeMask, YV_CHG_DATA_REST);
+}
+
+// ---- Probing rescans: devices played on real ptys -------------------------
+
+const std::string kAsk = "ID?\r";
+
+// The probed types' callback is called on the scanning thread; this is how
+// it reaches the test.
+struct ProbeTypes {
+  CYvDetector* detector = nullptr;
+  // Once: the next reply that would be recognised is left undecided until
+  // some pause of the detector has been asked for.
+  std::atomic<bool> holdUntilPause{false};
+  std::atomic<bool> holding{false};
+  std::atomic<int> calls{0};
+};
+ProbeTypes* g_types = nullptr;
+
+// Type 0 is a device answering "YV-<id>\r", type 1 one answering
+// "XY-<id>\r"; the id (four characters) goes into the block after the type.
+// "YV-WAIT\r" is a device that is not ready yet: the port keeps waiting.
+YV_BOOL YV_CALL JudgeReply(const void* reply, int32_t size, HRESULT* status, void* data,
+                           YV_PORT_INFO* info, YV_ENUM_DEVICES_CALLBACK, void*) {
+  ++g_types->calls;
+  if (!reply) return 0;
+  int32_t slot;
+  std::memcpy(&slot, data, sizeof slot);
+  const std::string r(static_cast<const char*>(reply), static_cast<size_t>(size));
+  const std::string prefix = slot == 0 ? "YV-" : "XY-";
+  const size_t end = r.find('\r');
+  const size_t n = std::min(r.size(), prefix.size());
+  if (end == std::string::npos) {
+    if (r.compare(0, n, prefix, 0, n) != 0) *status = YV_S_NOT_FOUND;
+    return 0;
+  }
+  if (r.compare(0, 3, prefix) != 0 || end <= 3) {
+    *status = YV_S_NOT_FOUND;
+    return 0;
+  }
+  if (r == "YV-WAIT\r") return 0;
+  if (g_types->holdUntilPause.exchange(false)) {
+    g_types->holding = true;
+    CYvDetector* d = g_types->detector;
+    EXPECT_TRUE(Eventually([d] { return d->GetState().pauseWaiters > 0; }, 10000));
+    return 0;  // Status as it came: undecided
+  }
+  std::memcpy(static_cast<uint8_t*>(data) + 4, r.data() + 3, std::min<size_t>(end - 3, 4));
+  const std::u16string desc = u"Reader";
+  std::copy(desc.begin(), desc.end(), info->Description);
+  return 1;
+}
+
+// The first 8 bytes of a block as the types above fill it.
+std::vector<uint8_t> Data(int32_t slot, const std::string& id) {
+  std::vector<uint8_t> out(8, 0);
+  std::memcpy(out.data(), &slot, 4);
+  std::memcpy(out.data() + 4, id.data(), std::min<size_t>(id.size(), 4));
+  return out;
+}
+
+std::u16string U16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+// Plain serial ports of the fixture tree whose names lead through links in
+// /dev to ptys on which the devices are played. The devices live as long
+// as the fixture: the detector, which probes until it is stopped, must never
+// find a pty number reused by someone else behind a link.
+class ProbedMaps : public DeviceMaps {
+ protected:
+  void SetUp() override {
+    DeviceMaps::SetUp();
+    if (HasFatalFailure()) return;
+    if (access("/dev", W_OK) != 0) GTEST_SKIP() << "needs links in /dev (run as root)";
+    g_types = &types_;
+    RegisterProbed(0);
+    RegisterProbed(1);
+  }
+  void TearDown() override {
+    DeviceMaps::TearDown();  // the detector stops first
+    for (const std::string& l : links_) unlink(("/dev/" + l).c_str());
+    g_types = nullptr;
+  }
+
+  static void RegisterProbed(uint32_t slot) {
+    const uint16_t plainPorts[] = {0x0000};
+    YV_SERIAL_DEVICE_TYPE t{};
+    t.TypeIndex = slot;
+    t.Request = kAsk.data();
+    t.RequestSize = static_cast<int32_t>(kAsk.size());
+    t.Callback = JudgeReply;
+    t.DevDataSize = 16;
+    t.Pids = plainPorts;
+    t.PidCount = 1;
+    t.BaudRate = 9600;
+    t.EvChar = '\r';
+    t.StopBits = 2;
+    ASSERT_EQ(YV_RegSerialDevice(&t), S_OK);
+  }
+
+  static std::string PortName(const std::string& suffix) {
+    return "ttyYvMaps" + std::to_string(getpid()) + suffix;
+  }
+
+  // A device answering reply to the request on a new pty, plugged in as
+  // the port name (an earlier device there is unplugged, not destroyed).
+  PtyDevice& Plug(const std::string& name, const std::string& reply) {
+    devices_.push_back(std::make_unique<PtyDevice>(PtyDevice::Answers{{kAsk, {{0, reply}}}}));
+    PtyDevice& d = *devices_.back();
+    EXPECT_TRUE(d.Ok());
+    const std::string link = "/dev/" + name;
+    unlink(link.c_str());
+    EXPECT_EQ(symlink(d.Path().c_str(), link.c_str()), 0);
+    if (std::find(links_.begin(), links_.end(), name) == links_.end()) links_.push_back(name);
+    fx_.AddSerialTty(name);
+    return d;
+  }
+  void Unplug(const std::string& name) {
+    fx_.RemoveTty(name);
+    unlink(("/dev/" + name).c_str());
+  }
+
+  ProbeTypes types_;
+  std::vector<std::string> links_;
+  std::vector<std::unique_ptr<PtyDevice>> devices_;
+};
+
+TEST_F(ProbedMaps, ProbingRescansTellArrivalsDataChangesAndRemovals) {
+  YV_HANDLE h = Watch(YV_NF_EXIST | YV_NF_CHANGE | YV_NF_PROBE, 20);
+  WaitFilled();
+  const std::string port = PortName("a");
+  WhilePaused([&] { Plug(port, "YV-0001\r"); });
+  AfterSerialRescans();
+  std::vector<Notice> got = Drain(h);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].kind, YV_NMSG_ARRIVAL);
+  EXPECT_EQ(got[0].exist.Info.PortType, YV_PORT_COM);
+  EXPECT_EQ(Text(got[0].exist.Info.Name), U16(port));
+  EXPECT_EQ(got[0].exist.Info.TypeMask, 3u);  // both types take plain ports
+  EXPECT_EQ(Text(got[0].exist.Info.Description), u"Reader");
+  EXPECT_EQ(got[0].data, Data(0, "0001"));
+
+  // Another device of the same type on the same port: only its data differ.
+  WhilePaused([&] { Plug(port, "YV-0002\r"); });
+  AfterSerialRescans();
+  got = Drain(h);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].kind, YV_NMSG_CHANGE);
+  EXPECT_EQ(got[0].change.ChangeMask, YV_CHG_DATA1);
+  EXPECT_EQ(Text(got[0].change.NewInfo.Name), U16(port));
+  EXPECT_EQ(got[0].data, Data(0, "0002"));
+  EXPECT_EQ(got[0].oldData, Data(0, "0001"));
+
+  WhilePaused([&] { Unplug(port); });
+  AfterSerialRescans();
+  got = Drain(h);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].kind, YV_NMSG_REMOVAL);
+  EXPECT_EQ(Text(got[0].exist.Info.Name), U16(port));
+  EXPECT_EQ(got[0].data, Data(0, "0002"));
+}
+
+// YV_Open pauses the detector: a probing rescan under way is aborted, and
+// a device it had not reached yet, or one that went meanwhile, is not taken
+// for gone. The next rescan that finishes tells what is really gone.
+TEST_F(ProbedMaps, AProbingRescanAbortedByAPauseSweepsNothing) {
+  const std::string a = PortName("a"), b = PortName("b");
+  Plug(a, "YV-0001\r");
+  Plug(b, "YV-0002\r");
+  YV_HANDLE h = Watch(YV_NF_EXIST | YV_NF_PROBE, 20);
+  types_.detector = Detector();
+  WaitFilled();
+  ASSERT_EQ(Names(SerialMap()), (std::vector<std::u16string>{U16(a), U16(b)}));
+  EXPECT_TRUE(Drain(h).empty());
+
+  WhilePaused([&] {
+    types_.holdUntilPause = true;
+    Unplug(b);
+  });
+  ASSERT_TRUE(Eventually([&] { return types_.holding.load(); }));
+  TestPty other;
+  ASSERT_TRUE(other.Ok());
+  YV_HANDLE port = nullptr;
+  EXPECT_EQ(YV_Open(&port, other.Name(), YV_PORT_COM, 9600, '\r', 2), S_OK);
+  EXPECT_TRUE(Drain(h).empty());
+  EXPECT_EQ(Names(SerialMap()), (std::vector<std::u16string>{U16(a), U16(b)}));
+  EXPECT_EQ(YV_CloseHandle(port), S_OK);
+
+  AfterSerialRescans();
+  const std::vector<Notice> got = Drain(h);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].kind, YV_NMSG_REMOVAL);
+  EXPECT_EQ(Text(got[0].exist.Info.Name), U16(b));
+  EXPECT_EQ(got[0].data, Data(0, "0002"));
+}
+
+// A host's rescan through the map while the detector only lists: every
+// registered type is probed and kept in the map, the host hears of its own
+// types, and a scan the host cancels sweeps nothing.
+TEST_F(ProbedMaps, AHostsRescanProbesThroughTheMap) {
+  const std::string a = PortName("a"), b = PortName("b"), c = PortName("c");
+  Plug(a, "YV-0001\r");
+  Plug(b, "XY-0002\r");
+  Plug(c, "YV-0003\r");
+  YV_HANDLE h = Watch(YV_NF_EXIST, 60000);  // one listing rescan, at the start
+  WaitFilled();
+  std::vector<Found> map = SerialMap(0xFFFFFFFF);
+  ASSERT_EQ(Names(map), (std::vector<std::u16string>{U16(a), U16(b), U16(c)}));
+  for (const Found& f : map) EXPECT_TRUE(f.data.empty());  // listed, not probed
+
+  const YV_SCAN_PARAMS params{300, 1, 0, 300, 0};
+  WhilePaused([&] { Unplug(c); });
+  std::vector<Found> told;
+  EXPECT_EQ(YV_EnumSerialDevices(1, nullptr, 0, Collect, &told, &params, 1), S_OK);
+  ASSERT_EQ(Names(told), std::vector<std::u16string>{U16(a)});
+  EXPECT_EQ(told[0].data, Data(0, "0001"));
+  map = SerialMap(0xFFFFFFFF);
+  ASSERT_EQ(Names(map), (std::vector<std::u16string>{U16(a), U16(b)}));
+  EXPECT_EQ(map[0].data, Data(0, "0001"));
+  EXPECT_EQ(map[1].data, Data(1, "0002"));
+  std::vector<Notice> got = Drain(h);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].kind, YV_NMSG_REMOVAL);
+  EXPECT_EQ(Text(got[0].exist.Info.Name), U16(c));
+
+  WhilePaused([&] { Unplug(b); });
+  std::vector<Found> one;
+  EXPECT_EQ(YV_EnumSerialDevices(1, nullptr, 0, CollectOne, &one, &params, 1), YV_S_CANCELED);
+  EXPECT_EQ(Names(one), std::vector<std::u16string>{U16(a)});
+  EXPECT_TRUE(Drain(h).empty());
+  EXPECT_EQ(Names(SerialMap(0xFFFFFFFF)), (std::vector<std::u16string>{U16(a), U16(b)}));
+}
+
+// The last notifier goes while a probing rescan waits for a device that is
+// not ready: the rescan ends on its abort instead of waiting the reply time
+// out, so the reply is not asked about again after the wait.
+TEST_F(ProbedMaps, StoppingTheDetectorEndsAProbingRescan) {
+  const std::string a = PortName("a");
+  PtyDevice& d = Plug(a, "YV-WAIT\r");
+  YV_HANDLE h = Watch(YV_NF_EXIST | YV_NF_PROBE, 20);
+  ASSERT_TRUE(Eventually([&] { return types_.calls > 0; }));
+  const int calls = types_.calls;
+  EXPECT_EQ(YV_CloseHandle(h), S_OK);
+  EXPECT_EQ(ylvane::g_pDetector, nullptr);
+  EXPECT_EQ(types_.calls, calls);
+  YV_HANDLE port = nullptr;
+  EXPECT_EQ(YV_Open(&port, d.Name(), YV_PORT_COM, 9600, '\r', 2), S_OK);  // given back
+  if (port) YV_CloseHandle(port);
 }
 
 }  // namespace
