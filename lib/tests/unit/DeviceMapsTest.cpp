@@ -4,19 +4,28 @@
 // against its entry, port lists, and the library's device scans answering
 // from the maps or rescanning through them.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "../common/NotifyRecorder.h"
+#include "../common/PrivateNetwork.h"
 #include "../common/PtyDevice.h"
 #include "../common/SysfsFixture.h"
 #include "YvDetector.h"
@@ -648,7 +657,7 @@ std::u16string U16(const std::string& s) { return std::u16string(s.begin(), s.en
 // /dev to ptys on which the devices are played. The devices live as long
 // as the fixture: the detector, which probes until it is stopped, must never
 // find a pty number reused by someone else behind a link.
-class ProbedMaps : public DeviceMaps {
+class ProbedDeviceMaps : public DeviceMaps {
  protected:
   void SetUp() override {
     DeviceMaps::SetUp();
@@ -707,7 +716,7 @@ class ProbedMaps : public DeviceMaps {
   std::vector<std::unique_ptr<PtyDevice>> devices_;
 };
 
-TEST_F(ProbedMaps, ProbingRescansTellArrivalsDataChangesAndRemovals) {
+TEST_F(ProbedDeviceMaps, ProbingRescansTellArrivalsDataChangesAndRemovals) {
   YV_HANDLE h = Watch(YV_NF_EXIST | YV_NF_CHANGE | YV_NF_PROBE, 20);
   WaitFilled();
   const std::string port = PortName("a");
@@ -745,7 +754,7 @@ TEST_F(ProbedMaps, ProbingRescansTellArrivalsDataChangesAndRemovals) {
 // YV_Open pauses the detector: a probing rescan under way is aborted, and
 // a device it had not reached yet, or one that went meanwhile, is not taken
 // for gone. The next rescan that finishes tells what is really gone.
-TEST_F(ProbedMaps, AProbingRescanAbortedByAPauseSweepsNothing) {
+TEST_F(ProbedDeviceMaps, AProbingRescanAbortedByAPauseSweepsNothing) {
   const std::string a = PortName("a"), b = PortName("b");
   Plug(a, "YV-0001\r");
   Plug(b, "YV-0002\r");
@@ -779,7 +788,7 @@ TEST_F(ProbedMaps, AProbingRescanAbortedByAPauseSweepsNothing) {
 // A host's rescan through the map while the detector only lists: every
 // registered type is probed and kept in the map, the host hears of its own
 // types, and a scan the host cancels sweeps nothing.
-TEST_F(ProbedMaps, AHostsRescanProbesThroughTheMap) {
+TEST_F(ProbedDeviceMaps, AHostsRescanProbesThroughTheMap) {
   const std::string a = PortName("a"), b = PortName("b"), c = PortName("c");
   Plug(a, "YV-0001\r");
   Plug(b, "XY-0002\r");
@@ -816,7 +825,7 @@ TEST_F(ProbedMaps, AHostsRescanProbesThroughTheMap) {
 // The last notifier goes while a probing rescan waits for a device that is
 // not ready: the rescan ends on its abort instead of waiting the reply time
 // out, so the reply is not asked about again after the wait.
-TEST_F(ProbedMaps, StoppingTheDetectorEndsAProbingRescan) {
+TEST_F(ProbedDeviceMaps, StoppingTheDetectorEndsAProbingRescan) {
   const std::string a = PortName("a");
   PtyDevice& d = Plug(a, "YV-WAIT\r");
   YV_HANDLE h = Watch(YV_NF_EXIST | YV_NF_PROBE, 20);
@@ -828,6 +837,200 @@ TEST_F(ProbedMaps, StoppingTheDetectorEndsAProbingRescan) {
   YV_HANDLE port = nullptr;
   EXPECT_EQ(YV_Open(&port, d.Name(), YV_PORT_COM, 9600, '\r', 2), S_OK);  // given back
   if (port) YV_CloseHandle(port);
+}
+
+// ---- Network rescans on a network of the test's own ------------------------
+
+namespace pn = private_network;
+
+constexpr uint16_t kUdpPort = 40021;
+
+// "YVNET-<id>" is a network device; the id goes into the block after the type.
+YV_BOOL YV_CALL JudgeDatagram(const void* reply, int32_t size, HRESULT*, void* data,
+                              YV_PORT_INFO*, YV_ENUM_DEVICES_CALLBACK, void*) {
+  const std::string r(static_cast<const char*>(reply), static_cast<size_t>(size));
+  if (r.compare(0, 6, "YVNET-") != 0) return 0;
+  std::memcpy(static_cast<uint8_t*>(data) + 4, r.data() + 6, std::min<size_t>(r.size() - 6, 4));
+  return 1;
+}
+
+// A device on the far side that answers "YVNET-0001" while told to. For
+// each request it notes how many network rescans had finished when it came:
+// the rescan that sent it (a rescan waits a second for replies after each
+// broadcast, so it is still under way when its request arrives).
+class FarDevice {
+ public:
+  FarDevice(int fd, CYvDetector* detector, bool answer)
+      : answer(answer), fd_(fd), detector_(detector), stop_(eventfd(0, EFD_CLOEXEC)) {
+    thread_ = std::thread([this] { Loop(); });
+  }
+  ~FarDevice() {
+    Stop();
+    close(stop_);
+  }
+  void Stop() {
+    if (!thread_.joinable()) return;
+    uint64_t one = 1;
+    if (write(stop_, &one, sizeof one) != sizeof one) {
+    }
+    thread_.join();
+  }
+  // The requests heard from each rescan, by its number.
+  std::map<uint32_t, int> PerRescan() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return perRescan_;
+  }
+  int HeardSilently() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return silent_;
+  }
+
+  std::atomic<bool> answer;
+
+ private:
+  void Loop() {
+    for (;;) {
+      pollfd fds[2] = {{stop_, POLLIN, 0}, {fd_, POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
+      if (fds[0].revents) return;
+      if (!(fds[1].revents & POLLIN)) continue;
+      char buf[256];
+      sockaddr_in from{};
+      socklen_t len = sizeof from;
+      if (recvfrom(fd_, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len) <
+          0)
+        continue;
+      const uint32_t rescan = detector_->GetState().ipRescans;
+      const bool answering = answer;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++perRescan_[rescan];
+        if (!answering) ++silent_;
+      }
+      static const std::string reply = "YVNET-0001";
+      if (answering)
+        sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+    }
+  }
+
+  int fd_;
+  CYvDetector* detector_;
+  int stop_;
+  mutable std::mutex mutex_;
+  std::map<uint32_t, int> perRescan_;
+  int silent_ = 0;
+  std::thread thread_;
+};
+
+class NetworkDeviceMaps : public DeviceMaps {
+ protected:
+  void SetUp() override {
+    DeviceMaps::SetUp();
+    if (HasFatalFailure()) return;
+    static const std::string request = "DISCOVER";
+    YV_IP_DEVICE_TYPE t{};
+    t.Request = request.data();
+    t.RequestSize = static_cast<int32_t>(request.size());
+    t.Callback = JudgeDatagram;
+    t.DevDataSize = 16;
+    t.UdpPort = kUdpPort;
+    ASSERT_EQ(YV_RegIpDevice(&t), S_OK);
+  }
+
+  // The detector is made inside the body, so that its worker, and with it
+  // every network rescan, runs in the test's network.
+  void InNetwork(const std::function<void(int far)>& body) {
+    const std::string failure = pn::Run({kUdpPort}, [&](const std::vector<int>& far) {
+      body(far[0]);
+      YV_Finalyze();  // the worker ends before its network goes
+      ASSERT_EQ(YV_Initialize(YV_INIT_NOWINDOW), S_OK);
+    });
+    if (!failure.empty()) GTEST_SKIP() << failure;
+  }
+
+  static std::u16string FarName() { return U16(pn::kFar + ":" + std::to_string(kUdpPort)); }
+
+  // Drains until a message has come, for at most timeoutMs.
+  std::vector<Notice> DrainSome(YV_HANDLE h, int timeoutMs = 10000) {
+    std::vector<Notice> got;
+    Eventually(
+        [&] {
+          const std::vector<Notice> more = Drain(h);
+          got.insert(got.end(), more.begin(), more.end());
+          return !got.empty();
+        },
+        timeoutMs);
+    return got;
+  }
+};
+
+// A rescan aborted by a pause (YV_Open) while a known device has not
+// answered yet sweeps nothing; the next one that finishes removes it.
+TEST_F(NetworkDeviceMaps, ARescanAbortedByAPauseSweepsNothing) {
+  InNetwork([&](int far) {
+    YV_HANDLE h = Watch(YV_NF_EXIST, 20, /*ipMask=*/1);
+    FarDevice device(far, Detector(), /*answer=*/false);
+    // Nobody answers: the rescans finish and fill an empty map.
+    ASSERT_TRUE(Eventually([] { return (State().mapsValid & 2) != 0; }, 10000));
+    device.answer = true;
+    std::vector<Notice> got = DrainSome(h);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].kind, YV_NMSG_ARRIVAL);
+    EXPECT_EQ(got[0].exist.Info.PortType, YV_PORT_IP);
+    EXPECT_EQ(Text(got[0].exist.Info.Name), FarName());
+    EXPECT_EQ(got[0].data, Data(0, "0001"));
+
+    // Once a request goes unanswered, the rescan that sent it waits for
+    // the device; YV_Open aborts it meanwhile.
+    device.answer = false;
+    const int silent = device.HeardSilently();
+    ASSERT_TRUE(Eventually([&] { return device.HeardSilently() > silent; }, 10000));
+    TestPty other;
+    ASSERT_TRUE(other.Ok());
+    YV_HANDLE port = nullptr;
+    EXPECT_EQ(YV_Open(&port, other.Name(), YV_PORT_COM, 9600, '\r', 2), S_OK);
+    EXPECT_TRUE(Drain(h).empty());
+    std::vector<Found> found;
+    EXPECT_EQ(YV_EnumIpDevices(1, Collect, &found, nullptr, 0), S_OK);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(Text(found[0].info.Name), FarName());
+    EXPECT_EQ(found[0].data, Data(0, "0001"));
+    EXPECT_EQ(YV_CloseHandle(port), S_OK);
+
+    got = DrainSome(h);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].kind, YV_NMSG_REMOVAL);
+    EXPECT_EQ(Text(got[0].exist.Info.Name), FarName());
+    EXPECT_EQ(got[0].data, Data(0, "0001"));
+  });
+}
+
+// Each rescan broadcasts once while every known device answers (an empty
+// map included), and a second time while a known device has not.
+TEST_F(NetworkDeviceMaps, TheBroadcastIsRepeatedOnlyForAKnownDeviceThatIsSilent) {
+  InNetwork([&](int far) {
+    YV_HANDLE h = Watch(YV_NF_EXIST, 20, /*ipMask=*/1);
+    FarDevice device(far, Detector(), /*answer=*/true);
+    ASSERT_TRUE(Eventually([] { return State().ipRescans >= 2; }, 10000));
+    uint32_t from = 0;
+    WhilePaused([&] {
+      device.answer = false;
+      from = State().ipRescans;  // the number of the next rescan
+    });
+    ASSERT_TRUE(Eventually([&] { return State().ipRescans >= from + 2; }, 10000));
+    const std::map<uint32_t, int> heard = device.PerRescan();
+    auto count = [&](uint32_t rescan) {
+      auto it = heard.find(rescan);
+      return it == heard.end() ? 0 : it->second;
+    };
+    EXPECT_EQ(count(0), 1);         // the map was empty
+    EXPECT_EQ(count(1), 1);         // the device answered the first
+    EXPECT_EQ(count(from), 2);      // known and silent
+    EXPECT_EQ(count(from + 1), 1);  // removed by the rescan before
+    const std::vector<Notice> got = Drain(h);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].kind, YV_NMSG_REMOVAL);
+  });
 }
 
 }  // namespace
