@@ -619,6 +619,7 @@ struct ProbeTypes {
   std::atomic<bool> holdUntilPause{false};
   std::atomic<bool> holding{false};
   std::atomic<int> calls{0};
+  std::atomic<bool> waiting{false};  // a device that is not ready was asked during the wait
 };
 ProbeTypes* g_types = nullptr;
 
@@ -643,8 +644,12 @@ YV_BOOL YV_CALL JudgeReply(const void* reply, int32_t size, HRESULT* status, voi
     *status = YV_S_NOT_FOUND;
     return 0;
   }
-  if (r == "YV-WAIT\r") return 0;
-  if (g_types->holdUntilPause.exchange(false)) {
+  if (r == "YV-WAIT\r") {
+    if (*status == S_OK) g_types->waiting = true;
+    return 0;
+  }
+  // Held only during the wait, where the scan can still be aborted.
+  if (*status == S_OK && g_types->holdUntilPause.exchange(false)) {
     g_types->holding = true;
     CYvDetector* d = g_types->detector;
     EXPECT_TRUE(Eventually([d] { return d->GetState().pauseWaiters > 0; }, 10000));
@@ -812,7 +817,7 @@ TEST_F(ProbedDeviceMaps, AHostsRescanProbesThroughTheMap) {
   ASSERT_EQ(Names(map), (std::vector<std::u16string>{U16(a), U16(b), U16(c)}));
   for (const Found& f : map) EXPECT_TRUE(f.data.empty());  // listed, not probed
 
-  const YV_SCAN_PARAMS params{300, 1, 0, 300, 0};
+  const YV_SCAN_PARAMS params{2000, 2, 0, 2000, 0};  // ends as soon as every port is decided
   WhilePaused([&] { Unplug(c); });
   std::vector<Found> told;
   EXPECT_EQ(YV_EnumSerialDevices(1, nullptr, 0, Collect, &told, &params, 1), S_OK);
@@ -842,7 +847,7 @@ TEST_F(ProbedDeviceMaps, StoppingTheDetectorEndsAProbingRescan) {
   const std::string a = PortName("a");
   PtyDevice& d = Plug(a, "YV-WAIT\r");
   YV_HANDLE h = Watch(YV_NF_EXIST | YV_NF_PROBE, 20);
-  ASSERT_TRUE(Eventually([&] { return types_.calls > 0; }));
+  ASSERT_TRUE(Eventually([&] { return types_.waiting.load(); }));
   const int calls = types_.calls;
   EXPECT_EQ(YV_CloseHandle(h), S_OK);
   EXPECT_EQ(ylvane::g_pDetector, nullptr);
