@@ -105,6 +105,9 @@ bool CYvDetector::Stop() {
     }
     m_bRunning = false;
     m_hWakeEvent->Set();
+    // A probe or discovery rescan under way ends at once on its abort
+    // event rather than after its replies have timed out.
+    m_hPauseEvent->Set();
     m_hThread.join();
   }
   CCritLock lock(m_lib.Lock());
@@ -309,19 +312,6 @@ void CYvDetector::ApplyPending() {
   if (ip && !m_bIpScan) m_dwMapsValid &= ~2u;
   m_bIpScan = ip;
   m_dwPending = 0;
-}
-
-void CYvDetector::RescanSerialDevices() {
-  // The listing or probing of the ports and its diff against the device
-  // map belong with the device maps; the schedule is kept here.
-  CCritLock lock(m_lib.Lock());
-  ++m_nSerialRescans;
-  m_nCurSerialInterval = m_nSerialInterval;
-}
-
-void CYvDetector::RescanIpDevices() {
-  CCritLock lock(m_lib.Lock());
-  ++m_nIpRescans;
 }
 
 void CYvDetector::ThreadLoop() {
@@ -544,7 +534,7 @@ CYvDetector::State CYvDetector::GetState() {
   return State{m_dwFlags,        m_dwSerialMask,       m_dwIpMask,         m_nSerialInterval,
                m_nIpInterval,    m_nCurSerialInterval, m_dwPending,        m_bSerialScan,
                m_bIpScan,        m_DevNotify,          m_Notifiers.size(), m_PauseWaiters.size(),
-               m_nSerialRescans, m_nIpRescans};
+               m_nSerialRescans, m_nIpRescans, m_dwMapsValid};
 }
 
 }  // namespace ylvane

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "YvDetectorLink.h"
+#include "YvDeviceMaps.h"
 #include "YvNotifier.h"
 #include "sys/Event.h"
 
@@ -45,7 +47,8 @@ class CYvDetector final : public IYvDetectorLink {
     bool serialScan, ipScan;
     DevNotify devNotify;
     size_t notifiers, pauseWaiters;
-    uint32_t serialRescans, ipRescans;
+    uint32_t serialRescans, ipRescans;  // finished ones
+    uint32_t mapsValid;
   };
 
   explicit CYvDetector(CYvLib& lib);
@@ -76,6 +79,41 @@ class CYvDetector final : public IYvDetectorLink {
                    int32_t oldSize, uint32_t typeMask, bool ip);
   void QueueError(HRESULT error);
 
+  // The diff of a scan against a map (the network map with ip): the entries
+  // the scan covers are marked unseen, every device found is brought up to
+  // date (arrival and change messages), and the entries still unseen are
+  // removed (removal messages). Each takes the library lock itself. A map
+  // that no finished sweep has filled yet is emptied by MarkAllUnseen and
+  // reports nothing until a sweep over all ports (whole) has made it valid.
+  void MarkAllUnseen(const YV_PORT_ID* ports, int32_t count, bool ip);
+  // outData, when given, receives a copy of the entry's device data (empty
+  // when it has none).
+  void UpdateDevice(const void* devData, std::vector<uint8_t>* outData, const YV_PORT_INFO* info,
+                    bool ip);
+  void SweepUnseen(bool ip, bool whole = true);
+  // The devices of a map whose types share a bit with typeMask, in map
+  // order or, with a port list, in list order; copies taken under the lock.
+  std::vector<MapDevice> ListFromMap(uint32_t typeMask, const YV_PORT_ID* ports, int32_t count,
+                                     bool ip, bool firstOnly);
+
+  // The callbacks of the rescans, whose user data is a RescanContext: each
+  // device found goes into the map, and the scan goes on while the
+  // detector runs.
+  struct RescanContext {
+    CYvDetector* detector;
+    std::exception_ptr failure;  // ends the scan; raised again once it has returned
+    YV_BOOL Update(const void* devData, const YV_PORT_INFO* info, bool ip);
+  };
+  static YV_BOOL YV_CALL OnSerialPortListed(const YV_PORT_INFO* Info, void* UserData);
+  static YV_BOOL YV_CALL OnSerialDeviceProbed(const void* DevData, const YV_PORT_INFO* Info,
+                                              void* UserData);
+  static YV_BOOL YV_CALL OnIpDeviceScanned(const void* DevData, const YV_PORT_INFO* Info,
+                                           void* UserData);
+  // After each broadcast of a network rescan: TRUE (no more broadcasts)
+  // once every known network device has answered again.
+  static YV_BOOL YV_CALL AllIpDevicesSeen(const void* DevData, const YV_PORT_INFO* Info,
+                                          void* UserData);
+
   State GetState();
 
  private:
@@ -93,6 +131,9 @@ class CYvDetector final : public IYvDetectorLink {
   void ApplyPending();
   void RescanSerialDevices();
   void RescanIpDevices();
+  // The size of a data block of the device type in the block's first word;
+  // nothing when no such type is registered.
+  std::optional<int32_t> DevDataSizeOf(const void* devData, bool ip) const;
   void DeliverMessages();
   // A failure in the worker's loop: an error message, a short pause, on.
   void OnLoopFailure(HRESULT error);
@@ -125,7 +166,9 @@ class CYvDetector final : public IYvDetectorLink {
   uint32_t m_nCurSerialInterval = 0;
   std::atomic<bool> m_bDeliver{false};
   DevNotify m_DevNotify = DevNotify::None;
-  uint32_t m_dwMapsValid = 0;
+  DeviceMap m_SerialMap;
+  DeviceMap m_IpMap;
+  uint32_t m_dwMapsValid = 0;  // 1: the serial map, 2: the network map reflects a finished sweep
   std::vector<CYvNotifier*> m_Notifiers;  // in order of attachment; no references held
 
   // The kernel's USB events while they are the source; replaced ones are

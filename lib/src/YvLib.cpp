@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "YvDetectorLink.h"
+#include "YvDeviceMaps.h"
 #include "YvHandOff.h"
 #include "YvPort.h"
 #include "sys/Net.h"
@@ -192,7 +193,7 @@ bool PortListValid(const YV_PORT_ID* Ports, int32_t PortCount) {
 
 HRESULT CYvLib::EnumSerialDevices(uint32_t TypeMask, const YV_PORT_ID* Ports, int32_t PortCount,
                                   YV_ENUM_DEVICES_CALLBACK Callback, void* UserData,
-                                  const YV_SCAN_PARAMS* Params, YV_BOOL /*Rescan*/) {
+                                  const YV_SCAN_PARAMS* Params, YV_BOOL Rescan) {
   if (TypeMask == 0 || !Callback || !PortListValid(Ports, PortCount)) return E_INVALIDARG;
   return GuardStatus([&]() -> HRESULT {
     YV_SCAN_PARAMS params = Params ? *Params : YV_SCAN_PARAMS{};
@@ -200,17 +201,14 @@ HRESULT CYvLib::EnumSerialDevices(uint32_t TypeMask, const YV_PORT_ID* Ports, in
     if (params.ReplyTimeout == 0) params.ReplyTimeout = 1000;
     if (params.FirstPhaseTimeout == 0) params.FirstPhaseTimeout = 500;
     if (params.WaitSlice == 0) params.WaitSlice = -1;
-    // While a detector runs, its device map answers (or is rescanned); the
-    // detector brings those answers with it. Without one the ports are
-    // probed directly and nothing is paused.
-    return ScanSerialDevices(*this, Ports ? PortCount : 0, Callback, TypeMask, Ports, UserData,
-                             params);
+    return RunEnumSerialDevices(*this, TypeMask, Ports, PortCount, Callback, UserData, params,
+                                Rescan != 0);
   });
 }
 
 HRESULT CYvLib::FindSerialDevice(uint32_t TypeMask, const YV_PORT_ID* Ports, int32_t PortCount,
                                  void* DevData, int32_t DevDataSize, YV_PORT_INFO* Info,
-                                 const YV_SCAN_PARAMS* Params, YV_BOOL /*Rescan*/) {
+                                 const YV_SCAN_PARAMS* Params, YV_BOOL Rescan) {
   // A negative size would pass an unsigned comparison and later copy
   // "the smaller" of two sizes as a negative count: refused.
   if (TypeMask == 0 || !DevData || DevDataSize < 16 ||
@@ -222,20 +220,19 @@ HRESULT CYvLib::FindSerialDevice(uint32_t TypeMask, const YV_PORT_ID* Ports, int
     if (params.ReplyTimeout == 0) params.ReplyTimeout = 1000;
     if (params.FirstPhaseTimeout == 0) params.FirstPhaseTimeout = params.ReplyTimeout;
     if (params.WaitSlice == 0) params.WaitSlice = -1;
-    DetectorPauseScope pause(*this);
-    return FindSerialDeviceScan(*this, Ports ? PortCount : 0, DevData, TypeMask, Ports, Info,
-                                DevDataSize, params);
+    return RunFindSerialDevice(*this, TypeMask, Ports, PortCount, DevData, DevDataSize, Info,
+                               params, Rescan != 0);
   });
 }
 
 HRESULT CYvLib::EnumIpDevices(uint32_t TypeMask, YV_ENUM_DEVICES_CALLBACK Callback,
-                              void* UserData, const YV_SCAN_PARAMS* Params, YV_BOOL /*Rescan*/) {
+                              void* UserData, const YV_SCAN_PARAMS* Params, YV_BOOL Rescan) {
   if (TypeMask == 0 || !Callback) return E_INVALIDARG;
   return GuardStatus([&]() -> HRESULT {
     YV_SCAN_PARAMS params = Params ? *Params : YV_SCAN_PARAMS{};
     if (params.Tries == 0) params.Tries = 1;
     if (params.ReplyTimeout == 0) params.ReplyTimeout = 1000;
-    return ScanIpDevices(*this, UserData, params, TypeMask, Callback, nullptr);
+    return RunEnumIpDevices(*this, TypeMask, Callback, UserData, params, Rescan != 0);
   });
 }
 

@@ -96,6 +96,12 @@ class SysfsFixture {
     Link(sys_ / "class/tty" / name, cls);
   }
 
+  // A serial port goes away (its driver unbound).
+  void RemoveTty(const std::string& name) {
+    std::error_code ec;
+    std::filesystem::remove(sys_ / "class/tty" / name, ec);
+  }
+
   // A tty without a device behind it (a virtual console).
   void AddVirtualTty(const std::string& name) {
     const auto cls = sys_ / "devices/virtual/tty" / name;
