@@ -26,6 +26,7 @@
 #include <set>
 
 #include "About.h"
+#include "common/ConfigHome.h"
 #include "FolderDialog.h"
 #include "FormTexts.h"
 #include "IniFile.h"
@@ -109,10 +110,7 @@ class Dialogs : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(home_.isValid());
-    old_ = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home_.path()));
   }
-  void TearDown() override { qputenv("XDG_CONFIG_HOME", old_); }
 
   QString ProfilesDir() const { return home_.filePath("Sorvex/profiles"); }
   QString ProfilePath(const QString& AName) const { return ProfilesDir() + u'/' + AName + QLatin1String(".ini"); }
@@ -133,8 +131,7 @@ class Dialogs : public ::testing::Test {
     return dlg.result() == QDialog::Accepted;
   }
 
-  QTemporaryDir home_;
-  QByteArray old_;
+  ConfigHome home_;
   TAppLanguage lang_;
   RecordingDialogs dialogs_;
   TStdProfile std_;

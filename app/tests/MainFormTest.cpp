@@ -24,7 +24,6 @@
 #include <QTabWidget>
 #include <QSystemTrayIcon>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
@@ -32,6 +31,7 @@
 #include <functional>
 
 #include "About.h"
+#include "common/ConfigHome.h"
 #include "AppDialogs.h"
 #include "FormTexts.h"
 #include "IniFile.h"
@@ -71,16 +71,11 @@ class MainWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(home_.isValid());
-    old_ = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home_.path()));
     ylvane::SetSysRoot(sys_.SysRoot());
     ylvane::SetLockDir(sys_.LockDir());
     QDir().mkpath(home_.filePath("Sorvex/profiles"));
   }
-  void TearDown() override {
-    form_.reset();
-    qputenv("XDG_CONFIG_HOME", old_);
-  }
+  void TearDown() override { form_.reset(); }
 
   QString SettingsPath() const { return home_.filePath("Sorvex/Sorvex.ini"); }
   void PutFile(const QString& APath, const QByteArray& ABytes) {
@@ -107,8 +102,7 @@ class MainWindow : public ::testing::Test {
     return *form_;
   }
 
-  QTemporaryDir home_;
-  QByteArray old_;
+  ConfigHome home_;
   SysfsFixture sys_;
   RecordingDialogs dialogs_;
   std::unique_ptr<TfmMain> form_;

@@ -4,8 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
+#include "common/ConfigHome.h"
 #include "uProfile.h"
 
 namespace {
@@ -106,10 +106,7 @@ class Profiles : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(home_.isValid());
-    oldXdg_ = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home_.path()));
   }
-  void TearDown() override { qputenv("XDG_CONFIG_HOME", oldXdg_); }
 
   QString Path(const QString& name) const { return home_.filePath(name); }
   static void Put(const QString& path, const QByteArray& bytes) {
@@ -122,8 +119,7 @@ class Profiles : public ::testing::Test {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
   }
 
-  QTemporaryDir home_;
-  QByteArray oldXdg_;
+  ConfigHome home_;
 };
 
 // "id name" of each format of a class, in list order.

@@ -11,7 +11,6 @@
 #include <QIcon>
 #include <QImage>
 #include <QSystemTrayIcon>
-#include <QTemporaryDir>
 
 #include "AppDialogs.h"
 #include "MainForm.h"
@@ -20,6 +19,7 @@
 #include "SysfsFixture.h"
 #include "YvSeams.h"
 #include "uAppConfig.h"
+#include "common/ConfigHome.h"
 #include "common/WidgetTests.h"
 #include "uPort.h"
 
@@ -34,10 +34,8 @@ QImage Inactive() { return Picture(QIcon(QStringLiteral(":/icons/riDISABL.xpm"))
 QImage Active() { return Picture(QIcon(QStringLiteral(":/icons/riENABL.xpm"))); }
 
 TEST(TrayIconImage, ActiveOnlyWhileTheOpenPortIsListed) {
-  QTemporaryDir home;
+  ConfigHome home;
   ASSERT_TRUE(home.isValid());
-  const QByteArray oldHome = qgetenv("XDG_CONFIG_HOME");
-  qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
   SysfsFixture sys;
   ylvane::SetSysRoot(sys.SysRoot());
   ylvane::SetLockDir(sys.LockDir());
@@ -78,7 +76,6 @@ TEST(TrayIconImage, ActiveOnlyWhileTheOpenPortIsListed) {
     EXPECT_FALSE(form.ActiveIcon());
   }
   EXPECT_TRUE(dialogs.errors.isEmpty()) << dialogs.errors.join('|').toStdString();
-  qputenv("XDG_CONFIG_HOME", oldHome);
 }
 
 }  // namespace
