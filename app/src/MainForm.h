@@ -129,6 +129,8 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   static QString GetCheckedItemCaption(const QMenu* ASubmenu);
   QMenu* FmtSubmenu(TCvtFmtType ATip, bool AStd) const;
   static int FmtSubmenuBit(TCvtFmtType ATip, bool AStd);
+  // Asks for the class's custom submenu to be built again at the next popup.
+  void RebuildCustomSubmenu(TCvtFmtType ATip);
   uint32_t MenuInitFlags() const { return m_nMenuInitFlags; }
 
   // Profiles.
@@ -265,6 +267,7 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   void cbUsrProfileChange();
   void btnDelProfileClick();
   void btnNewProfileClick();
+  void ShowProfileStdFlags();
   // The new-profile dialog, run modally on the user profile: true on OK.
   bool RunNewProfileDialog();
   void actSettingsExecute();

@@ -245,7 +245,7 @@ void TfmMain::DoDeleteUsrFmt(TCvtFmtType ATip, const QString& AFmtName) {
     btnApplyFmt->setEnabled(m_fApplyChg);
   }
   // The tray must not go on offering the deleted format.
-  m_nMenuInitFlags &= ~(1u << FmtSubmenuBit(ATip, false));
+  RebuildCustomSubmenu(ATip);
   UpdateControls();
 }
 
@@ -285,7 +285,7 @@ void TfmMain::btnApplyFmtClick() {
     FillProfileCombo();
     if (m_oUsrProfile->Opened()) m_oUsrProfile->SetCurFmt(tip, name, false);
     for (int c = 0; c < kCvtFmtTypeCount; ++c) FillFmtCombo(TCvtFmtType(c), FmtList(TCvtFmtType(c)));
-    for (int c = 0; c < kCvtFmtTypeCount; ++c) m_nMenuInitFlags &= ~(1u << FmtSubmenuBit(TCvtFmtType(c), false));
+    for (int c = 0; c < kCvtFmtTypeCount; ++c) RebuildCustomSubmenu(TCvtFmtType(c));
   }
 
   if (ApplyEditedFmt(tip, name, hint, templ, repl)) {
@@ -326,7 +326,7 @@ bool TfmMain::ApplyEditedFmt(TCvtFmtType ATip, const QString& AName, const QStri
     // also when the name typed was that of another format than the one shown.
     SetCurFmtName(ATip, AName, false);
   }
-  m_nMenuInitFlags &= ~(1u << FmtSubmenuBit(ATip, false));
+  RebuildCustomSubmenu(ATip);
   return true;
 }
 

@@ -24,6 +24,8 @@ QMenu* TfmMain::FmtSubmenu(TCvtFmtType ATip, bool AStd) const {
   return m_fmtSubmenus[AStd ? 1 : 0][ValidTip(ATip)];
 }
 
+void TfmMain::RebuildCustomSubmenu(TCvtFmtType ATip) { m_nMenuInitFlags &= ~(1u << FmtSubmenuBit(ATip, false)); }
+
 void TfmMain::UpdateFmtSubmenu(TCvtFmtType ATip, bool AStd) {
   ATip = ValidTip(ATip);
   FillFmtSubmenu(FmtSubmenu(ATip, AStd), kItemPrefix[AStd ? 1 : 0][ATip], FmtSubmenuBit(ATip, AStd), ATip, AStd);

@@ -38,7 +38,7 @@ void TfmMain::SetCurUsrProfile(const QString& AProfileName, bool AUpdate) {
     const QString name = m_oUsrProfile->GetCurFmtName(tip);
     const bool std = m_oUsrProfile->GetCurFmtStd(tip);
     SetCurFmt(tip, name, std, true);
-    m_nMenuInitFlags &= ~(1u << FmtSubmenuBit(tip, false));
+    RebuildCustomSubmenu(tip);
   }
   const int found = cbUsrProfile->findText(AProfileName, Qt::MatchExactly | Qt::MatchCaseSensitive);
   if (cbUsrProfile->currentIndex() != found) {
@@ -71,11 +71,7 @@ void TfmMain::DeleteUsrProfile() {
   }
   // No file is open: the formats held in memory are emptied instead.
   m_oUsrProfile->Clear();
-  for (int c = 0; c < kCvtFmtTypeCount; ++c) {
-    const auto tip = TCvtFmtType(c);
-    SetCurFmtStd(tip, m_oUsrProfile->GetCurFmtStd(tip), true);
-    m_nMenuInitFlags &= ~(1u << FmtSubmenuBit(tip, false));
-  }
+  ShowProfileStdFlags();
 }
 
 void TfmMain::btnDelProfileClick() { DeleteUsrProfile(); }
@@ -93,9 +89,16 @@ bool TfmMain::RunNewProfileDialog() {
 void TfmMain::btnNewProfileClick() {
   if (!RunNewProfileDialog()) return;
   FillProfileCombo();
+  ShowProfileStdFlags();
+}
+
+// After the profile changed under the window (made anew, or emptied): every
+// class shows the profile's standard flag, and the custom tray submenus
+// are built again.
+void TfmMain::ShowProfileStdFlags() {
   for (int c = 0; c < kCvtFmtTypeCount; ++c) {
     const auto tip = TCvtFmtType(c);
     SetCurFmtStd(tip, m_oUsrProfile->GetCurFmtStd(tip), true);
-    m_nMenuInitFlags &= ~(1u << FmtSubmenuBit(tip, false));
+    RebuildCustomSubmenu(tip);
   }
 }
