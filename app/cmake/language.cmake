@@ -26,6 +26,7 @@ foreach(_lng IN LISTS SORVEX_LANGUAGE_FILES)
   list(APPEND _lang_outputs ${_out})
 endforeach()
 add_custom_target(sorvex_language_files ALL DEPENDS ${_lang_outputs})
+install(FILES ${SORVEX_LANGUAGE_FILES} DESTINATION ${CMAKE_INSTALL_DATADIR}/sorvex/Languages)
 
 add_executable(sorvex_language_tests
   ${CMAKE_CURRENT_SOURCE_DIR}/tests/AppLanguageTest.cpp
