@@ -26,6 +26,15 @@ qt_add_resources(sorvex_mainwin sorvex_icons PREFIX /icons BASE ${CMAKE_CURRENT_
 
 add_executable(sorvex ${CMAKE_CURRENT_SOURCE_DIR}/src/main.cpp)
 target_link_libraries(sorvex PRIVATE sorvex_mainwin ylvane)
+install(TARGETS sorvex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Installed beside a library folder the loader does not search by itself
+# (/usr/local/lib needs ldconfig first, a home prefix is never searched), the
+# program finds its library from its own folder; in a system folder it needs
+# no search path.
+if(NOT "${CMAKE_INSTALL_FULL_LIBDIR}" IN_LIST CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES)
+  file(RELATIVE_PATH _lib_from_bin ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+  set_target_properties(sorvex PROPERTIES INSTALL_RPATH "$ORIGIN/${_lib_from_bin}")
+endif()
 
 # Offscreen widget tests. The port library's internal core (not the shared
 # library) lets them point the device listing at a fixture tree.

@@ -63,15 +63,6 @@ void TfmMain::menuTabsPopup() {
   for (int c = 0; c < kCvtFmtTypeCount; ++c) m_classes[c].tabItem->setChecked(PageVisible(c));
 }
 
-QString TfmMain::MakeAppPath(const QString& AName, const QString& ASubFolder) {
-  // On Linux a name beginning with "/" is a full path; anything else lies
-  // in the program's folder (and the subfolder).
-  if (AName.isEmpty() || AName.startsWith(u'/')) return AName;
-  QString path = GetAppDir() + u'/';
-  if (!ASubFolder.isEmpty()) path += ASubFolder + u'/';
-  return path + AName;
-}
-
 void TfmMain::UpdateLangMenu() {
   EnumLanguages(m_aLangs);
   const QList<QAction*> items = miLanguages->actions();
@@ -106,7 +97,7 @@ void TfmMain::SetLang(int AIdx) {
   // those of the language before it.
   QString stdFile;
   if (AIdx >= 0 && AIdx < int(m_aLangs.size())) {
-    m_oLanguage.SetFileName(MakeAppPath(m_aLangs[AIdx].sFileName, QStringLiteral("Languages")));
+    m_oLanguage.SetFileName(MakeLangPath(m_aLangs[AIdx].sFileName));
     if (m_oLanguage.SetLoaded(true)) stdFile = m_oLanguage.StdProfileFile();
   }
   if (stdFile.isEmpty() || !m_oStdProfile->LoadFromIni(stdFile)) m_oStdProfile->LoadFromRes(QStringLiteral("STDFMTS"));

@@ -145,7 +145,6 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   void UpdateLangMenu();
   void SetLang(int AIdx);
   void ShowHelp();
-  static QString MakeAppPath(const QString& AName, const QString& ASubFolder);
 
   // The card road, entered by the reader port's hand-over.
   CardPipeline& Pipeline() { return m_pipeline; }

@@ -47,7 +47,15 @@ bool ReadLangInfo(const QString& AFileName, TLangInfo& AInfo) {
   return true;
 }
 
-QString GetLanguagesDir() { return GetAppDir() + QStringLiteral("/Languages"); }
+QString GetLanguagesDir() { return FindLanguagesDir(GetAppDir()); }
+
+QString FindLanguagesDir(const QString& AAppDir) {
+  const QString beside = AAppDir + QStringLiteral("/Languages");
+  if (QFileInfo(beside).isDir()) return beside;
+  const QString installed =
+      QDir::cleanPath(AAppDir + QStringLiteral("/" SORVEX_SHARE_FROM_BIN "/Languages"));
+  return QFileInfo(installed).isDir() ? installed : beside;
+}
 
 void EnumLanguages(TALangs& ALangs, const QString& ADir) {
   ALangs.clear();

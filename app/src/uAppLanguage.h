@@ -31,8 +31,12 @@ using TALangs = std::vector<TLangInfo>;
 // Title, author and language id of one file (not its file name); false when
 // the file exists but cannot be read.
 bool ReadLangInfo(const QString& AFileName, TLangInfo& AInfo);
-// The folder "Languages" beside the program.
+// The folder of the language files: FindLanguagesDir(GetAppDir()).
 QString GetLanguagesDir();
+// For a program in AAppDir: the folder "Languages" beside it when that
+// exists (a program run from its build folder), else the installed folder
+// <prefix>/share/sorvex/Languages when that exists, else the one beside it.
+QString FindLanguagesDir(const QString& AAppDir);
 // The language files of ADir ("*.lng", any letter case, directories skipped),
 // sorted by file name; unreadable files are left out. A missing folder gives
 // an empty list.

@@ -129,6 +129,39 @@ TEST_F(LanguageFolder, EnumLanguagesSortedWithTheirGlobals) {
   EXPECT_TRUE(langs.empty());
 }
 
+// An installed program lives in <prefix>/<bindir> and its language files in
+// <prefix>/<datadir>/sorvex/Languages; one run from its build folder has them
+// beside it.
+TEST(LanguagesDir, BesideTheProgramFirstThenTheInstalledOne) {
+  const struct {
+    const char* what;
+    bool beside, installed;
+    bool expectBeside;
+  } cases[] = {
+      {"run from the build folder", true, false, true},
+      {"installed", false, true, false},
+      {"both: the one beside the program", true, true, true},
+      {"neither: beside the program, which lists nothing", false, false, true},
+  };
+  for (const auto& c : cases) {
+    QTemporaryDir prefix;
+    ASSERT_TRUE(prefix.isValid());
+    const QString bin = prefix.filePath(SORVEX_TEST_BINDIR);
+    const QString beside = bin + "/Languages";
+    const QString installed = prefix.filePath(SORVEX_TEST_DATADIR "/sorvex/Languages");
+    ASSERT_TRUE(QDir().mkpath(bin));
+    if (c.beside) {
+      ASSERT_TRUE(QDir().mkpath(beside));
+    } else {
+      WriteFile(beside, "");  // a plain file of that name is no folder
+    }
+    if (c.installed) {
+      ASSERT_TRUE(QDir().mkpath(installed));
+    }
+    EXPECT_EQ(FindLanguagesDir(bin), QDir::cleanPath(c.expectBeside ? beside : installed)) << c.what;
+  }
+}
+
 TEST_F(LanguageFolder, GlobalsAndTheStandardFormatsFile) {
   const QString stdFile = Path("std.ini");
   WriteFile(stdFile, "[mul.1]\nname=x\n");

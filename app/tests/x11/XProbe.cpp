@@ -174,6 +174,21 @@ pid_t XProbe::PidOf(XWindow AWindow) {
   return m_impl->Cardinal(AWindow, m_impl->A("_NET_WM_PID"), pid) ? pid_t(pid) : 0;
 }
 
+std::string XProbe::Title(XWindow AWindow) {
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  std::string title;
+  if (XGetWindowProperty(m_impl->dpy, AWindow, m_impl->A("_NET_WM_NAME"), 0, 1024, False,
+                         m_impl->A("UTF8_STRING"), &type, &format, &count, &after, &data) == Success &&
+      data) {
+    if (format == 8) title.assign(reinterpret_cast<const char*>(data), count);
+    XFree(data);
+  }
+  return title;
+}
+
 XRect XProbe::Geometry(XWindow AWindow) {
   XWindowAttributes attrs;
   if (!XGetWindowAttributes(m_impl->dpy, AWindow, &attrs)) return {};

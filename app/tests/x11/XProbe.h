@@ -55,6 +55,8 @@ class XProbe {
   bool Viewable(XWindow AWindow);
   // The process a window belongs to by its _NET_WM_PID; 0 when unknown.
   pid_t PidOf(XWindow AWindow);
+  // The window's title (_NET_WM_NAME, UTF-8); empty when it has none.
+  std::string Title(XWindow AWindow);
   // In root coordinates; all zero for a window that is gone.
   XRect Geometry(XWindow AWindow);
   // Where the window stands among the root's children, 0 at the bottom;
