@@ -44,7 +44,6 @@ void TAppConfig::BeginUpdate(bool /*AReadOnly*/) {
   if (m_nUpdate == 0) {
     m_fUpdated = false;
     m_oIni = std::make_unique<TIniFile>(FFileName);
-    m_oIni->SetKeepBom(true);
     if (m_oIni->LoadFailed())
       qWarning().noquote() << "Settings file" << FFileName << "cannot be read:" << m_oIni->LoadError();
   }
