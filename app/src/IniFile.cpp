@@ -252,7 +252,7 @@ QByteArray TIniFile::ToBytes() const {
     add(s.header);
     for (const QString& line : s.lines) add(line);
   }
-  return EncodeText(text, m_fKeepBom ? m_bom : TextBom::None);
+  return EncodeText(text, m_bom);
 }
 
 bool TIniFile::UpdateFile(QString* AError) const {

@@ -12,7 +12,8 @@
 //   with ";" are not keys; they are kept as they are when the file is written.
 // A write changes the first matching key in place, else adds the key at the
 // end of the first matching section, else adds the section at the end.
-// Writing the file replaces it whole, through a temporary file and a rename.
+// Writing the file replaces it whole, through a temporary file and a rename,
+// in the encoding it was read in: what is read back is what was read.
 #pragma once
 
 #include <QByteArray>
@@ -42,10 +43,10 @@ class TIniFile {
   bool LoadFailed() const { return !m_sLoadError.isEmpty(); }
   const QString& LoadError() const { return m_sLoadError; }
 
-  // A byte-order mark the file began with is written back when this is set
-  // (the settings file keeps its encoding); otherwise files are written as
-  // UTF-8 without a mark.
-  void SetKeepBom(bool AKeep) { m_fKeepBom = AKeep; }
+  // The byte-order mark the file began with. The file is written back in
+  // the encoding that mark names, mark first, so that every character read
+  // (one UTF-8 cannot hold too) comes back; a file without one, and a new
+  // file, is written as UTF-8.
   TextBom Bom() const { return m_bom; }
 
   // All section names in file order, duplicates included.
@@ -101,6 +102,5 @@ class TIniFile {
   QStringList m_preamble;  // lines before the first section
   std::vector<Section> m_sections;
   TextBom m_bom = TextBom::None;
-  bool m_fKeepBom = false;
   QString m_sLineEnd = QStringLiteral("\n");
 };

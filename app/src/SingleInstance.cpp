@@ -1,10 +1,11 @@
 #include "SingleInstance.h"
 
 #include <fcntl.h>
-#include <pwd.h>
+#include <sys/socket.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>
@@ -14,6 +15,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 
 #include "uAppUtils.h"
 
@@ -23,41 +25,57 @@ namespace {
 constexpr qint64 kMessageSize = 8;
 constexpr char kAck = 1;
 
-QString UserName() {
-  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_name && *pw->pw_name)
-    return QString::fromLocal8Bit(pw->pw_name);
-  return QString::number(getuid());
+// Whether the program at the other end of a connected local socket runs as
+// this user.
+bool PeerIsThisUser(qintptr ASocket) {
+  ucred cred{};
+  socklen_t len = sizeof cred;
+  return getsockopt(int(ASocket), SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && cred.uid == getuid();
+}
+
+QString RuntimeDirFromEnvironment() {
+  const QString runtime = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
+  if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && QDir(runtime).exists())
+    return QDir::cleanPath(runtime);
+  return QString();
 }
 
 }  // namespace
 
 QString InstanceRuntimeDir() {
-  const QString runtime = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
-  if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) && QDir(runtime).exists())
-    return QDir::cleanPath(runtime);
-  return GetAppDataDir(true, false);
+  const QString runtime = RuntimeDirFromEnvironment();
+  return runtime.isEmpty() ? GetAppDataDir(false, false) : runtime;
 }
 
-QString InstanceSocketPath() {
-  return InstanceRuntimeDir() + QStringLiteral("/%1-%2").arg(QLatin1String(kAppName), UserName());
+QString InstanceSocketName() {
+  const QByteArray hash =
+      QCryptographicHash::hash(QFile::encodeName(InstanceRuntimeDir()), QCryptographicHash::Sha256).toHex();
+  return QStringLiteral("%1-%2-%3").arg(QLatin1String(kAppName)).arg(getuid()).arg(QLatin1String(hash.left(16)));
 }
 
-bool TStartLock::Acquire() {
+bool TStartLock::Acquire(QString* AWhy) {
   if (m_fd >= 0) return true;
-  const QString dir = InstanceRuntimeDir();
-  if (dir.isEmpty()) return false;
-  const QByteArray path = QFile::encodeName(dir + QStringLiteral("/%1.lock").arg(QLatin1String(kAppName)));
-  const int fd = open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  int rc;
-  while ((rc = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+  QStringList folders;
+  if (const QString runtime = RuntimeDirFromEnvironment(); !runtime.isEmpty()) folders << runtime;
+  if (const QString own = GetAppDataDir(true, false); !own.isEmpty() && !folders.contains(own)) folders << own;
+  QStringList reasons;
+  for (const QString& folder : folders) {
+    const QString path = folder + QStringLiteral("/%1.lock").arg(QLatin1String(kAppName));
+    const int fd = open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    int rc = -1;
+    if (fd >= 0)
+      while ((rc = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+      }
+    if (rc == 0) {
+      m_fd = fd;
+      return true;
+    }
+    reasons << path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+    if (fd >= 0) close(fd);
   }
-  if (rc != 0) {
-    close(fd);
-    return false;
-  }
-  m_fd = fd;
-  return true;
+  if (folders.isEmpty()) reasons << QStringLiteral("no runtime folder and no per-user folder");
+  if (AWhy) *AWhy = reasons.join(QStringLiteral("; "));
+  return false;
 }
 
 void TStartLock::Release() {
@@ -74,8 +92,9 @@ TInstanceAnswer SendToRunningInstance(uint32_t AData, int ATimeoutMs) {
         0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()));
   };
   QLocalSocket socket;
-  socket.connectToServer(InstanceSocketPath());
-  if (!socket.waitForConnected(left())) return TInstanceAnswer::None;
+  socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+  socket.connectToServer(InstanceSocketName());
+  if (!socket.waitForConnected(left()) || !PeerIsThisUser(socket.socketDescriptor())) return TInstanceAnswer::None;
   // From here on an instance is there, answer or not.
   char message[kMessageSize];
   qToLittleEndian<quint32>(AData, message);
@@ -91,9 +110,15 @@ TInstanceAnswer SendToRunningInstance(uint32_t AData, int ATimeoutMs) {
 
 TInstanceListener::TInstanceListener(QObject* AParent)
     : QObject(AParent), m_server(new QLocalServer(this)) {
-  m_server->setSocketOptions(QLocalServer::UserAccessOption);
+  m_server->setSocketOptions(QLocalServer::AbstractNamespaceOption);
   connect(m_server, &QLocalServer::newConnection, this, [this] {
     while (QLocalSocket* peer = m_server->nextPendingConnection()) {
+      // Any local program can connect to a name in the abstract namespace.
+      if (!PeerIsThisUser(peer->socketDescriptor())) {
+        peer->abort();
+        peer->deleteLater();
+        continue;
+      }
       connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
       connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
         if (peer->bytesAvailable() < kMessageSize) return;
@@ -114,15 +139,20 @@ TInstanceListener::TInstanceListener(QObject* AParent)
 
 TInstanceListener::~TInstanceListener() = default;
 
-bool TInstanceListener::Listen() {
-  // Qt makes the socket under a temporary name and renames it into place,
-  // which would take the name from an instance already listening: ask
-  // first. A socket file nobody answers on was left by an instance that
-  // ended without removing it.
-  const QString path = InstanceSocketPath();
+TListenResult TInstanceListener::Listen(QString* AError) {
+  // A name in the abstract namespace cannot be bound while anyone holds it,
+  // so an instance already listening keeps it. Who holds it is asked only
+  // when the name is taken.
+  const QString name = InstanceSocketName();
+  if (m_server->listen(name)) return TListenResult::Listening;
+  const QString why = m_server->errorString();
   QLocalSocket probe;
-  probe.connectToServer(path);
-  if (probe.waitForConnected(1000)) return false;
-  QLocalServer::removeServer(path);
-  return m_server->listen(path);
+  probe.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+  probe.connectToServer(name);
+  const bool connected = probe.waitForConnected(1000);
+  if (connected && PeerIsThisUser(probe.socketDescriptor())) return TListenResult::AnotherListens;
+  if (AError)
+    *AError = connected ? QStringLiteral("the name %1 is held by a program of another user").arg(name)
+                        : QStringLiteral("%1 (%2)").arg(why, name);
+  return TListenResult::Failed;
 }

@@ -1,5 +1,6 @@
 #include "Startup.h"
 
+#include <QDebug>
 #include <QFileInfo>
 
 #include "uAppUtils.h"
@@ -7,7 +8,8 @@
 QString SettingsFilePath() {
   const QString beside = GetAppDir() + QStringLiteral("/Sorvex.ini");
   if (QFileInfo::exists(beside)) return beside;
-  return GetAppDataDir(true, false) + QStringLiteral("/Sorvex.ini");
+  const QString folder = GetAppDataDir(true, false);
+  return folder.isEmpty() ? QString() : folder + QStringLiteral("/Sorvex.ini");
 }
 
 bool TStartup::InitApp(const QStringList& AParams) {
@@ -15,12 +17,23 @@ bool TStartup::InitApp(const QStringList& AParams) {
   cmdLine->ParseCommandLine(AParams);
   config = std::make_unique<TAppConfig>();
   config->SetFileName(SettingsFilePath());
+  // Without a home there is nowhere to keep settings; a name made of
+  // nothing would put them at the root of the file system.
+  if (config->FileName().isEmpty())
+    qWarning("Sorvex: no per-user folder (neither $HOME nor an entry in the user database): running "
+             "with the built-in settings and writing no settings, profiles or transfer log.");
   config->BeginUpdate(false);
   return config->GetSingleInstance() ? CheckSingleInstance() : true;
 }
 
 bool TStartup::CheckSingleInstance() {
-  if (!lock.Acquire()) return false;
+  // A lock that cannot be made is no other instance. Without it a running
+  // instance is still found and woken; only two starts at the very same
+  // moment may then both go on.
+  QString why;
+  if (!lock.Acquire(&why))
+    qWarning().noquote() << "Sorvex: the single-instance lock cannot be made (" + why +
+                                "): starting without it.";
   // The running instance is found by its listener, whatever its own
   // setting; it shows itself and this one ends. One that is there but too
   // busy to answer in time (typing a long card) still counts as running.

@@ -18,13 +18,14 @@ struct TStartup {
   TStartLock lock;  // held while this instance creates its window
 
   // Parses the command line, finds the settings file (beside the program
-  // when one is there, else in the per-user folder) and opens the update
-  // that spans the main window's creation. With "OneInstance" on, false when
-  // another instance answered (it shows itself; this one ends) or the lock
-  // cannot be had.
+  // when one is there, else in the per-user folder; none without that
+  // folder, which is said once on standard error) and opens the update that
+  // spans the main window's creation. With "OneInstance" on, false when
+  // another instance answered (it shows itself; this one ends).
   bool InitApp(const QStringList& AParams);
-  // Whether another instance was found and woken; the lock stays held when
-  // none was.
+  // False when another instance was found and woken. The lock stays held
+  // when none was; a lock that cannot be made is said on standard error and
+  // the start goes on without it.
   bool CheckSingleInstance();
   // Right after the main window exists: lets the next instance go on and
   // writes the settings file once. AConfig is the settings object, now owned
@@ -32,5 +33,6 @@ struct TStartup {
   void DoneInit(TAppConfig& AConfig);
 };
 
-// The settings file the program uses.
+// The settings file the program uses; empty when there is no per-user
+// folder and none beside the program.
 QString SettingsFilePath();

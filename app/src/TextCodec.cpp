@@ -73,7 +73,8 @@ DecodedText DecodeText(QByteArrayView bytes) {
 QByteArray EncodeText(const QString& text, TextBom bom) {
   switch (bom) {
   case TextBom::None:
-    return text.toUtf8();
+    if (!text.startsWith(QChar(0xFEFF))) return text.toUtf8();
+    [[fallthrough]];
   case TextBom::Utf8:
     return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
   case TextBom::Utf16LE: {

@@ -19,7 +19,9 @@ struct DecodedText {
 
 DecodedText DecodeText(QByteArrayView bytes);
 
-// With TextBom::None: UTF-8 without a mark. With a mark: the marked encoding,
+// With TextBom::None: UTF-8 without a mark, unless the text itself begins
+// with U+FEFF, which a reader would take for a mark: then UTF-8 with a mark,
+// so that DecodeText gives the text back. With a mark: the marked encoding,
 // mark first, so a file keeps the encoding it came in.
 QByteArray EncodeText(const QString& text, TextBom bom);
 

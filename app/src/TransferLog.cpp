@@ -34,6 +34,7 @@ QString TransferLogLine(const QDateTime& ATime, TovkCardType ACardType, bool ASt
 }
 
 QString TransferLogFileName(const QString& ALogDir, const QString& APortName) {
+  if (ALogDir.isEmpty()) return QString();
   QString port = APortName;
   port.replace(QLatin1Char('/'), QLatin1Char('_'));
   QString dir = ALogDir;
@@ -45,5 +46,6 @@ bool WriteLog(const QString& ALogDir, const QString& APortName, TovkCardType ACa
               const QString& AFmtName, const QString& AShown, const QString& AWindow) {
   const QString line = TransferLogLine(QDateTime::currentDateTime(), ACardType, AStd, AFmtName,
                                        AShown, AWindow);
-  return AppendTextToFile(line, TransferLogFileName(ALogDir, APortName));
+  const QString file = TransferLogFileName(ALogDir, APortName);
+  return !file.isEmpty() && AppendTextToFile(line, file);
 }

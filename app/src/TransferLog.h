@@ -18,9 +18,9 @@ QString TransferLogLine(const QDateTime& ATime, TovkCardType ACardType, bool ASt
                         const QString& AFmtName, const QString& AShown, const QString& AWindow);
 // The file of a port: "<folder>/_<port>.log". A port name is a path below
 // /dev, so its "/" (as in "pts/3") becomes "_" to keep the file inside the
-// folder.
+// folder. Empty without a folder.
 QString TransferLogFileName(const QString& ALogDir, const QString& APortName);
-// Appends the line for now (local time) to the port's file. A missing folder
-// or an unwritable file loses the line; false then.
+// Appends the line for now (local time) to the port's file. No folder, a
+// missing folder or an unwritable file loses the line; false then.
 bool WriteLog(const QString& ALogDir, const QString& APortName, TovkCardType ACardType, bool AStd,
               const QString& AFmtName, const QString& AShown, const QString& AWindow);

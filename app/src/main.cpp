@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDebug>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -44,6 +45,9 @@ void QuitOnSignals(QApplication& AApp, TfmMain& AForm) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A write beyond the file size limit must fail like one to a full disk
+  // (the settings keep their old file), not end the program.
+  signal(SIGXFSZ, SIG_IGN);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Sorvex"));
   QApplication::setQuitOnLastWindowClosed(false);
@@ -54,7 +58,10 @@ int main(int argc, char** argv) {
   // Every instance listens for "show yourself", and does so before the next
   // one may look for it.
   TInstanceListener listener;
-  listener.Listen();
+  QString why;
+  if (listener.Listen(&why) == TListenResult::Failed)
+    qWarning().noquote() << "Sorvex: cannot listen for a later start (" + why +
+                                "): with \"OneInstance\" on, it will not find this instance.";
 
   TScreenDialogs dialogs;
   TfmMain form(std::move(start.config), std::move(start.cmdLine), dialogs);

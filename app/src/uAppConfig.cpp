@@ -40,11 +40,18 @@ int32_t SystemLangId() { return LocaleToLangId(QLocale::system()); }
 TAppConfig::TAppConfig() = default;
 TAppConfig::~TAppConfig() = default;
 
+void TAppConfig::SetFileName(const QString& AFileName) {
+  FFileName = AFileName;
+  if (m_nUpdate == 0) m_oIni.reset();
+}
+
 void TAppConfig::BeginUpdate(bool /*AReadOnly*/) {
-  if (m_nUpdate == 0) {
+  if (m_nUpdate == 0 && FFileName.isEmpty()) {
+    // No file: the one copy in memory is all there is.
+    if (!m_oIni) m_oIni = std::make_unique<TIniFile>();
+  } else if (m_nUpdate == 0) {
     m_fUpdated = false;
     m_oIni = std::make_unique<TIniFile>(FFileName);
-    m_oIni->SetKeepBom(true);
     if (m_oIni->LoadFailed())
       qWarning().noquote() << "Settings file" << FFileName << "cannot be read:" << m_oIni->LoadError();
   }
@@ -53,7 +60,7 @@ void TAppConfig::BeginUpdate(bool /*AReadOnly*/) {
 
 bool TAppConfig::EndUpdate() {
   if (m_nUpdate == 0) return true;
-  if (--m_nUpdate > 0) return true;
+  if (--m_nUpdate > 0 || FFileName.isEmpty()) return true;
   bool ok = true;
   if (!m_fUpdated) {
     // A file that could not be read is not overwritten with what little this

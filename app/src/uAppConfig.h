@@ -34,8 +34,11 @@ class TAppConfig {
   TAppConfig(const TAppConfig&) = delete;
   TAppConfig& operator=(const TAppConfig&) = delete;
 
+  // Empty when there is no file (no per-user folder to keep it in): the
+  // settings then start from their defaults and live in memory for the run;
+  // nothing is ever written.
   const QString& FileName() const { return FFileName; }
-  void SetFileName(const QString& AFileName) { FFileName = AFileName; }
+  void SetFileName(const QString& AFileName);
 
   // AReadOnly changes nothing: every outermost update writes the file back.
   void BeginUpdate(bool AReadOnly = false);

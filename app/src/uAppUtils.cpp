@@ -340,13 +340,42 @@ bool Fail(QString* AError, const QString& AWhat) {
   return false;
 }
 
+// The file a path names once every symbolic link at its end is followed, as
+// its folder (canonical) and its name. Each link's folder is resolved before
+// its target is read, so a relative target ("../x") means what it means to
+// the system. False with errno set when a folder is missing or the links go
+// round in circles.
+bool ResolveLinks(QByteArray APath, QByteArray& AFolder, QByteArray& AName) {
+  for (int hops = 0; hops <= 40; ++hops) {  // the system's own limit
+    const qsizetype slash = APath.lastIndexOf('/');
+    const QByteArray dir = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : APath.left(slash);
+    AName = slash < 0 ? APath : APath.mid(slash + 1);
+    char* real = realpath(dir.constData(), nullptr);
+    if (!real) return false;
+    AFolder = real;
+    free(real);
+    if (AFolder == "/") AFolder.clear();
+    const QByteArray full = AFolder + '/' + AName;
+    struct stat st {};
+    if (AName.isEmpty() || lstat(full.constData(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    QByteArray target(PATH_MAX, '\0');
+    const ssize_t n = readlink(full.constData(), target.data(), size_t(target.size()));
+    if (n < 0) return false;
+    target.truncate(n);
+    APath = target.startsWith('/') ? target : AFolder + '/' + target;
+  }
+  errno = ELOOP;
+  return false;
+}
+
 }  // namespace
 
 bool WriteFileAtomic(const QString& APath, const QByteArray& ABytes, QString* AError) {
-  QFileInfo info(APath);
-  if (info.isSymLink()) info = QFileInfo(info.symLinkTarget());
-  const QByteArray target = QFile::encodeName(info.absoluteFilePath());
-  QByteArray temp = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
+  QByteArray folder, name;
+  if (!ResolveLinks(QFile::encodeName(APath), folder, name))
+    return Fail(AError, QStringLiteral("cannot find the file behind the name"));
+  const QByteArray target = folder + '/' + name;
+  QByteArray temp = folder + "/." + name + ".XXXXXX";
 
   const int fd = mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return Fail(AError, QStringLiteral("cannot create a temporary file"));

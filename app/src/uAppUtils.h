@@ -35,9 +35,10 @@ QString GetAppDataDir(bool ACreate, bool ACommon = false);
 
 // Replaces the file APath by ABytes as a whole: written to a temporary file
 // beside it, flushed to disk, then renamed over it, so that a failure or a
-// crash leaves the old file as it was. A symbolic link is followed (its
-// target is replaced); an existing file keeps its permissions. The folder
-// must exist. False with the reason in *AError when it failed.
+// crash leaves the old file as it was. Symbolic links are followed to the
+// end of their chain, and the file there is replaced (the links stay); an
+// existing file keeps its permissions. The folder must exist. False with the
+// reason in *AError when it failed; no temporary file is left behind.
 bool WriteFileAtomic(const QString& APath, const QByteArray& ABytes, QString* AError = nullptr);
 
 // Creates an empty file with a unique name that begins with APrefix in the

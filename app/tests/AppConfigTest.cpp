@@ -210,6 +210,26 @@ TEST(LangIds, LocalesMapToWindowsLanguageIds) {
   EXPECT_EQ(LocaleToLangId(QLocale(QLocale::Welsh)), 1033);  // not in the table
 }
 
+TEST(SettingsWithoutAFile, BuiltInSettingsHeldInMemoryAndNothingWritten) {
+  // Without a per-user folder the program has no settings file: it runs on
+  // the defaults, keeps what it sets for the run, and writes nowhere.
+  QTemporaryDir cwd;
+  const QString old = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(cwd.path()));
+  {
+    TAppConfig cfg;
+    cfg.BeginUpdate(true);
+    for (const KeyCase& k : Keys()) EXPECT_EQ(k.get(cfg), k.byDefault) << k.key;
+    cfg.SetPort("ttyUSB0");
+    EXPECT_TRUE(cfg.EndUpdate());
+    for (const KeyCase& k : Keys()) k.set(cfg);
+    for (const KeyCase& k : Keys()) EXPECT_EQ(k.get(cfg), k.readBack) << k.key;
+    EXPECT_EQ(cfg.GetPort(), "ttyUSB0");
+  }
+  QDir::setCurrent(old);
+  EXPECT_TRUE(QDir(cwd.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+}
+
 TEST_F(Settings, AByteOrderMarkIsKept) {
   PutFile("\xEF\xBB\xBF[Main]\r\nPort=ttyS0\r\n");
   cfg_.SetPortEnable(true);

@@ -1,6 +1,8 @@
 // The shared routines of the program.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -316,6 +318,49 @@ TEST(AtomicWrite, ReplacesWholeOrNotAtAll) {
   ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
   EXPECT_FALSE(WriteFileAtomic(path, "fourth\n", &why));
   EXPECT_EQ(read(path), "third\n");
+}
+
+TEST(AtomicWrite, AChainOfLinksReplacesTheFileAtItsEnd) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(QDir(dir.path()).mkdir("real"));
+  const QString file = dir.filePath("real/a.ini");
+  auto read = [](const QString& p) {
+    QFile f(p);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+  };
+  {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("old\n");
+  }
+  ASSERT_TRUE(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+  // settings.ini -> middle.ini -> real/a.ini, the first two relative to
+  // their own folder, as links are usually made.
+  ASSERT_EQ(symlink("real/a.ini", QFile::encodeName(dir.filePath("middle.ini")).constData()), 0);
+  ASSERT_EQ(symlink("middle.ini", QFile::encodeName(dir.filePath("settings.ini")).constData()), 0);
+  QString why;
+  ASSERT_TRUE(WriteFileAtomic(dir.filePath("settings.ini"), "new\n", &why)) << why.toStdString();
+  EXPECT_EQ(QFileInfo(dir.filePath("settings.ini")).symLinkTarget(), dir.filePath("middle.ini"));
+  EXPECT_EQ(QFileInfo(dir.filePath("middle.ini")).symLinkTarget(), file);
+  EXPECT_EQ(read(file), "new\n");
+  EXPECT_EQ(QFileInfo(file).permissions() & 0x7077, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            (QStringList{"middle.ini", "real", "settings.ini"}));
+  EXPECT_EQ(QDir(dir.filePath("real")).entryList(QDir::Files | QDir::Hidden), QStringList{"a.ini"});
+
+  // A chain whose end does not exist yet: the file is made there.
+  ASSERT_EQ(symlink("real/b.ini", QFile::encodeName(dir.filePath("next.ini")).constData()), 0);
+  ASSERT_EQ(symlink("next.ini", QFile::encodeName(dir.filePath("first.ini")).constData()), 0);
+  ASSERT_TRUE(WriteFileAtomic(dir.filePath("first.ini"), "made\n", &why)) << why.toStdString();
+  EXPECT_TRUE(QFileInfo(dir.filePath("next.ini")).isSymLink());
+  EXPECT_EQ(read(dir.filePath("real/b.ini")), "made\n");
+
+  // Links that lead round in a circle lead to no file: nothing is written.
+  ASSERT_EQ(symlink("loop2.ini", QFile::encodeName(dir.filePath("loop1.ini")).constData()), 0);
+  ASSERT_EQ(symlink("loop1.ini", QFile::encodeName(dir.filePath("loop2.ini")).constData()), 0);
+  EXPECT_FALSE(WriteFileAtomic(dir.filePath("loop1.ini"), "x\n", &why));
+  EXPECT_TRUE(QFileInfo(dir.filePath("loop1.ini")).isSymLink());
+  EXPECT_TRUE(QFileInfo(dir.filePath("loop2.ini")).isSymLink());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include "IniFile.h"
+#include "QStringPrinter.h"
 
 namespace {
 
@@ -195,23 +196,79 @@ TEST_F(IniFiles, EncodingAndLineEndsOnWriteBack) {
   const struct {
     const char* what;
     QByteArray before;
-    bool keepBom;
     QByteArray after;
   } cases[] = {
-      {"Windows-1251 becomes UTF-8", "[s]\r\nk=\xC6\r\n", false, "[s]\r\nk=\xD0\x96\r\nn=1\r\n"},
-      {"UTF-8 mark dropped", "\xEF\xBB\xBF[s]\nk=1\n", false, "[s]\nk=1\nn=1\n"},
-      {"UTF-8 mark kept", "\xEF\xBB\xBF[s]\nk=1\n", true, "\xEF\xBB\xBF[s]\nk=1\nn=1\n"},
-      {"UTF-16LE mark kept", QByteArray("\xFF\xFE[\0s\0]\0\n\0", 10), true,
+      {"Windows-1251 becomes UTF-8", "[s]\r\nk=\xC6\r\n", "[s]\r\nk=\xD0\x96\r\nn=1\r\n"},
+      {"UTF-8 mark kept", "\xEF\xBB\xBF[s]\nk=1\n", "\xEF\xBB\xBF[s]\nk=1\nn=1\n"},
+      {"UTF-16LE mark kept", QByteArray("\xFF\xFE[\0s\0]\0\n\0", 10),
        QByteArray("\xFF\xFE[\0s\0]\0\n\0n\0=\0" "1\0\n\0", 18)},
-      {"no mark stays without one", "[s]\nk=1\n", true, "[s]\nk=1\nn=1\n"},
+      {"UTF-16BE mark kept", QByteArray("\xFE\xFF\0[\0s\0]\0\n", 10),
+       QByteArray("\xFE\xFF\0[\0s\0]\0\n\0n\0=\0" "1\0\n", 18)},
+      {"no mark stays without one", "[s]\nk=1\n", "[s]\nk=1\nn=1\n"},
   };
   for (const auto& c : cases) {
     Put(Path("f.ini"), c.before);
     TIniFile ini(Path("f.ini"));
-    ini.SetKeepBom(c.keepBom);
     ini.WriteString("s", "n", "1");
     ASSERT_TRUE(ini.UpdateFile()) << c.what;
     EXPECT_EQ(Get(Path("f.ini")), c.after) << c.what;
+  }
+}
+
+// What a reader of the file sees: its sections in order, each with its keys
+// and values.
+QList<QPair<QString, QList<TIniFile::KeyValue>>> Meaning(const TIniFile& AIni) {
+  QList<QPair<QString, QList<TIniFile::KeyValue>>> meaning;
+  for (const QString& section : AIni.ReadSections()) meaning.append({section, AIni.ReadSectionValues(section)});
+  return meaning;
+}
+
+QByteArray Utf16LE(const QString& AText) {
+  return QByteArray(reinterpret_cast<const char*>(AText.utf16()), AText.size() * 2);
+}
+
+TEST_F(IniFiles, AFileReadAndWrittenBackKeepsItsMeaning) {
+  const QString lone = QString(QChar(0xD800));  // half of a pair, alone
+  const struct {
+    const char* what;
+    QByteArray file;
+    QStringList sections;  // what every read shows
+    const char *section, *key;
+    QString value;
+  } cases[] = {
+      {"an unpaired surrogate in a UTF-16 profile",
+       "\xFF\xFE" + Utf16LE("[MUL.1]\r\nname=a" + lone + "b\r\ntemplate=%d\r\n"), {"MUL.1"}, "mul.1", "name",
+       "a" + lone + "b"},
+      {"an unpaired surrogate in a UTF-16BE language file",
+       QByteArray("\xFE\xFF\0[\0S\0]\0\n\0k\0=\xDC\x00\0\n", 18), {"S"}, "S", "k", QString(QChar(0xDC00))},
+      // The second mark is text: that line is no section header, before and
+      // after the write.
+      {"a second mark after a UTF-8 mark", "\xEF\xBB\xBF\xEF\xBB\xBF[a]\nk=1\n[b]\nk=2\n", {"b"}, "b", "k", "2"},
+      {"a second mark after a UTF-16 mark", "\xFF\xFE" + Utf16LE(QChar(0xFEFF) + QString("[a]\nk=1\n")), {}, "a",
+       "k", kDefault},
+      {"Windows-1251", "[s]\r\nname=\xC0\xE1\x98\r\n", {"s"}, "s", "name", QString::fromUtf8("Аб\u0098")},
+  };
+  for (const auto& c : cases) {
+    Put(Path("f.ini"), c.file);
+    const TIniFile first(Path("f.ini"));
+    EXPECT_EQ(first.ReadSections(), c.sections) << c.what;
+    ASSERT_TRUE(first.UpdateFile()) << c.what;
+    const QByteArray written = Get(Path("f.ini"));
+    const TIniFile again(Path("f.ini"));
+    EXPECT_EQ(Meaning(again), Meaning(first)) << c.what;
+    EXPECT_EQ(again.ReadString(c.section, c.key, kDefault), c.value) << c.what;
+    // and from then on the file stays as it is
+    ASSERT_TRUE(again.UpdateFile()) << c.what;
+    EXPECT_EQ(Get(Path("f.ini")), written) << c.what;
+  }
+}
+
+TEST(TextCodec, TextBeginningWithTheMarkCharacterReadsBackAsWritten) {
+  // Written without a mark, its first character would be taken for one.
+  const QString text = QChar(0xFEFF) + QStringLiteral("[a]\nk=1\n");
+  for (const TextBom bom : {TextBom::None, TextBom::Utf8, TextBom::Utf16LE, TextBom::Utf16BE}) {
+    const DecodedText back = DecodeText(EncodeText(text, bom));
+    EXPECT_EQ(back.text, text) << int(bom);
   }
 }
 

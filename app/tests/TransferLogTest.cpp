@@ -65,6 +65,10 @@ TEST(TransferLog, FileNamePerPortInsideTheFolder) {
   EXPECT_EQ(TransferLogFileName("/home/u/logs", "ttyUSB0"), "/home/u/logs/_ttyUSB0.log");
   EXPECT_EQ(TransferLogFileName("/home/u/logs", "pts/3"), "/home/u/logs/_pts_3.log");
   EXPECT_EQ(TransferLogFileName("/home/u/logs/", "ttyS0"), "/home/u/logs/_ttyS0.log");
+  // No folder at all (no per-user folder to default to) is no file, never
+  // one at the root of the file system.
+  ASSERT_EQ(TransferLogFileName("", "ttyUSB0"), "");
+  EXPECT_FALSE(WriteLog("", "ttyUSB0", ovkc_UL, true, "f", "1", "w"));
 }
 
 TEST(TransferLog, WriteLogAppendsUtf16LittleEndianWithoutMark) {

@@ -4,6 +4,7 @@
 // program gets a fresh home, settings and runtime folder, and settings the
 // test writes.
 #include <fcntl.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -142,21 +143,64 @@ class ProgramOnX : public ::testing::Test {
     return m_tray->Ready();
   }
 
-  // Starts the program with AArgs, its settings from the home AHome, and
-  // the runtime folder (where instances find each other) shared by all.
-  ChildProcess& Start(const std::vector<std::string>& AArgs, const std::string& AHome = "a") {
+  // The program's environment: its settings from the home AHome, and the
+  // runtime folder (where instances find each other) shared by all.
+  testtools::Environment ProgramEnv(const std::string& AHome = "a") {
     const fs::path runtime = m_dir / "runtime";
     fs::create_directories(runtime);
     fs::permissions(runtime, fs::perms::owner_all);
-    std::vector<std::string> argv{SORVEX_PROGRAM};
-    argv.insert(argv.end(), AArgs.begin(), AArgs.end());
     testtools::Environment env = Home(AHome).ProgramEnvironment();
     env = testtools::WithVariable(env, "XDG_RUNTIME_DIR", runtime);
     // No desktop bus: the tray is the X11 one.
-    env = testtools::WithVariable(env, "DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (m_dir / "no-bus").string());
-    m_programs.push_back(std::make_unique<ChildProcess>(argv, env));
+    return testtools::WithVariable(env, "DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (m_dir / "no-bus").string());
+  }
+
+  ChildProcess& Start(const std::vector<std::string>& AArgs, const std::string& AHome = "a") {
+    return StartWith({}, AArgs, ProgramEnv(AHome));
+  }
+  // Starts the program with AArgs in AEnv, run by APrefix (a program that
+  // sets up the surroundings and then becomes the program), its standard
+  // error into AErrFile when one is named.
+  ChildProcess& StartWith(const std::vector<std::string>& APrefix, const std::vector<std::string>& AArgs,
+                          const testtools::Environment& AEnv, const fs::path& AErrFile = {}) {
+    std::vector<std::string> argv = APrefix;
+    argv.push_back(SORVEX_PROGRAM);
+    argv.insert(argv.end(), AArgs.begin(), AArgs.end());
+    m_programs.push_back(std::make_unique<ChildProcess>(argv, AEnv, testtools::ChildStreams{.errFile = AErrFile}));
     EXPECT_TRUE(m_programs.back()->Started());
     return *m_programs.back();
+  }
+
+  // Starts a first instance hidden in the tray; its icon, when it came.
+  std::optional<DockedIcon> StartHidden(const testtools::Environment& AEnv, const fs::path& AErrFile = {}) {
+    ChildProcess& first = StartWith({}, {"-autorun"}, AEnv, AErrFile);
+    const auto icon = m_tray->OnlyIcon();
+    if (!icon) return icon;
+    EXPECT_EQ(m_probe.PidOf(icon->window), first.Pid());
+    EXPECT_EQ(m_probe.ViewableWindowOf(first.Pid(), kMainType), 0u);
+    return icon;
+  }
+
+  // The second start ends at once, well within its wait for an answer, and
+  // the first, hidden with AIcon, shows its window and makes its icon anew.
+  // The first is then ended through the tray.
+  void ExpectTheSecondWakesTheFirst(ChildProcess& AFirst, ChildProcess& ASecond, const DockedIcon& AIcon) {
+    const auto code = ASecond.WaitExit(5000);
+    ASSERT_TRUE(code.has_value()) << "the second instance still runs";
+    EXPECT_EQ(*code, 0);
+    EXPECT_NE(WaitMainWindow(AFirst, kReactMs), 0u);
+    ASSERT_TRUE(m_tray->WaitFor([&] { return m_tray->Icons().size() == 1 && m_tray->Icons()[0].window != AIcon.window; }))
+        << "the icon was not made anew";
+    ExitThroughTray(AFirst, m_tray->Icons()[0]);
+  }
+
+  // Ends the program as the session's end does and expects it to go the way
+  // Exit goes, with exit code 0.
+  void EndFromOutside(ChildProcess& AProgram) {
+    ASSERT_EQ(kill(AProgram.Pid(), SIGTERM), 0);
+    const auto code = AProgram.WaitExit(kStartMs);
+    ASSERT_TRUE(code.has_value()) << "the program did not end";
+    EXPECT_EQ(*code, 0);
   }
 
   // The program's main window once it is on the screen; 0 when it does
@@ -404,23 +448,13 @@ TEST_P(ProgramInstances, ASecondStartWakesTheFirstOnlyWhenItAsksForOneInstance) 
   ASSERT_TRUE(StartTray());
   WriteSettings(std::string("OneInstance=") + (c.firstOn ? "1" : "0") + "\n", "first");
   WriteSettings(std::string("OneInstance=") + (c.secondOn ? "1" : "0") + "\n", "second");
-  ChildProcess& first = Start({"-autorun"}, "first");
-  const auto icon = m_tray->OnlyIcon();
+  const auto icon = StartHidden(ProgramEnv("first"));
   ASSERT_TRUE(icon);
-  ASSERT_EQ(m_probe.PidOf(icon->window), first.Pid());
-  ASSERT_EQ(m_probe.ViewableWindowOf(first.Pid(), kMainType), 0u);
+  ChildProcess& first = *m_programs.back();
 
   ChildProcess& second = Start({}, "second");
   if (c.secondWakesFirst) {
-    // The second ends at once, and well within its wait for an answer.
-    const auto code = second.WaitExit(5000);
-    ASSERT_TRUE(code.has_value()) << "the second instance still runs";
-    EXPECT_EQ(*code, 0);
-    // The first shows its window and makes its icon anew.
-    EXPECT_NE(WaitMainWindow(first, kReactMs), 0u);
-    ASSERT_TRUE(m_tray->WaitFor([&] { return m_tray->Icons().size() == 1 && m_tray->Icons()[0].window != icon->window; }))
-        << "the icon was not made anew";
-    ExitThroughTray(first, m_tray->Icons()[0]);
+    ExpectTheSecondWakesTheFirst(first, second, *icon);
     return;
   }
   // Side by side: the second shows up with an icon of its own, the first
@@ -447,6 +481,121 @@ INSTANTIATE_TEST_SUITE_P(
                       InstanceCase{"OnlyTheFirstOn", true, false, false},
                       InstanceCase{"BothOff", false, false, false}),
     [](const ::testing::TestParamInfo<InstanceCase>& AInfo) { return std::string(AInfo.param.name); });
+
+std::string ReadWhole(const fs::path& AFile) {
+  std::ifstream in(AFile);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+size_t Occurrences(const std::string& AText, const std::string& AWhat) {
+  size_t n = 0;
+  for (size_t at = AText.find(AWhat); at != std::string::npos; at = AText.find(AWhat, at + 1)) ++n;
+  return n;
+}
+
+// Two starts with "OneInstance" on, each with its own settings, in a runtime
+// folder the usual place of the socket or the lock does not suit.
+enum class RuntimeFolder {
+  LongPath,        // its path alone is longer than a socket's name may be
+  NoLockThere,     // no lock file can be made in it (as after su)
+  NoLockAnywhere,  // nor in the per-user folders
+};
+struct RuntimeCase {
+  const char* name;
+  RuntimeFolder folder;
+};
+void PrintTo(const RuntimeCase& ACase, std::ostream* AOut) { *AOut << ACase.name; }
+
+class InstancesInAnOddRuntimeFolder : public ProgramOnX, public ::testing::WithParamInterface<RuntimeCase> {};
+
+TEST_P(InstancesInAnOddRuntimeFolder, ASecondStartStillWakesTheFirst) {
+  const RuntimeCase& c = GetParam();
+  ASSERT_TRUE(StartTray());
+  fs::path runtime = m_dir / std::string(120, 'r');
+  if (c.folder != RuntimeFolder::LongPath) {
+    // Root may write anywhere: a folder takes the lock file's name.
+    runtime = m_dir / "locked";
+    fs::create_directories(runtime / "Sorvex.lock");
+  }
+  fs::create_directories(runtime);
+  std::map<std::string, testtools::Environment> env;
+  for (const std::string home : {"first", "second"}) {
+    WriteSettings("OneInstance=1\n", home);
+    if (c.folder == RuntimeFolder::NoLockAnywhere) fs::create_directories(Home(home).ConfigDir() / "Sorvex.lock");
+    env[home] = testtools::WithVariable(ProgramEnv(home), "XDG_RUNTIME_DIR", runtime);
+  }
+  const auto icon = StartHidden(env["first"], m_dir / "first.err");
+  ASSERT_TRUE(icon) << "the first instance did not start";
+  ChildProcess& first = *m_programs.back();
+  ChildProcess& second = StartWith({}, {}, env["second"], m_dir / "second.err");
+  ExpectTheSecondWakesTheFirst(first, second, *icon);
+  // Only a start without any lock says so, once.
+  const size_t notices = c.folder == RuntimeFolder::NoLockAnywhere ? 1 : 0;
+  for (const char* err : {"first.err", "second.err"}) {
+    const std::string text = ReadWhole(m_dir / err);
+    EXPECT_EQ(Occurrences(text, "single-instance lock"), notices) << err << ":\n" << text;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, InstancesInAnOddRuntimeFolder,
+    ::testing::Values(RuntimeCase{"LongPath", RuntimeFolder::LongPath},
+                      RuntimeCase{"NoLockThere", RuntimeFolder::NoLockThere},
+                      RuntimeCase{"NoLockAnywhere", RuntimeFolder::NoLockAnywhere}),
+    [](const ::testing::TestParamInfo<RuntimeCase>& AInfo) { return std::string(AInfo.param.name); });
+
+TEST_F(ProgramOnX, AWriteCutByTheFileSizeLimitFailsAndTheProgramGoesOn) {
+  WriteSettings("Port=\n");
+  const fs::path folder = Home("a").ConfigDir();
+  const std::string before = ReadWhole(folder / "Sorvex.ini");
+  // No file may grow at all: the settings written at start and at the end
+  // cannot be, as on a full disk.
+  ChildProcess& app = StartWith({"prlimit", "--fsize=0"}, {}, ProgramEnv());
+  ASSERT_NE(WaitMainWindow(app), 0u) << "the program did not come up; running: " << app.Running();
+  EndFromOutside(app);
+  EXPECT_EQ(ReadWhole(folder / "Sorvex.ini"), before);
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"Sorvex.ini"}) << "a temporary file was left behind";
+}
+
+TEST_F(ProgramOnX, WithoutAHomeFolderItRunsOnItsBuiltInSettingsAndWritesNothing) {
+  // A user the system does not know and no $HOME: there is no per-user
+  // folder. Only root can run the program as such a user.
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the program as a user the system does not know";
+  const uid_t user = 54321;
+  ASSERT_EQ(getpwuid(user), nullptr) << "user " << user << " exists here";
+  const fs::path runtime = m_dir / "runtime-of-nobody-known";
+  fs::create_directories(runtime);
+  ASSERT_EQ(chown(runtime.c_str(), user, user), 0);
+  fs::permissions(runtime, fs::perms::owner_all);
+  fs::permissions(m_dir, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  testtools::Environment env = testtools::CurrentEnvironment();
+  for (const char* var : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "WAYLAND_DISPLAY"})
+    env = testtools::WithoutVariable(env, var);
+  env = testtools::WithVariable(env, "XDG_RUNTIME_DIR", runtime);
+  env = testtools::WithVariable(env, "QT_QPA_PLATFORM", "xcb");
+  env = testtools::WithVariable(env, "DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (m_dir / "no-bus").string());
+  const std::string id = std::to_string(user);
+  ChildProcess& app = StartWith({"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"}, {}, env,
+                                m_dir / "errors");
+  ASSERT_NE(WaitMainWindow(app), 0u) << "the program did not come up:\n" << ReadWhole(m_dir / "errors");
+  // Ending stores the window's place, like the start stores the settings:
+  // neither may go anywhere.
+  EndFromOutside(app);
+  const std::string errors = ReadWhole(m_dir / "errors");
+  EXPECT_EQ(Occurrences(errors, "no per-user folder"), 1u) << errors;
+  EXPECT_EQ(errors.find("cannot be written"), std::string::npos) << errors;
+  // That user can write only in its runtime folder and in the folders
+  // open to all: nothing of its own may be there.
+  for (const char* folder : {"/", "/tmp", "/var/tmp", "/dev/shm"}) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+      struct stat st {};
+      if (lstat(entry.path().c_str(), &st) == 0 && st.st_uid == user) ADD_FAILURE() << "written: " << entry.path();
+    }
+  }
+}
 
 }  // namespace
 

@@ -76,6 +76,9 @@ ChildProcess::ChildProcess(const std::vector<std::string>& AArgv, const Environm
   if (AStreams.pipeIn) posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
   if (AStreams.captureOut) posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   if (AStreams.dropErr) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  if (!AStreams.errFile.empty())
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, AStreams.errFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
   std::vector<char*> argv = CStrings(AArgv), envp = CStrings(AEnv);
   pid_t pid = -1;
   const int err = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());

@@ -26,6 +26,7 @@ struct ChildStreams {
   bool pipeIn = false;      // a pipe that stays open until CloseInput
   bool captureOut = false;  // a pipe read by ReadLine and ReadOut
   bool dropErr = false;     // nowhere
+  std::string errFile{};    // standard error into this file (made anew), when named
 };
 
 class ChildProcess {
