@@ -255,11 +255,8 @@ HRESULT CYvLib::RegSerialDevice(const YV_SERIAL_DEVICE_TYPE* Type) {
     // The new state is built aside and committed at the end, so a slot that
     // runs out of memory half-way keeps what it had.
     SerialTypeSlot slot = m_SerialTypes[index] ? *m_SerialTypes[index] : SerialTypeSlot{};
-    // Kept ascending whatever the host passed: the lookups are binary searches.
-    if (pids) {
-      slot.vPids.assign(pids, pids + pidCount);
-      std::sort(slot.vPids.begin(), slot.vPids.end());
-    }
+    // In the host's order; the lookups search a sorted copy of their own.
+    if (pids) slot.vPids.assign(pids, pids + pidCount);
     slot.dwBaud = Type->BaudRate;
     slot.bStopBits = Type->StopBits;
     slot.chEvChar = Type->EvChar;

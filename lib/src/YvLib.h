@@ -37,7 +37,7 @@ struct SerialTypeSlot {
   uint8_t bStopBits = 0;
   char chEvChar = 0;
   std::u16string sName;  // description filter; empty = any description
-  std::vector<uint16_t> vPids;
+  std::vector<uint16_t> vPids;  // in the order the host gave them
 
   // A type is probed only with both a request and a callback: registering
   // again without a callback keeps the old request but must never lead to

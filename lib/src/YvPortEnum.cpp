@@ -70,6 +70,7 @@ SerialTypeTable SerialTypeTable::Take(CYvLib& lib) {
     if (!slot) continue;
     t.slots[i].registered = true;
     t.slots[i].pids = slot->vPids;
+    std::sort(t.slots[i].pids.begin(), t.slots[i].pids.end());
     t.slots[i].filter = slot->sName;
   }
   return t;
