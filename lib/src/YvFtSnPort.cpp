@@ -30,9 +30,12 @@ constexpr uint32_t kFtPurgeTx = 2;
 
 // Shared by every port of this kind, under g_ftLoadLock: the library is
 // loaded exactly while g_nFtPorts is above zero. Ports are opened and closed
-// by host threads and by the detector's rescans alike.
+// by host threads and by the detector's rescans alike. Plain values with
+// nothing to destroy: a port still open when the process exits may be
+// closed by a host's exit handler, after the run-time destroyed the
+// statics, and its driver must still be loaded then.
 std::mutex g_ftLoadLock;
-std::unique_ptr<sys::DynLib> g_hFtLib;
+sys::DynLib* g_hFtLib = nullptr;
 FtPortFuncs g_FtFuncs;
 int g_nFtPorts = 0;
 
@@ -61,7 +64,7 @@ HRESULT CYvFtSnPort::LoadFtLibrary() {
       Bind(*lib, "FT_ClrDtr", f.ClrDtr) && Bind(*lib, "FT_SetRts", f.SetRts) &&
       Bind(*lib, "FT_ClrRts", f.ClrRts);
   if (!bound) return YV_E_FTD2XX_LOAD;
-  g_hFtLib = std::move(lib);
+  g_hFtLib = lib.release();
   g_FtFuncs = f;
   g_nFtPorts = 1;
   return S_OK;
@@ -69,7 +72,8 @@ HRESULT CYvFtSnPort::LoadFtLibrary() {
 
 void CYvFtSnPort::UnloadFtLibrary() {
   g_FtFuncs = FtPortFuncs{};
-  g_hFtLib.reset();
+  delete g_hFtLib;
+  g_hFtLib = nullptr;
 }
 
 HRESULT CYvFtSnPort::CountPortIn(FtPortFuncs& funcs) {

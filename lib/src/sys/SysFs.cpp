@@ -18,9 +18,12 @@ namespace ylvane {
 
 namespace {
 
+// The roots are never destroyed: a host may still list ports from an exit
+// handler, and the detector's worker may still be scanning, after the
+// run-time has destroyed the statics at exit().
 std::mutex g_rootLock;
-std::string g_sysRoot = "/sys";
-std::string g_lockDir = "/var/lock";
+std::string& g_sysRoot = *new std::string("/sys");
+std::string& g_lockDir = *new std::string("/var/lock");
 int g_ttyWaitMs = 2000;
 
 }  // namespace
