@@ -30,6 +30,7 @@ HRESULT CYvLib::Initialize(uint32_t Flags) {
         std::lock_guard<std::mutex> guard(g_libMutex);
         if (g_pLib) {
           g_pLib->AddRef();
+          ++g_pLib->m_nInits;
           return S_OK;
         }
         auto* lib = new CYvLib;
@@ -40,6 +41,7 @@ HRESULT CYvLib::Initialize(uint32_t Flags) {
         }
         // Published only once it has started.
         lib->m_nRef = 1;
+        lib->m_nInits = 1;
         g_pLib = lib;
         return S_OK;
       },
@@ -50,9 +52,25 @@ void CYvLib::Finalyze() {
   CYvLib* dead = nullptr;
   {
     std::lock_guard<std::mutex> guard(g_libMutex);
-    if (g_pLib) dead = g_pLib->DropReference();
+    // Only the host's own references: one more YV_Finalyze than it had
+    // YV_Initialize calls must not take the reference of a call that is
+    // still running (the one whose callback made it, for instance).
+    if (g_pLib && g_pLib->m_nInits > 0) {
+      --g_pLib->m_nInits;
+      dead = g_pLib->DropReference();
+    }
   }
-  delete dead;
+  Destroy(dead);
+}
+
+void CYvLib::Destroy(CYvLib* dead) {
+  if (!dead) return;
+  dead->Teardown();
+  dead->Unpin();
+}
+
+void CYvLib::Unpin() {
+  if (--m_nPins == 0) delete this;
 }
 
 CYvLib* CYvLib::Acquire() {
@@ -75,7 +93,7 @@ HRESULT CYvLib::Init(uint32_t Flags) {
   return S_OK;
 }
 
-CYvLib::~CYvLib() {
+void CYvLib::Teardown() {
   if (!m_bInit) return;
   std::vector<IUnknown*> objects;
   {
@@ -119,7 +137,7 @@ uint32_t CYvLib::Release() {
     dead = DropReference();
     n = m_nRef;
   }
-  delete dead;
+  Destroy(dead);
   return n;
 }
 

@@ -92,9 +92,27 @@ TEST(LibraryObject, ConcurrentFirstInitializeMakesOneObject) {
   lib->Release();
   lib->Release();
   for (int i = 0; i < kThreads - 1; ++i) YV_Finalyze();
-  EXPECT_NE(CYvLib::Acquire(), nullptr);
-  CYvLib::Finalyze();  // the reference Acquire just took
+  lib = CYvLib::Acquire();
+  EXPECT_NE(lib, nullptr);
+  if (lib) lib->Release();
   YV_Finalyze();
+  EXPECT_EQ(CYvLib::Acquire(), nullptr);
+}
+
+// A call holds the object for its length (a host callback runs inside it):
+// YV_Finalyze calls beyond the host's own YV_Initialize calls take nothing
+// of what that call holds, and the object goes once it has returned.
+TEST(LibraryObject, ExtraFinalyzeLeavesARunningCallItsObject) {
+  ASSERT_EQ(YV_Initialize(0), S_OK);
+  {
+    LibRef call;
+    ASSERT_TRUE(call);
+    EXPECT_EQ(YV_Finalyze(), S_OK);
+    EXPECT_EQ(YV_Finalyze(), S_OK);
+    EXPECT_TRUE(call->Finalized());
+    EXPECT_EQ(call->Flags(), 0u);  // still there, and its lock too
+    ylvane::CCritLock lock(call->Lock());
+  }
   EXPECT_EQ(CYvLib::Acquire(), nullptr);
 }
 
