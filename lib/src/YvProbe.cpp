@@ -254,6 +254,20 @@ class ProbeEngine {
     }
   }
 
+  // Opens the port of a record for an attempt. An FTDI device that the
+  // driver library cannot open (the library is missing, or the kernel's own
+  // serial driver holds the device) is reached through the tty it appears
+  // as; the record, and what the host is told, stay the FTDI device's. Busy
+  // when either way says so and neither opens.
+  static HRESULT OpenForAttempt(const ProbePortState& p, const ProbeVariant& v, IYvPort** port) {
+    HRESULT hr = CreatePort(p.sSerial.c_str(), port, p.nKind, v.dwBaud, v.chEvChar, v.bStopBits);
+    if (!YV_FAILED(hr) || p.nKind != YV_PORT_FT || p.sPortName.empty()) return hr;
+    const HRESULT tty =
+        CreatePort(p.sPortName.c_str(), port, YV_PORT_COM, v.dwBaud, v.chEvChar, v.bStopBits);
+    if (!YV_FAILED(tty)) return tty;
+    return hr == YV_E_PORT_BUSY || tty == YV_E_PORT_BUSY ? YV_E_PORT_BUSY : hr;
+  }
+
   // Writes the port's next request; *attempt tells whether the port now
   // waits for a reply (else it was decided).
   HRESULT StartAttempt(ProbePortState& p, bool* attempt) {
@@ -268,8 +282,7 @@ class ProbeEngine {
       const bool wasOpen = p.pPort != nullptr;
       if (!wasOpen) {
         IYvPort* port = nullptr;
-        HRESULT hr = CreatePort(p.sSerial.c_str(), &port, p.nKind, v.dwBaud, v.chEvChar,
-                                v.bStopBits);
+        HRESULT hr = OpenForAttempt(p, v, &port);
         if (hr == YV_E_PORT_BUSY) {
           p.nBusy |= 1;
           return DecideWithoutReply(p);
