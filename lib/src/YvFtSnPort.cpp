@@ -295,7 +295,6 @@ HRESULT CYvFtSnPort::GetInCount(int32_t* Count) {
 HRESULT CYvFtSnPort::StartWaitEvent(int* Event) {
   if (HRESULT hr = Unusable()) return hr;
   m_hEvent.Reset();
-  *Event = m_hEvent.Fd();
   if (uint32_t st = m_ft.SetEventNotification(m_hFt, kFtEventRxChar, m_bridge.Record()))
     return Failure(st);
   // Bytes that came after the host's last read signalled before the reset
@@ -303,6 +302,9 @@ HRESULT CYvFtSnPort::StartWaitEvent(int* Event) {
   uint32_t rx = 0, tx = 0, events = 0;
   if (uint32_t st = m_ft.GetStatus(m_hFt, &rx, &tx, &events)) return Failure(st);
   if (rx > 0) m_hEvent.Set();
+  // Handed out only when it can come: a port found gone above answers
+  // "closed from the outside" with no event, as every port kind does.
+  *Event = m_hEvent.Fd();
   return S_OK;
 }
 
