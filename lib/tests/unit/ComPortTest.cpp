@@ -308,8 +308,13 @@ TEST_F(UucpLocks, ALockOnTheDeviceANameLeadsToCounts) {
   ASSERT_EQ(waitpid(probe, &status, 0), probe);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) GTEST_SKIP() << "no mounts of its own here";
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(_exit(OpenThroughALinkToALockedDevice(pty_.Path(), lockDir_)),
-              ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(
+      {
+        const int result = OpenThroughALinkToALockedDevice(pty_.Path(), lockDir_);
+        TearDown();  // the child's own fixture: its TearDown would not run
+        _exit(result);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST(ComPortDeathTest, PermissionDeniedIsAnOpenErrorNotBusy) {
