@@ -75,9 +75,17 @@ HRESULT CYvDetector::Start() {
     return E_FAIL;
   }
   m_bRunning = true;
+  // The worker keeps the library's memory until it has left: ended from
+  // inside a host callback that finalised the library, it still takes the
+  // library lock on its way out.
+  m_lib.Pin();
   try {
-    m_hThread = std::thread([this] { Run(); });
+    m_hThread = std::thread([this, lib = &m_lib] {
+      Run();
+      lib->Unpin();
+    });
   } catch (...) {
+    m_lib.Unpin();
     m_bRunning = false;
     m_hWakeEvent.reset();
     m_hPauseEvent.reset();
@@ -97,9 +105,12 @@ bool CYvDetector::Stop() {
     if (OnWorker()) {
       // From a host callback on the worker: it cannot wait for itself. It
       // ends its loop when the callback returns and takes the detector
-      // with it, touching nothing of the library on the way.
+      // with it, calling no host back on the way: a scan under way ends on
+      // its abort event as soon as the callback has returned.
       m_bRunning = false;
       m_bOrphaned = true;
+      m_hPauseEvent->Set();
+      m_hWakeEvent->Set();
       m_hThread.detach();
       return false;
     }
@@ -444,6 +455,9 @@ void CYvDetector::DeliverMessages() {
     void* user;
     {
       CCritLock lock(m_lib.Lock());
+      // The host's last YV_Finalyze has returned while a call of its still
+      // holds the library: the teardown that follows discards the rest.
+      if (m_lib.Finalized()) return;
       auto it = std::find_if(m_Notifiers.begin(), m_Notifiers.end(), [](const CYvNotifier* n) {
         return !n->m_Queue.empty() && !(n->m_dwFlags & YV_NF_WNDSYNC) &&
                (!(n->m_dwFlags & YV_NF_SIGNAL) || (n->m_dwPending & CYvNotifier::kPendingSignal));

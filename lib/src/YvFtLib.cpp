@@ -15,8 +15,10 @@ namespace ylvane {
 
 namespace {
 
+// Never destroyed, like every static the ports use: a host's exit handler
+// may still open or list devices after the run-time destroyed the statics.
 std::mutex g_seamLock;
-std::string g_ftLibPath = "libftd2xx.so";
+std::string& g_ftLibPath = *new std::string("libftd2xx.so");
 
 // Our own declaration of the one driver function called here.
 using FtGetLibraryVersionFn = uint32_t (*)(uint32_t* version);

@@ -30,11 +30,23 @@ constexpr uint32_t kFtPurgeTx = 2;
 
 // Shared by every port of this kind, under g_ftLoadLock: the library is
 // loaded exactly while g_nFtPorts is above zero. Ports are opened and closed
-// by host threads and by the detector's rescans alike.
+// by host threads and by the detector's rescans alike. Plain values with
+// nothing to destroy: a port still open when the process exits may be
+// closed by a host's exit handler, after the run-time destroyed the
+// statics, and its driver must still be loaded then.
 std::mutex g_ftLoadLock;
-std::unique_ptr<sys::DynLib> g_hFtLib;
+sys::DynLib* g_hFtLib = nullptr;
 FtPortFuncs g_FtFuncs;
 int g_nFtPorts = 0;
+// The event records handed to the driver. The driver may signal a record
+// until its handle is closed, and, when it refuses the close, until it is
+// unloaded: so a record lives as long as the driver is loaded. A closed
+// port gives its record back for the next port (a late signal there only
+// makes a host look for bytes and find none); the unload frees them all.
+// Room for every record made is kept, so that giving one back never
+// allocates.
+std::vector<sys::CondRecord*>& g_FreeRecords = *new std::vector<sys::CondRecord*>;
+size_t g_nRecords = 0;
 
 template <class Fn>
 bool Bind(const sys::DynLib& lib, const char* name, Fn& fn) {
@@ -61,7 +73,7 @@ HRESULT CYvFtSnPort::LoadFtLibrary() {
       Bind(*lib, "FT_ClrDtr", f.ClrDtr) && Bind(*lib, "FT_SetRts", f.SetRts) &&
       Bind(*lib, "FT_ClrRts", f.ClrRts);
   if (!bound) return YV_E_FTD2XX_LOAD;
-  g_hFtLib = std::move(lib);
+  g_hFtLib = lib.release();
   g_FtFuncs = f;
   g_nFtPorts = 1;
   return S_OK;
@@ -69,23 +81,41 @@ HRESULT CYvFtSnPort::LoadFtLibrary() {
 
 void CYvFtSnPort::UnloadFtLibrary() {
   g_FtFuncs = FtPortFuncs{};
-  g_hFtLib.reset();
+  delete g_hFtLib;
+  g_hFtLib = nullptr;
+  // The driver is gone, and every port has given its record back.
+  for (sys::CondRecord* r : g_FreeRecords) sys::DeleteCondRecord(r);
+  g_FreeRecords.clear();
+  g_nRecords = 0;
 }
 
-HRESULT CYvFtSnPort::CountPortIn(FtPortFuncs& funcs) {
+HRESULT CYvFtSnPort::CountPortIn(FtPortFuncs& funcs, sys::CondRecord*& record) {
   std::lock_guard<std::mutex> lock(g_ftLoadLock);
+  if (g_FreeRecords.empty()) {
+    // Made before the count, so that running out of memory counts nothing.
+    g_FreeRecords.reserve(g_nRecords + 1);
+    g_FreeRecords.push_back(sys::NewCondRecord());
+    ++g_nRecords;
+  }
   if (g_nFtPorts == 0) {
     HRESULT hr = LoadFtLibrary();
-    if (YV_FAILED(hr)) return hr;
+    if (YV_FAILED(hr)) {
+      // Nothing is loaded: nothing can signal the records.
+      UnloadFtLibrary();
+      return hr;
+    }
   } else {
     ++g_nFtPorts;
   }
+  record = g_FreeRecords.back();
+  g_FreeRecords.pop_back();
   funcs = g_FtFuncs;
   return S_OK;
 }
 
-void CYvFtSnPort::CountPortOut() {
+void CYvFtSnPort::CountPortOut(sys::CondRecord* record) {
   std::lock_guard<std::mutex> lock(g_ftLoadLock);
+  g_FreeRecords.push_back(record);  // room was kept for it
   if (--g_nFtPorts == 0) UnloadFtLibrary();
 }
 
@@ -94,15 +124,17 @@ CYvFtSnPort::~CYvFtSnPort() { Close(); }
 HRESULT CYvFtSnPort::Open(const char16_t* Name, uint32_t BaudRate, char EvChar, uint8_t StopBits) {
   Close();
   FtPortFuncs ft;
-  HRESULT hr = CountPortIn(ft);
+  sys::CondRecord* record = nullptr;
+  HRESULT hr = CountPortIn(ft, record);
   if (YV_FAILED(hr)) return hr;
   // Every way out below but success counts the port out again.
   struct Counted {
+    sys::CondRecord* record;
     bool held = true;
     ~Counted() {
-      if (held) CountPortOut();
+      if (held) CountPortOut(record);
     }
-  } counted;
+  } counted{record};
 
   // No device has an empty serial number or one longer than the buffer
   // the driver is given; such a name opens nothing.
@@ -139,12 +171,12 @@ HRESULT CYvFtSnPort::Open(const char16_t* Name, uint32_t BaudRate, char EvChar, 
   ft.Purge(h, kFtPurgeRx | kFtPurgeTx);
   m_hEvent.Reset();
   try {
-    m_bridge.Start(m_hEvent);
+    m_bridge.Start(m_hEvent, record);
   } catch (...) {
     ft.Close(h);
     return E_FAIL;
   }
-  ft.SetEventNotification(h, kFtEventRxChar, m_bridge.Record());
+  ft.SetEventNotification(h, kFtEventRxChar, record);
   m_ft = ft;
   m_fGone = false;
   m_hFt = h;
@@ -161,7 +193,7 @@ void CYvFtSnPort::Close() {
   m_hEvent.Set();  // ends a pending wait
   m_ft = FtPortFuncs{};
   m_fGone = false;
-  CountPortOut();
+  CountPortOut(m_bridge.Record());
 }
 
 HRESULT CYvFtSnPort::Unusable() const {
@@ -263,7 +295,6 @@ HRESULT CYvFtSnPort::GetInCount(int32_t* Count) {
 HRESULT CYvFtSnPort::StartWaitEvent(int* Event) {
   if (HRESULT hr = Unusable()) return hr;
   m_hEvent.Reset();
-  *Event = m_hEvent.Fd();
   if (uint32_t st = m_ft.SetEventNotification(m_hFt, kFtEventRxChar, m_bridge.Record()))
     return Failure(st);
   // Bytes that came after the host's last read signalled before the reset
@@ -271,6 +302,9 @@ HRESULT CYvFtSnPort::StartWaitEvent(int* Event) {
   uint32_t rx = 0, tx = 0, events = 0;
   if (uint32_t st = m_ft.GetStatus(m_hFt, &rx, &tx, &events)) return Failure(st);
   if (rx > 0) m_hEvent.Set();
+  // Handed out only when it can come: a port found gone above answers
+  // "closed from the outside" with no event, as every port kind does.
+  *Event = m_hEvent.Fd();
   return S_OK;
 }
 

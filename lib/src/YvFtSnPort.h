@@ -70,8 +70,10 @@ class CYvFtSnPort final : public CYvPort {
   // Load or count; and count down, unloading at zero. Under the load lock.
   static HRESULT LoadFtLibrary();
   static void UnloadFtLibrary();
-  static HRESULT CountPortIn(FtPortFuncs& funcs);
-  static void CountPortOut();
+  // A port counted in takes an event record for the driver; counted out,
+  // it gives the record back.
+  static HRESULT CountPortIn(FtPortFuncs& funcs, sys::CondRecord*& record);
+  static void CountPortOut(sys::CondRecord* record);
 
   // Status of a failed driver call. A device that is no longer there
   // (the driver says so, or its device list lacks the serial number) is
@@ -87,7 +89,7 @@ class CYvFtSnPort final : public CYvPort {
   uint32_t m_dwBaud = 0;
   char m_chEvChar = 0;
   FtPortFuncs m_ft;  // this port's copy of the bound functions while open
-  sys::CondBridge m_bridge;
+  sys::CondBridge m_bridge;  // on the driver's record while the port is open
   std::atomic<bool> m_fGone{false};
 };
 

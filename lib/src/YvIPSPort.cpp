@@ -15,14 +15,19 @@ namespace {
 
 // The listeners by local TCP port. Its lock is taken before a listener's,
 // never after; listener threads never take it.
+//
+// The table is never destroyed: the run-time destroys statics at exit()
+// before the exit handlers a host registered earlier, and such a handler
+// may still close a server port (the lock has nothing to destroy). The
+// listener threads still running at exit end with the process.
 std::mutex& ListenMapLock() {
   static std::mutex lock;
   return lock;
 }
 
 std::map<uint16_t, std::unique_ptr<CIPSPortListen>>& ListenMap() {
-  static std::map<uint16_t, std::unique_ptr<CIPSPortListen>> map;
-  return map;
+  static auto* map = new std::map<uint16_t, std::unique_ptr<CIPSPortListen>>;
+  return *map;
 }
 
 constexpr int kBacklog = 5;

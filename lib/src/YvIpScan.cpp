@@ -182,9 +182,13 @@ class IpScan {
         m_info.TypeMask = g.dwTypeMask;
         CopyPortName(m_info.Name, name);
         HRESULT status = S_OK;
-        if (!m_types.slots[i].pfnCallback(buf, static_cast<int32_t>(size), &status,
-                                          m_block.Data(), &m_info, m_host, m_user))
-          continue;
+        const bool recognised = m_types.slots[i].pfnCallback(buf, static_cast<int32_t>(size),
+                                                             &status, m_block.Data(), &m_info,
+                                                             m_host, m_user) != 0;
+        // The callback may have ended the scan from inside (a pause, a stop
+        // of the detector whose rescan this is): no host is called after it.
+        if (sys::AbortSignalled(m_params.AbortEvent)) return E_ABORT;
+        if (!recognised) continue;
         if (HRESULT hr = m_block.Report(i, m_info, m_host, m_user)) return hr;
         MarkSeen(from);
         break;

@@ -30,6 +30,7 @@ HRESULT CYvLib::Initialize(uint32_t Flags) {
         std::lock_guard<std::mutex> guard(g_libMutex);
         if (g_pLib) {
           g_pLib->AddRef();
+          ++g_pLib->m_nInits;
           return S_OK;
         }
         auto* lib = new CYvLib;
@@ -40,6 +41,7 @@ HRESULT CYvLib::Initialize(uint32_t Flags) {
         }
         // Published only once it has started.
         lib->m_nRef = 1;
+        lib->m_nInits = 1;
         g_pLib = lib;
         return S_OK;
       },
@@ -50,9 +52,25 @@ void CYvLib::Finalyze() {
   CYvLib* dead = nullptr;
   {
     std::lock_guard<std::mutex> guard(g_libMutex);
-    if (g_pLib) dead = g_pLib->DropReference();
+    // Only the host's own references: one more YV_Finalyze than it had
+    // YV_Initialize calls must not take the reference of a call that is
+    // still running (the one whose callback made it, for instance).
+    if (g_pLib && g_pLib->m_nInits > 0) {
+      --g_pLib->m_nInits;
+      dead = g_pLib->DropReference();
+    }
   }
-  delete dead;
+  Destroy(dead);
+}
+
+void CYvLib::Destroy(CYvLib* dead) {
+  if (!dead) return;
+  dead->Teardown();
+  dead->Unpin();
+}
+
+void CYvLib::Unpin() {
+  if (--m_nPins == 0) delete this;
 }
 
 CYvLib* CYvLib::Acquire() {
@@ -75,7 +93,7 @@ HRESULT CYvLib::Init(uint32_t Flags) {
   return S_OK;
 }
 
-CYvLib::~CYvLib() {
+void CYvLib::Teardown() {
   if (!m_bInit) return;
   std::vector<IUnknown*> objects;
   {
@@ -119,7 +137,7 @@ uint32_t CYvLib::Release() {
     dead = DropReference();
     n = m_nRef;
   }
-  delete dead;
+  Destroy(dead);
   return n;
 }
 
@@ -255,11 +273,8 @@ HRESULT CYvLib::RegSerialDevice(const YV_SERIAL_DEVICE_TYPE* Type) {
     // The new state is built aside and committed at the end, so a slot that
     // runs out of memory half-way keeps what it had.
     SerialTypeSlot slot = m_SerialTypes[index] ? *m_SerialTypes[index] : SerialTypeSlot{};
-    // Kept ascending whatever the host passed: the lookups are binary searches.
-    if (pids) {
-      slot.vPids.assign(pids, pids + pidCount);
-      std::sort(slot.vPids.begin(), slot.vPids.end());
-    }
+    // In the host's order; the lookups search a sorted copy of their own.
+    if (pids) slot.vPids.assign(pids, pids + pidCount);
     slot.dwBaud = Type->BaudRate;
     slot.bStopBits = Type->StopBits;
     slot.chEvChar = Type->EvChar;

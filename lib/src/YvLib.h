@@ -37,7 +37,7 @@ struct SerialTypeSlot {
   uint8_t bStopBits = 0;
   char chEvChar = 0;
   std::u16string sName;  // description filter; empty = any description
-  std::vector<uint16_t> vPids;
+  std::vector<uint16_t> vPids;  // in the order the host gave them
 
   // A type is probed only with both a request and a callback: registering
   // again without a callback keeps the old request but must never lead to
@@ -81,7 +81,8 @@ class CYvLib final : public IYvDll {
  public:
   // YV_Initialize: creates and starts the object, or counts the existing one.
   static HRESULT Initialize(uint32_t Flags);
-  // YV_Finalyze: drops one reference when there is an object.
+  // YV_Finalyze: gives back one of the host's YV_Initialize references; one
+  // beyond them (while a running call still holds the object) does nothing.
   static void Finalyze();
   // The live object with one reference taken for the caller (give it back
   // with Release), or null. Every export that works on the object holds
@@ -116,6 +117,17 @@ class CYvLib final : public IYvDll {
   void AddObject(IUnknown* obj);
   void RemoveObject(IUnknown* obj);
 
+  // The host's YV_Finalyze calls have balanced its YV_Initialize calls. A
+  // call still running then finishes without calling the host back again;
+  // the object itself goes when the last such call has returned.
+  bool Finalized() const { return m_nInits == 0; }
+  // Keeps the object's memory, not its life: a thread of the library that
+  // a host callback ended from inside (the detector's worker) may still be
+  // on its way out after the teardown, and finds the lock and the tables
+  // until it unpins.
+  void Pin() { ++m_nPins; }
+  void Unpin();
+
   std::recursive_mutex& Lock() { return m_cs; }
   uint32_t Flags() const { return m_dwFlags; }
   // Slot i of a table, or null; the caller holds the library lock.
@@ -124,13 +136,19 @@ class CYvLib final : public IYvDll {
 
  private:
   CYvLib() = default;
-  ~CYvLib() override;
+  ~CYvLib() override = default;
   HRESULT Init(uint32_t Flags);
   // One reference less, with the process-wide mutex held; at zero the object
-  // is unpublished and returned for the caller to destroy after the mutex.
+  // is unpublished and returned for the caller to tear down after the mutex.
   CYvLib* DropReference();
+  // Releases what the host left open and frees the type slots; the memory
+  // goes with the last pin.
+  void Teardown();
+  static void Destroy(CYvLib* dead);
 
-  std::atomic<uint32_t> m_nRef{0};
+  std::atomic<uint32_t> m_nRef{0};    // the host's references and those of running calls
+  std::atomic<uint32_t> m_nInits{0};  // the host's own: YV_Initialize less YV_Finalyze
+  std::atomic<uint32_t> m_nPins{1};   // the counted life, and each thread that pinned
   uint32_t m_dwFlags = 0;
   bool m_bInit = false;
   std::recursive_mutex m_cs;

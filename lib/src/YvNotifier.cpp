@@ -192,8 +192,19 @@ uint32_t CYvNotifier::Release() {
     m_pDetector = nullptr;
     detector->RemoveNotifier(this);
   }
-  delete this;
+  {
+    // What is still queued is discarded undelivered, also by a drain that
+    // is under way (its callback may be the one that closed us).
+    CCritLock lock(m_lib.Lock());
+    m_bClosed = true;
+    ClearQueue();
+  }
+  DropHold();
   return 0;
+}
+
+void CYvNotifier::DropHold() {
+  if (--m_nHolds == 0) delete this;
 }
 
 HRESULT CYvNotifier::ProcessMessages(YV_NOTIFY_CALLBACK Callback, void* UserData) {
@@ -201,18 +212,21 @@ HRESULT CYvNotifier::ProcessMessages(YV_NOTIFY_CALLBACK Callback, void* UserData
     ClearQueue();
     return S_OK;
   }
-  // A close of the handle on another thread meanwhile ends the notifier
-  // only once this drain is over.
-  AddRef();
+  // A close of the handle meanwhile, on another thread or from the
+  // callback, ends the deliveries at once; the memory goes when this drain
+  // is over.
+  ++m_nHolds;
   struct Hold {
     CYvNotifier* n;
-    ~Hold() { n->Release(); }
+    ~Hold() { n->DropHold(); }
   } hold{this};
   for (;;) {
     CNMsg* msg;
     {
       CCritLock lock(m_lib.Lock());
-      if (m_Queue.empty()) return S_OK;
+      // So does the host's last YV_Finalyze: the library's teardown, once
+      // the host's call has returned, discards the rest.
+      if (m_bClosed || m_lib.Finalized() || m_Queue.empty()) return S_OK;
       msg = m_Queue.front();
       m_Queue.pop_front();
     }

@@ -80,7 +80,16 @@ class CYvNotifier final : public IYvNotifier {
   ~CYvNotifier() override;
   HRESULT Attach(const YV_NOTIFY_SETTINGS& Settings);
 
+  // Gives back one hold; the last one frees the notifier.
+  void DropHold();
+
   std::atomic<int32_t> m_nRef{0};
+  // The notifier's memory: one hold while it is referenced, one for each
+  // drain under way, so that a drain whose callback closed the notifier can
+  // still finish its round. Closed once the last reference is gone: its
+  // queue is discarded and a drain delivers nothing more.
+  std::atomic<int32_t> m_nHolds{1};
+  bool m_bClosed = false;  // under the library lock
   CYvLib& m_lib;
   CYvDetector* m_pDetector = nullptr;
 };

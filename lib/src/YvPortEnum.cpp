@@ -70,6 +70,7 @@ SerialTypeTable SerialTypeTable::Take(CYvLib& lib) {
     if (!slot) continue;
     t.slots[i].registered = true;
     t.slots[i].pids = slot->vPids;
+    std::sort(t.slots[i].pids.begin(), t.slots[i].pids.end());
     t.slots[i].filter = slot->sName;
   }
   return t;
@@ -206,7 +207,7 @@ HRESULT EnumSerialDeviceRecords(std::vector<SerialDeviceRecord>& out, const Seri
             out.end());
 
   // 6. Plain serial ports, after the USB devices, in name order.
-  const bool noFtdiDriver = !sys::FtdiDriverPresent();
+  const bool noFtdiDriver = !sys::FtdiDriverInstalled();
   if (!wanted(kPidPlainPorts) && !noFtdiDriver) return S_OK;
   uint32_t plainMask = GetSerialTypesByPid(types, kPidPlainPorts, TypeMask);
   if (plainMask == 0) plainMask = TypeMask | 0x7FFFFFFFu;

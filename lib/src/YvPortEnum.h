@@ -22,7 +22,7 @@ class SerialTypeTable {
  public:
   struct Slot {
     bool registered = false;
-    std::vector<uint16_t> pids;  // ascending
+    std::vector<uint16_t> pids;  // ascending (a sorted copy of the slot's list)
     std::u16string filter;       // description filter; empty = any
   };
   // Takes the library lock itself (recursively, so a holder may call it).

@@ -85,8 +85,12 @@ std::vector<ProbeVariant> BuildVariants(const ProbeTypeTable& types, uint32_t Ty
 // host's callback.
 class ProbeScan {
  public:
-  ProbeScan(const ProbeTypeTable& types, YV_ENUM_DEVICES_CALLBACK host, void* user)
-      : m_types(types), m_host(host), m_user(user), m_block(LargestDevData(types)) {}
+  ProbeScan(const ProbeTypeTable& types, YV_ENUM_DEVICES_CALLBACK host, void* user, int abortFd)
+      : m_types(types),
+        m_host(host),
+        m_user(user),
+        m_abortFd(abortFd),
+        m_block(LargestDevData(types)) {}
 
   // Offers a port to every type of its mask without a reply; the first
   // type that recognises it decides it.
@@ -95,7 +99,9 @@ class ProbeScan {
       const ProbeTypeTable::Slot& s = m_types.slots[i];
       if (!(port.dwTypeMask & (1u << i)) || !s.registered || !s.pfnCallback) continue;
       HRESULT status = YV_S_NOT_FOUND;
-      if (Ask(port, i, nullptr, 0, &status)) return m_block.Report(i, m_info, m_host, m_user);
+      const bool recognised = Ask(port, i, nullptr, 0, &status);
+      if (sys::AbortSignalled(m_abortFd)) return E_ABORT;
+      if (recognised) return m_block.Report(i, m_info, m_host, m_user);
     }
     return S_OK;
   }
@@ -124,7 +130,10 @@ class ProbeScan {
       const uint32_t bit = 1u << i;
       if (!(port.dwCandidates & bit) || !m_types.slots[i].pfnCallback) continue;
       HRESULT status = waiting ? S_OK : YV_S_NOT_FOUND;
-      if (Ask(port, i, port.sReply.data(), static_cast<int32_t>(port.sReply.size()), &status)) {
+      const bool recognised =
+          Ask(port, i, port.sReply.data(), static_cast<int32_t>(port.sReply.size()), &status);
+      if (sys::AbortSignalled(m_abortFd)) return E_ABORT;
+      if (recognised) {
         // Given back before the host hears of it, so the host can open it.
         port.pPort.reset();
         port.dwState |= PROBE_DONE;
@@ -149,6 +158,9 @@ class ProbeScan {
     return size;
   }
 
+  // A type callback may end the scan from inside (a pause, a stop of the
+  // detector whose rescan this is): the caller looks at the abort event as
+  // soon as it returns, so that no host is called after that.
   bool Ask(const ProbePortState& port, int slot, const void* reply, int32_t size,
            HRESULT* status) {
     m_block.Prepare(slot, m_info);
@@ -164,6 +176,7 @@ class ProbeScan {
   const ProbeTypeTable& m_types;
   YV_ENUM_DEVICES_CALLBACK m_host;
   void* m_user;
+  int m_abortFd;
   DevDataBlock m_block;
   YV_PORT_INFO m_info{};
 };
@@ -173,7 +186,7 @@ class ProbeEngine {
   ProbeEngine(const ProbeTypeTable& types, YV_ENUM_DEVICES_CALLBACK host, void* user,
               uint32_t TypeMask, const std::vector<SerialDeviceRecord>& records,
               const YV_SCAN_PARAMS& params)
-      : m_params(CapTries(params)), m_scan(types, host, user) {
+      : m_params(CapTries(params)), m_scan(types, host, user, params.AbortEvent) {
     m_ports.resize(records.size());
     for (size_t i = 0; i < records.size(); ++i) {
       ProbePortState& p = m_ports[i];
@@ -241,6 +254,20 @@ class ProbeEngine {
     }
   }
 
+  // Opens the port of a record for an attempt. An FTDI device that the
+  // driver library cannot open (the library is missing, or the kernel's own
+  // serial driver holds the device) is reached through the tty it appears
+  // as; the record, and what the host is told, stay the FTDI device's. Busy
+  // when either way says so and neither opens.
+  static HRESULT OpenForAttempt(const ProbePortState& p, const ProbeVariant& v, IYvPort** port) {
+    HRESULT hr = CreatePort(p.sSerial.c_str(), port, p.nKind, v.dwBaud, v.chEvChar, v.bStopBits);
+    if (!YV_FAILED(hr) || p.nKind != YV_PORT_FT || p.sPortName.empty()) return hr;
+    const HRESULT tty =
+        CreatePort(p.sPortName.c_str(), port, YV_PORT_COM, v.dwBaud, v.chEvChar, v.bStopBits);
+    if (!YV_FAILED(tty)) return tty;
+    return hr == YV_E_PORT_BUSY || tty == YV_E_PORT_BUSY ? YV_E_PORT_BUSY : hr;
+  }
+
   // Writes the port's next request; *attempt tells whether the port now
   // waits for a reply (else it was decided).
   HRESULT StartAttempt(ProbePortState& p, bool* attempt) {
@@ -255,8 +282,7 @@ class ProbeEngine {
       const bool wasOpen = p.pPort != nullptr;
       if (!wasOpen) {
         IYvPort* port = nullptr;
-        HRESULT hr = CreatePort(p.sSerial.c_str(), &port, p.nKind, v.dwBaud, v.chEvChar,
-                                v.bStopBits);
+        HRESULT hr = OpenForAttempt(p, v, &port);
         if (hr == YV_E_PORT_BUSY) {
           p.nBusy |= 1;
           return DecideWithoutReply(p);

@@ -1,5 +1,7 @@
 #include "sys/DeviceList.h"
 
+#include <sys/utsname.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <string_view>
@@ -120,6 +122,40 @@ std::vector<std::string> ListSerialTtys() {
   return out;
 }
 
-bool FtdiDriverPresent() { return IsDir(SysRoot() + "/bus/usb-serial/drivers/ftdi_sio"); }
+namespace {
+
+constexpr std::string_view kFtdiModule = "ftdi_sio.ko";
+
+// "kernel/drivers/usb/serial/ftdi_sio.ko", compressed or not (".ko.xz").
+bool IsFtdiModulePath(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  const std::string_view file = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  return file.substr(0, kFtdiModule.size()) == kFtdiModule &&
+         (file.size() == kFtdiModule.size() || file[kFtdiModule.size()] == '.');
+}
+
+// A line of modules.builtin is a module's path; one of modules.dep is a
+// module's path, ':' and what it needs.
+bool ListsFtdiModule(std::string_view line) {
+  const size_t colon = line.find(':');
+  return IsFtdiModulePath(colon == std::string_view::npos ? line : line.substr(0, colon));
+}
+
+}  // namespace
+
+bool FtdiDriverInstalled() {
+  const std::string root = SysRoot();
+  // Loaded (its devices may bind now), or built in or loaded as the module
+  // list of sysfs tells.
+  if (IsDir(root + "/bus/usb-serial/drivers/ftdi_sio") || IsDir(root + "/module/ftdi_sio"))
+    return true;
+  utsname u{};
+  if (uname(&u) != 0) return false;
+  const size_t slash = root.find_last_of('/');
+  const std::string system = slash == std::string::npos ? std::string() : root.substr(0, slash);
+  const std::string tree = system + "/lib/modules/" + u.release;
+  return AnyLine(tree + "/modules.builtin", ListsFtdiModule) ||
+         AnyLine(tree + "/modules.dep", ListsFtdiModule);
+}
 
 }  // namespace ylvane::sys

@@ -31,7 +31,11 @@ std::optional<UsbDevice> UsbDeviceAt(const std::string& devPath);
 // creates such placeholders whether or not a port exists.
 std::vector<std::string> ListSerialTtys();
 
-// Whether the kernel's FTDI serial driver is present.
-bool FtdiDriverPresent();
+// Whether the kernel's FTDI serial driver (ftdi_sio) is installed: loaded,
+// built into the running kernel, or in the running kernel's module tree
+// (which the kernel loads from when a device comes). The answer does not
+// change when a device is plugged in. The module tree is read from
+// lib/modules beside the sysfs root's folder: /lib/modules for /sys.
+bool FtdiDriverInstalled();
 
 }  // namespace ylvane::sys

@@ -18,9 +18,12 @@ namespace ylvane {
 
 namespace {
 
+// The roots are never destroyed: a host may still list ports from an exit
+// handler, and the detector's worker may still be scanning, after the
+// run-time has destroyed the statics at exit().
 std::mutex g_rootLock;
-std::string g_sysRoot = "/sys";
-std::string g_lockDir = "/var/lock";
+std::string& g_sysRoot = *new std::string("/sys");
+std::string& g_lockDir = *new std::string("/var/lock");
 int g_ttyWaitMs = 2000;
 
 }  // namespace
@@ -171,6 +174,31 @@ std::optional<std::string> SysDir::ReadLink(const std::string& name) const {
 bool SysDir::Has(const std::string& name) const {
   struct stat st {};
   return fstatat(m_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool AnyLine(const std::string& path, bool (*pred)(std::string_view line)) {
+  const int fd = OpenAt(AT_FDCWD, path.c_str(), O_RDONLY);
+  if (fd < 0) return false;
+  std::string pending;  // a line not yet ended
+  char buf[16384];
+  bool found = false;
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    pending.append(buf, static_cast<size_t>(n));
+    size_t start = 0;
+    for (size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1) {
+      if (pred(std::string_view(pending).substr(start, end - start))) {
+        found = true;
+        break;
+      }
+    }
+    if (found) break;
+    pending.erase(0, start);
+  }
+  close(fd);
+  return found || (!pending.empty() && pred(pending));
 }
 
 bool IsDir(const std::string& path) {

@@ -17,6 +17,9 @@ std::vector<std::string> ListDir(const std::string& path);
 // The target of a symbolic link; nothing when path is no link.
 std::optional<std::string> ReadLink(const std::string& path);
 bool IsDir(const std::string& path);
+// Whether a line of a text file (of any size, read in pieces) satisfies
+// pred; false when it cannot be read.
+bool AnyLine(const std::string& path, bool (*pred)(std::string_view line));
 bool Exists(const std::string& path);
 
 // An open folder of such a tree: its files are reached without walking the

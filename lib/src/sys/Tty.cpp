@@ -13,6 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "sys/UucpLock.h"
 
 namespace ylvane::sys {
 
@@ -66,13 +69,72 @@ bool IsTerminalDevice(dev_t dev) {
   return base && std::strcmp(base, "/tty") == 0;
 }
 
+// The controlling terminal of this process, from the kernel's own account
+// of it (0: none, or no /proc to tell).
+dev_t ControllingTerminal() {
+  const int fd = open("/proc/self/stat", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char buf[1024];
+  ssize_t n;
+  do {
+    n = read(fd, buf, sizeof buf - 1);
+  } while (n < 0 && errno == EINTR);
+  close(fd);
+  if (n <= 0) return 0;
+  buf[n] = 0;
+  // "pid (name) state ppid pgrp session tty_nr ...": the name may hold
+  // anything, so the fields are counted from its last ')'.
+  const char* p = std::strrchr(buf, ')');
+  char state = 0;
+  long ppid = 0, pgrp = 0, session = 0;
+  unsigned long tty = 0;
+  if (!p || std::sscanf(p + 1, " %c %ld %ld %ld %lu", &state, &ppid, &pgrp, &session, &tty) != 5)
+    return 0;
+  // The kernel's encoding: minor in bits 0-7 and 20-31, major in bits 8-19.
+  const unsigned maj = (tty >> 8) & 0xFFF;
+  const unsigned min = (tty & 0xFF) | ((tty >> 12) & 0xFFF00);
+  return tty == 0 ? 0 : makedev(maj, min);
+}
+
+// Whether a device is the terminal this process runs on: its controlling
+// terminal or a standard stream's. Opening it as a port would switch the
+// user's own terminal to raw mode, and leave it so.
+bool IsOwnTerminal(dev_t dev) {
+  for (int fd = 0; fd <= 2; ++fd) {
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == dev) return true;
+  }
+  const dev_t ctty = ControllingTerminal();
+  return ctty != 0 && ctty == dev;
+}
+
+// A name of a device directly below /dev ("ttyUSB0"), as UUCP lock files
+// name ports; empty for anything else.
+std::string LockName(const std::string& path) {
+  if (path.compare(0, 5, "/dev/") != 0) return {};
+  std::string rest = path.substr(5);
+  return rest.empty() || rest.find('/') != std::string::npos ? std::string() : rest;
+}
+
+// Whether another live program has marked the port as its own with a UUCP
+// lock file, under the name given or under the device that name leads to
+// (a link below /dev). We write no lock of our own.
+bool LockedByAnotherProgram(const std::string& path) {
+  const std::string given = LockName(path);
+  char real[PATH_MAX];
+  const std::string device = realpath(path.c_str(), real) ? LockName(real) : std::string();
+  return (!given.empty() && TtyLockedByOtherProcess(given)) ||
+         (!device.empty() && device != given && TtyLockedByOtherProcess(device));
+}
+
 }  // namespace
 
 TtyOpenResult TtyOpen(const std::string& path) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) return Fail(-1, errno, FailureOf(errno));
-  if (!S_ISCHR(st.st_mode) || !IsTerminalDevice(st.st_rdev))
+  if (!S_ISCHR(st.st_mode) || !IsTerminalDevice(st.st_rdev) || IsOwnTerminal(st.st_rdev))
     return Fail(-1, ENOTTY, TtyOpenFailure::NotExists);
+  if (LockedByAnotherProgram(path)) return Fail(-1, EBUSY, TtyOpenFailure::Busy);
   int fd;
   do {
     fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

@@ -16,9 +16,11 @@ struct TtyOpenResult {
 };
 
 // Opens a terminal device for exclusive use, non-blocking, without making it
-// the controlling terminal. Something that is not a terminal counts as not
-// existing and is never opened; a device that another opener holds (flock
-// or TIOCEXCL) is busy.
+// the controlling terminal. Something that is not a terminal, or is this
+// process's own terminal (its controlling terminal or a standard stream's,
+// by whatever link it is named), counts as not existing and is never
+// opened; a device that another opener holds (flock, TIOCEXCL, or a live
+// UUCP lock file of another program) is busy.
 TtyOpenResult TtyOpen(const std::string& path);
 
 // Gives the device up again (exclusive use ends, the lock goes with it).

@@ -33,24 +33,32 @@ pid_t LockOwner(const char* buf, size_t n) {
   return 0;
 }
 
-}  // namespace
-
-bool TtyLockedByLiveProcess(const std::string& tty) {
-  if (tty.empty() || tty.find('/') != std::string::npos) return false;
+// The live process a port's lock file names, or 0.
+pid_t LiveLockOwner(const std::string& tty) {
+  if (tty.empty() || tty.find('/') != std::string::npos) return 0;
   const std::string path = LockDir() + "/LCK.." + tty;
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) return false;
+  if (fd < 0) return 0;
   char buf[64];
   ssize_t n;
   do {
     n = read(fd, buf, sizeof buf);
   } while (n < 0 && errno == EINTR);
   close(fd);
-  if (n <= 0) return false;
+  if (n <= 0) return 0;
   pid_t owner = LockOwner(buf, static_cast<size_t>(n));
-  if (owner <= 0) return false;
+  if (owner <= 0) return 0;
   // EPERM: the process exists but belongs to someone else.
-  return kill(owner, 0) == 0 || errno == EPERM;
+  return kill(owner, 0) == 0 || errno == EPERM ? owner : 0;
+}
+
+}  // namespace
+
+bool TtyLockedByLiveProcess(const std::string& tty) { return LiveLockOwner(tty) != 0; }
+
+bool TtyLockedByOtherProcess(const std::string& tty) {
+  const pid_t owner = LiveLockOwner(tty);
+  return owner != 0 && owner != getpid();
 }
 
 }  // namespace ylvane::sys

@@ -18,6 +18,12 @@ WaitSet::Result WaitSet::Wait(int timeoutMs) {
   return Result::Failed;
 }
 
+bool AbortSignalled(int fd) {
+  if (fd <= 0) return false;
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
+}
+
 int MsLeft(std::chrono::steady_clock::time_point deadline, int32_t slice) {
   const auto left = deadline - std::chrono::steady_clock::now();
   if (left <= std::chrono::steady_clock::duration::zero()) return 0;

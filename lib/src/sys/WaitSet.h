@@ -34,6 +34,10 @@ class WaitSet {
   std::vector<pollfd> m_fds;
 };
 
+// Whether a scan's abort event is signalled now, without waiting; false
+// for no event (0 or below).
+bool AbortSignalled(int fd);
+
 // Milliseconds left until a deadline, 0 once it has passed, for a poll
 // limit; at most slice when slice is above 0.
 int MsLeft(std::chrono::steady_clock::time_point deadline, int32_t slice = -1);

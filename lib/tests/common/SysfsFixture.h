@@ -5,6 +5,7 @@
 #pragma once
 
 #include <stdlib.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -109,6 +110,7 @@ class SysfsFixture {
     Link(sys_ / "class/tty" / name, cls);
   }
 
+  // The kernel's FTDI serial driver, loaded (it would bind its devices now).
   void SetFtdiDriver(bool present) {
     const auto dir = sys_ / "bus/usb-serial/drivers/ftdi_sio";
     std::error_code ec;
@@ -116,6 +118,22 @@ class SysfsFixture {
       std::filesystem::create_directories(dir);
     else
       std::filesystem::remove_all(dir, ec);
+  }
+
+  // A kernel module as sysfs lists it: loaded, or built in.
+  void AddModule(const std::string& name) { std::filesystem::create_directories(sys_ / "module" / name); }
+
+  // A list of the kernel's module tree ("modules.dep", "modules.builtin")
+  // beside the sysfs root, for the running kernel's release or another one.
+  void WriteModuleList(const std::string& file, const std::string& text,
+                       const std::string& release = RunningRelease()) {
+    const auto dir = base_ / "lib/modules" / release;
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / file) << text;
+  }
+  static std::string RunningRelease() {
+    utsname u{};
+    return uname(&u) == 0 ? u.release : "";
   }
 
   void WriteLock(const std::string& tty, const std::string& content) {

@@ -67,11 +67,13 @@ typedef struct FakeFtNode {
   void* ftHandle;
 } FakeFtNode;
 
-/* The record a port hands to FT_SetEventNotification: a condition that is
-   signalled under its mutex. */
+/* The record a port hands to FT_SetEventNotification, in the driver's shape:
+   a condition that is signalled under its mutex, and an int the driver
+   writes as it signals. */
 typedef struct FakeEventRecord {
   pthread_cond_t cond;
   pthread_mutex_t mutex;
+  int events;
 } FakeEventRecord;
 
 #define FAKE_MAX_NODES 64
@@ -120,6 +122,7 @@ static FakeDevice* BySerial(const char* serial) {
 static void SignalRecord(FakeDevice* d) {
   if (!d->record || !(d->set.eventMask & 1)) return;
   pthread_mutex_lock(&d->record->mutex);
+  d->record->events |= 1; /* a character was received */
   pthread_cond_signal(&d->record->cond);
   pthread_mutex_unlock(&d->record->mutex);
 }
@@ -289,12 +292,15 @@ FAKE_EXPORT uint32_t FT_Close(void* h) {
   pthread_mutex_lock(&g_lock);
   uintptr_t i = (uintptr_t)h;
   if (i == 0 || i > g_count || !g_devs[i - 1].set.opened) return Leave(ST_INVALID_HANDLE);
+  /* A close the driver refuses changes nothing: the device stays open and
+     its event record is still signalled. */
+  if (g_fail[F_CLOSE] != 0) return Leave(g_fail[F_CLOSE]);
   FakeDevice* d = &g_devs[i - 1];
   d->set.opened = 0;
   d->record = NULL;
   d->set.hasEventRecord = 0;
   pthread_cond_broadcast(&g_changed);
-  return Leave(g_fail[F_CLOSE]);
+  return Leave(ST_OK);
 }
 
 FAKE_EXPORT uint32_t FT_SetBaudRate(void* h, uint32_t baud) {

@@ -1,15 +1,29 @@
 // The COM port on real pseudo-terminals.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <termios.h>
+#include <unistd.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "../common/Pty.h"
 #include "YvLib.h"
 #include "YvPort.h"
+#include "YvSeams.h"
 #include "YvVComPort.h"
 #include "ylvane.h"
 
@@ -99,6 +113,208 @@ TEST_F(ComPort, SecondOpenOfAHeldPortIsBusy) {
   YV_CloseHandle(port_);
   port_ = nullptr;
   EXPECT_EQ(Open(pty_.Name()), S_OK);  // free again once closed
+}
+
+// Runs in a child process: a host whose controlling terminal is one pty and
+// whose standard input and output are another. Neither may be opened as a
+// port, by its own name or by a name below /dev that leads to it, and both
+// keep their line settings; a third pty opens as any port does. Prints the
+// names that answered otherwise.
+int OpenTheHostsOwnTerminals() {
+  TestPty controlling, streams, other;
+  if (!controlling.Ok() || !streams.Ok() || !other.Ok()) return 2;
+  // The terminal hangs up when its master closes at the end.
+  signal(SIGHUP, SIG_IGN);
+  if (setsid() < 0) return 3;
+  const int ctty = open(controlling.Path().c_str(), O_RDWR | O_CLOEXEC);
+  const int std = open(streams.Path().c_str(), O_RDWR | O_NOCTTY);
+  if (ctty < 0 || std < 0 || ioctl(ctty, TIOCSCTTY, 0) != 0) return 4;
+  if (dup2(std, 0) != 0 || dup2(std, 1) != 1) return 5;
+  termios before[2]{};
+  tcgetattr(controlling.Master(), &before[0]);
+  tcgetattr(streams.Master(), &before[1]);
+  if (YV_Initialize(0) != S_OK) return 6;
+  struct Case {
+    const char16_t* name;
+    HRESULT expected;
+  } cases[] = {
+      {controlling.Name(), YV_E_PORT_NOT_EXISTS},
+      {u"tty", YV_E_PORT_NOT_EXISTS},
+      {streams.Name(), YV_E_PORT_NOT_EXISTS},
+      {u"stdin", YV_E_PORT_NOT_EXISTS},
+      {u"fd/0", YV_E_PORT_NOT_EXISTS},
+      {u"stdout", YV_E_PORT_NOT_EXISTS},
+      {u"fd/1", YV_E_PORT_NOT_EXISTS},
+      {other.Name(), S_OK},
+  };
+  int wrong = 0;
+  for (const Case& c : cases) {
+    YV_HANDLE h = nullptr;
+    const HRESULT hr = YV_Open(&h, c.name, YV_PORT_COM, 9600, 10, 2);
+    if (h) YV_CloseHandle(h);
+    if (hr != c.expected) {
+      const std::u16string name(c.name);
+      std::fprintf(stderr, "%s: 0x%08X\n", std::string(name.begin(), name.end()).c_str(),
+                   static_cast<unsigned>(hr));
+      ++wrong;
+    }
+  }
+  YV_Finalyze();
+  termios after[2]{};
+  tcgetattr(controlling.Master(), &after[0]);
+  tcgetattr(streams.Master(), &after[1]);
+  for (int i = 0; i < 2; ++i) {
+    if (after[i].c_lflag != before[i].c_lflag ||
+        cfgetospeed(&after[i]) != cfgetospeed(&before[i])) {
+      std::fprintf(stderr, "terminal %d was reconfigured\n", i);
+      ++wrong;
+    }
+  }
+  return wrong == 0 ? 0 : 1;
+}
+
+TEST(ComPortDeathTest, TheHostsOwnTerminalsAreNoPorts) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(_exit(OpenTheHostsOwnTerminals()), ::testing::ExitedWithCode(0), "");
+}
+
+// A port that another program has marked as its own with a UUCP lock file
+// is busy, as the listing shows it, unless the program is gone or is this
+// one; the lock may name the port by the name given or by the device the
+// name leads to. The port names are links in /dev to a pty.
+class UucpLocks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (access("/dev", W_OK) != 0) GTEST_SKIP() << "needs links in /dev (run as root)";
+    ASSERT_TRUE(pty_.Ok());
+    char tmpl[] = "/tmp/ylvane-lock.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    lockDir_ = tmpl;
+    ylvane::SetLockDir(lockDir_);
+    ASSERT_EQ(YV_Initialize(0), S_OK);
+  }
+  void TearDown() override {
+    YV_Finalyze();
+    ylvane::SetLockDir("/var/lock");
+    for (const std::string& n : nodes_) unlink(("/dev/" + n).c_str());
+    std::error_code ec;
+    if (!lockDir_.empty()) std::filesystem::remove_all(lockDir_, ec);
+  }
+
+  static std::string Unique(const std::string& what) {
+    return "ttyYv" + what + std::to_string(getpid());
+  }
+  // A link in /dev to the pty; an empty name when it cannot be made.
+  std::string Link(const std::string& name, const std::string& target) {
+    unlink(("/dev/" + name).c_str());
+    if (symlink(target.c_str(), ("/dev/" + name).c_str()) != 0) return "";
+    nodes_.push_back(name);
+    return name;
+  }
+  void Lock(const std::string& tty, const std::string& content) {
+    std::ofstream(lockDir_ + "/LCK.." + tty, std::ios::binary) << content;
+  }
+  static pid_t GonePid() {
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);
+    return child;
+  }
+  static HRESULT OpenName(const std::string& name) {
+    const std::u16string n(name.begin(), name.end());
+    YV_HANDLE h = nullptr;
+    const HRESULT hr = YV_Open(&h, n.c_str(), YV_PORT_COM, 9600, 10, 2);
+    if (h) YV_CloseHandle(h);
+    return hr;
+  }
+
+  TestPty pty_;
+  std::string lockDir_;
+  std::vector<std::string> nodes_;
+};
+
+TEST_F(UucpLocks, ALiveLockOfAnotherProgramMakesThePortBusy) {
+  char ascii[16];
+  auto asciiPid = [&](pid_t pid) {
+    std::snprintf(ascii, sizeof ascii, "%10d\n", static_cast<int>(pid));
+    return std::string(ascii);
+  };
+  auto binaryPid = [](int32_t pid) { return std::string(reinterpret_cast<char*>(&pid), 4); };
+  struct Case {
+    const char* what;
+    std::string content;  // empty: no lock file
+    HRESULT expected;
+  } cases[] = {
+      {"no lock", "", S_OK},
+      {"live, ASCII", asciiPid(1), YV_E_PORT_BUSY},
+      {"live, binary", binaryPid(1), YV_E_PORT_BUSY},
+      {"stale", asciiPid(GonePid()), S_OK},
+      {"this program's own", asciiPid(getpid()), S_OK},
+  };
+  const std::string name = Link(Unique("Lock"), pty_.Path());
+  ASSERT_FALSE(name.empty());
+  for (const Case& c : cases) {
+    std::filesystem::remove(lockDir_ + "/LCK.." + name);
+    if (!c.content.empty()) Lock(name, c.content);
+    EXPECT_EQ(OpenName(name), c.expected) << c.what;
+  }
+}
+
+// Runs in a child process with mounts of its own: the pty is mounted over
+// a file directly below /dev, as a serial device sits there, and reached
+// through a link to it; the lock names the device. 77: mounts cannot be
+// made here.
+int OpenThroughALinkToALockedDevice(const std::string& ptyPath, const std::string& lockDir) {
+  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    return 77;
+  const std::string node = "ttyYvNode" + std::to_string(getpid());
+  const std::string alias = "ttyYvAlias" + std::to_string(getpid());
+  const std::string nodePath = "/dev/" + node, aliasPath = "/dev/" + alias;
+  const int fd = open(nodePath.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd < 0) return 77;
+  close(fd);
+  int result = 2;
+  if (mount(ptyPath.c_str(), nodePath.c_str(), nullptr, MS_BIND, nullptr) == 0) {
+    if (symlink(nodePath.c_str(), aliasPath.c_str()) == 0) {
+      auto open = [](const std::string& name) {
+        const std::u16string n(name.begin(), name.end());
+        YV_HANDLE h = nullptr;
+        const HRESULT hr = YV_Open(&h, n.c_str(), YV_PORT_COM, 9600, 10, 2);
+        if (h) YV_CloseHandle(h);
+        return hr;
+      };
+      const HRESULT unlocked = open(alias);
+      std::ofstream(lockDir + "/LCK.." + node) << "         1\n";
+      const HRESULT locked = open(alias);
+      result = unlocked == S_OK && locked == YV_E_PORT_BUSY ? 0 : 1;
+      if (result) std::fprintf(stderr, "unlocked 0x%08X, locked 0x%08X\n", unlocked, locked);
+      unlink(aliasPath.c_str());
+    }
+    umount(nodePath.c_str());
+  }
+  unlink(nodePath.c_str());
+  return result;
+}
+
+TEST_F(UucpLocks, ALockOnTheDeviceANameLeadsToCounts) {
+  // Whether this machine lets a process make mounts of its own.
+  const pid_t probe = fork();
+  if (probe == 0)
+    _exit(unshare(CLONE_NEWNS) == 0 &&
+                  mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+              ? 0
+              : 77);
+  int status = 0;
+  ASSERT_EQ(waitpid(probe, &status, 0), probe);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) GTEST_SKIP() << "no mounts of its own here";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        const int result = OpenThroughALinkToALockedDevice(pty_.Path(), lockDir_);
+        TearDown();  // the child's own fixture: its TearDown would not run
+        _exit(result);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST(ComPortDeathTest, PermissionDeniedIsAnOpenErrorNotBusy) {

@@ -209,8 +209,12 @@ class Detection : public ::testing::Test {
     ylvane::SetFtLibraryPath("/nonexistent/libftd2xx.so");
   }
   void TearDown() override {
-    while (ylvane::CYvLib::Acquire()) {  // Acquire's reference, then the test's
-      YV_Finalyze();
+    // Whatever the test left initialised (a failed assertion skips its own
+    // YV_Finalyze); YV_Finalyze drops only the host's references.
+    while (ylvane::CYvLib* lib = ylvane::CYvLib::Acquire()) {
+      const bool finalized = lib->Finalized();
+      lib->Release();
+      if (finalized) break;
       YV_Finalyze();
     }
     ylvane::SetSysRoot("/sys");

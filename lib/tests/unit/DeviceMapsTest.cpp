@@ -857,6 +857,72 @@ TEST_F(ProbedDeviceMaps, StoppingTheDetectorEndsAProbingRescan) {
   if (port) YV_CloseHandle(port);
 }
 
+// A host's type callback that makes the last YV_Finalyze from inside one of
+// the worker's rescans, and then judges the device as the case says. The
+// rescan ends as soon as the callback returns: no callback of the host
+// comes after it, and the worker goes without touching the library it has
+// lost (which the sanitizer build would see).
+struct FinalyzingType {
+  bool recognise = false;
+  std::atomic<bool> finalyzed{false};
+  std::atomic<int> callsAfter{0};
+};
+FinalyzingType* g_finalyzing = nullptr;
+
+YV_BOOL YV_CALL FinalyzeFromTypeCallback(const void* reply, int32_t, HRESULT*, void* data,
+                                         YV_PORT_INFO*, YV_ENUM_DEVICES_CALLBACK, void*) {
+  FinalyzingType& f = *g_finalyzing;
+  if (f.finalyzed) {
+    ++f.callsAfter;
+    return 0;
+  }
+  if (!reply) return 0;
+  YV_Finalyze();
+  f.finalyzed = true;
+  std::memcpy(static_cast<uint8_t*>(data) + 4, "0001", 4);
+  return f.recognise ? 1 : 0;
+}
+
+std::string RecognisesOrNot(const ::testing::TestParamInfo<bool>& info) {
+  return info.param ? "Recognises" : "DoesNotRecognise";
+}
+
+class ProbedFinalyze : public ProbedDeviceMaps, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ProbedFinalyze, FromATypeCallbackEndsTheRescan) {
+  // Two devices that answer at once, so the rescan has more to ask about
+  // after the callback that finalises.
+  Plug(PortName("a"), "YV-0001\r");
+  Plug(PortName("b"), "YV-0002\r");
+  FinalyzingType f;
+  f.recognise = GetParam();
+  g_finalyzing = &f;
+  YV_SERIAL_DEVICE_TYPE t{};
+  t.TypeIndex = 0;
+  t.Request = kAsk.data();
+  t.RequestSize = static_cast<int32_t>(kAsk.size());
+  t.Callback = FinalyzeFromTypeCallback;
+  t.DevDataSize = 16;
+  t.BaudRate = 9600;
+  t.EvChar = '\r';
+  t.StopBits = 2;
+  ASSERT_EQ(YV_RegSerialDevice(&t), S_OK);
+  YV_SERIAL_DEVICE_TYPE unprobed{};  // the fixture's second type: no callback, never asked
+  unprobed.TypeIndex = 1;
+  ASSERT_EQ(YV_RegSerialDevice(&unprobed), S_OK);
+  const int before = ThreadCount();
+  Watch(YV_NF_EXIST | YV_NF_CHANGE | YV_NF_PROBE, 20);  // released by the callback's YV_Finalyze
+  ASSERT_TRUE(Eventually([&] { return f.finalyzed.load(); }, 10000));
+  EXPECT_TRUE(Eventually([&] { return ThreadCount() == before; }));
+  EXPECT_EQ(f.callsAfter, 0);
+  EXPECT_EQ(ylvane::g_pDetector, nullptr);
+  EXPECT_EQ(ylvane::CYvLib::Acquire(), nullptr);
+  g_finalyzing = nullptr;
+  ASSERT_EQ(YV_Initialize(YV_INIT_NOWINDOW), S_OK);  // for TearDown
+}
+
+INSTANTIATE_TEST_SUITE_P(Host, ProbedFinalyze, ::testing::Bool(), RecognisesOrNot);
+
 // ---- Network rescans on a network of the test's own ------------------------
 
 namespace pn = private_network;
@@ -918,7 +984,7 @@ class FarDevice {
       if (recvfrom(fd_, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len) <
           0)
         continue;
-      const uint32_t rescan = detector_->GetState().ipRescans;
+      const uint32_t rescan = detector_ ? detector_->GetState().ipRescans : 0;
       const bool answering = answer;
       {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -1050,5 +1116,36 @@ TEST_F(NetworkDeviceMaps, TheBroadcastIsRepeatedOnlyForAKnownDeviceThatIsSilent)
     EXPECT_EQ(got[0].kind, YV_NMSG_REMOVAL);
   });
 }
+
+class NetworkFinalyze : public NetworkDeviceMaps, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(NetworkFinalyze, FromATypeCallbackEndsTheRescan) {
+  static const std::string request = "DISCOVER";
+  YV_IP_DEVICE_TYPE t{};
+  t.Request = request.data();
+  t.RequestSize = static_cast<int32_t>(request.size());
+  t.Callback = FinalyzeFromTypeCallback;
+  t.DevDataSize = 16;
+  t.UdpPort = kUdpPort;
+  ASSERT_EQ(YV_RegIpDevice(&t), S_OK);
+  InNetwork([&](int far) {
+    FinalyzingType f;
+    f.recognise = GetParam();
+    g_finalyzing = &f;
+    // Answers every broadcast: a rescan that went on would broadcast again.
+    FarDevice device(far, nullptr, /*answer=*/true);
+    const int before = ThreadCount();
+    Watch(YV_NF_EXIST, 20, /*ipMask=*/1);  // released by the callback's YV_Finalyze
+    ASSERT_TRUE(Eventually([&] { return f.finalyzed.load(); }, 10000));
+    EXPECT_TRUE(Eventually([&] { return ThreadCount() == before; }));
+    EXPECT_EQ(f.callsAfter, 0);
+    EXPECT_EQ(ylvane::g_pDetector, nullptr);
+    EXPECT_EQ(ylvane::CYvLib::Acquire(), nullptr);
+    device.Stop();
+    g_finalyzing = nullptr;
+  });
+}
+
+INSTANTIATE_TEST_SUITE_P(Host, NetworkFinalyze, ::testing::Bool(), RecognisesOrNot);
 
 }  // namespace

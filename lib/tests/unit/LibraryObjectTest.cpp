@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "YvLib.h"
+#include "YvPortEnum.h"
 #include "ylvane.h"
 
 using ylvane::CYvLib;
@@ -91,9 +92,27 @@ TEST(LibraryObject, ConcurrentFirstInitializeMakesOneObject) {
   lib->Release();
   lib->Release();
   for (int i = 0; i < kThreads - 1; ++i) YV_Finalyze();
-  EXPECT_NE(CYvLib::Acquire(), nullptr);
-  CYvLib::Finalyze();  // the reference Acquire just took
+  lib = CYvLib::Acquire();
+  EXPECT_NE(lib, nullptr);
+  if (lib) lib->Release();
   YV_Finalyze();
+  EXPECT_EQ(CYvLib::Acquire(), nullptr);
+}
+
+// A call holds the object for its length (a host callback runs inside it):
+// YV_Finalyze calls beyond the host's own YV_Initialize calls take nothing
+// of what that call holds, and the object goes once it has returned.
+TEST(LibraryObject, ExtraFinalyzeLeavesARunningCallItsObject) {
+  ASSERT_EQ(YV_Initialize(0), S_OK);
+  {
+    LibRef call;
+    ASSERT_TRUE(call);
+    EXPECT_EQ(YV_Finalyze(), S_OK);
+    EXPECT_EQ(YV_Finalyze(), S_OK);
+    EXPECT_TRUE(call->Finalized());
+    EXPECT_EQ(call->Flags(), 0u);  // still there, and its lock too
+    ylvane::CCritLock lock(call->Lock());
+  }
   EXPECT_EQ(CYvLib::Acquire(), nullptr);
 }
 
@@ -185,6 +204,22 @@ TEST_F(Registration, AgainWithoutListsKeepsThemAndTakesTheRest) {
   ASSERT_EQ(YV_RegSerialDevice(&clear), S_OK);
   EXPECT_TRUE(Slot(0)->vPids.empty());
   EXPECT_TRUE(Slot(0)->sName.empty());
+}
+
+// The host's product ids stay in the order it gave them; the lookups by
+// product id still find every one of them.
+TEST_F(Registration, KeepsTheProductIdsInTheGivenOrder) {
+  static const uint16_t pids[] = {0x1237, 0xFFFF, 0x0000, 0x1234};
+  YV_SERIAL_DEVICE_TYPE t{};
+  t.TypeIndex = 3;
+  t.Pids = pids;
+  t.PidCount = 4;
+  ASSERT_EQ(YV_RegSerialDevice(&t), S_OK);
+  EXPECT_EQ(Slot(3)->vPids, (std::vector<uint16_t>{0x1237, 0xFFFF, 0x0000, 0x1234}));
+  LibRef lib;
+  const ylvane::SerialTypeTable types = ylvane::SerialTypeTable::Take(*lib.get());
+  for (uint16_t pid : pids) EXPECT_EQ(ylvane::GetSerialTypesByPid(types, pid, ~0u), 1u << 3) << pid;
+  EXPECT_EQ(ylvane::GetSerialTypesByPid(types, 0x1236, ~0u), 0u);
 }
 
 TEST_F(Registration, RejectedDescriptorChangesNothing) {

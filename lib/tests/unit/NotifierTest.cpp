@@ -351,4 +351,49 @@ INSTANTIATE_TEST_SUITE_P(Host, FromCallback,
                                            FromCallbackCase{"Finalyzes", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The same from inside the host's own drain of a notifier's queue: once
+// the close or the last YV_Finalyze has returned, the messages still queued
+// are discarded and the callback is not called again.
+struct Draining {
+  YV_HANDLE handle = nullptr;
+  bool finalyze = false;
+  int calls = 0;
+};
+
+YV_BOOL YV_CALL EndWhileDraining(uint32_t, const void*, void* user) {
+  auto* d = static_cast<Draining*>(user);
+  if (++d->calls == 1) {
+    if (d->finalyze)
+      YV_Finalyze();
+    else
+      YV_CloseHandle(d->handle);
+  }
+  return 1;
+}
+
+class FromDrain : public Notifiers, public ::testing::WithParamInterface<FromCallbackCase> {};
+
+TEST_P(FromDrain, NothingIsDeliveredAfterTheRelease) {
+  Draining d;
+  d.finalyze = GetParam().finalyze;
+  YV_NOTIFY_SETTINGS s{};
+  s.Flags = YV_NF_EXIST | YV_NF_WNDSYNC;
+  s.Callback = EndWhileDraining;
+  s.SerialTypeMask = 1;
+  ASSERT_EQ(YV_FindNotification(&d.handle, &s), S_OK);
+  for (int i = 0; i < 3; ++i) Detector()->QueueExist(true, &g_info, nullptr, 0, 1, false);
+  EXPECT_EQ(YV_ProcessMessages(d.handle, EndWhileDraining, &d), S_OK);
+  EXPECT_EQ(d.calls, 1);
+  EXPECT_EQ(ylvane::g_pDetector, nullptr);
+  if (d.finalyze) {
+    EXPECT_EQ(ylvane::CYvLib::Acquire(), nullptr);
+    ASSERT_EQ(YV_Initialize(YV_INIT_NOWINDOW), S_OK);  // for TearDown
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Host, FromDrain,
+                         ::testing::Values(FromCallbackCase{"ClosesItsNotifier", false},
+                                           FromCallbackCase{"Finalyzes", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace

@@ -150,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
         // every serial port in name order, the placeholder and the virtual
         // console left out, the unlisted FTDI device's tty as a plain port.
         PidCase{"AllOfTheApplication",
-                {0x1237, 0x0000, 0xFFFF, 0x1234, 0x1235},  // sorted when registered
+                {0x1237, 0x0000, 0xFFFF, 0x1234, 0x1235},  // in any order
                 true,
                 {Ft(u"A7", u"ttyUSB1", 1), Ft(u"A5", u"ttyUSB0", 1), Com(u"ttyACM0", 1),
                  Com(u"ttyS0", 1), Com(u"ttyS1", 1), Com(u"ttyS9", 1), Com(u"ttyS10", 1),
@@ -174,6 +174,80 @@ INSTANTIATE_TEST_SUITE_P(
                  Com(u"ttyUSB1", 0x7FFFFFFF), Com(u"ttyUSB2", 0x7FFFFFFF),
                  Com(u"ttyUSB3", 0x7FFFFFFF)}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Whether the kernel's FTDI serial driver is installed: loaded, built in, or
+// in the running kernel's module tree. Only without it are plain ports
+// listed for a type that does not ask for them.
+struct ModuleCase {
+  const char* name;
+  void (*place)(SysfsFixture& fx);
+  bool installed;
+};
+
+void PrintTo(const ModuleCase& c, std::ostream* os) { *os << c.name; }
+
+class FtdiDriverInstalled : public PortListing, public ::testing::WithParamInterface<ModuleCase> {};
+
+TEST_P(FtdiDriverInstalled, DecidesWhetherPlainPortsAreListed) {
+  fx_.AddSerialTty("ttyACM0");
+  fx_.AddUart("ttyS9", 4);
+  GetParam().place(fx_);
+  Register(0, {0x1234});
+  const std::vector<Listed> plain = {Com(u"ttyACM0", 0x7FFFFFFF), Com(u"ttyS9", 0x7FFFFFFF)};
+  EXPECT_EQ(List(1), GetParam().installed ? std::vector<Listed>{} : plain);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kernel, FtdiDriverInstalled,
+    ::testing::Values(
+        ModuleCase{"Nowhere", [](SysfsFixture&) {}, false},
+        ModuleCase{"Loaded", [](SysfsFixture& fx) { fx.SetFtdiDriver(true); }, true},
+        ModuleCase{"ListedBySysfs", [](SysfsFixture& fx) { fx.AddModule("ftdi_sio"); }, true},
+        ModuleCase{"BuiltIn",
+                   [](SysfsFixture& fx) {
+                     fx.WriteModuleList("modules.builtin",
+                                        "kernel/drivers/usb/serial/usbserial.ko\n"
+                                        "kernel/drivers/usb/serial/ftdi_sio.ko\n");
+                   },
+                   true},
+        ModuleCase{"InTheModuleTree",
+                   [](SysfsFixture& fx) {
+                     fx.WriteModuleList("modules.builtin", "kernel/fs/ext4/ext4.ko\n");
+                     fx.WriteModuleList("modules.dep",
+                                        "kernel/drivers/usb/serial/usbserial.ko.xz:\n"
+                                        "kernel/drivers/usb/serial/ftdi_sio.ko.xz: "
+                                        "kernel/drivers/usb/serial/usbserial.ko.xz");
+                   },
+                   true},
+        ModuleCase{"OnlyOtherModules",
+                   [](SysfsFixture& fx) {
+                     fx.WriteModuleList("modules.dep",
+                                        "kernel/drivers/usb/serial/pl2303.ko: "
+                                        "kernel/drivers/usb/serial/usbserial.ko\n"
+                                        "kernel/drivers/usb/serial/ftdi_sio_new.ko:\n"
+                                        "kernel/drivers/usb/serial/usbserial.ko:\n");
+                   },
+                   false},
+        ModuleCase{"InAnotherKernelsTree",
+                   [](SysfsFixture& fx) {
+                     fx.WriteModuleList("modules.dep", "kernel/drivers/usb/serial/ftdi_sio.ko:\n",
+                                        "0.0.0-another");
+                   },
+                   false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The driver, installed but not loaded, is loaded when the first reader
+// comes: the plain ports stay as they were listed, so no one is told they
+// went.
+TEST_F(PortListing, PlainPortsStayAsTheyWereWhenAReaderArrives) {
+  fx_.AddUart("ttyS9", 4);
+  fx_.WriteModuleList("modules.dep", "kernel/drivers/usb/serial/ftdi_sio.ko:\n");
+  Register(0, {0x1234});
+  EXPECT_TRUE(List(1).empty());
+  fx_.SetFtdiDriver(true);
+  fx_.AddUsb("1-1", 0x0403, 0x1234, "A5", "Reader", "ttyUSB0");
+  EXPECT_EQ(List(1), std::vector<Listed>{Ft(u"A5", u"ttyUSB0", 1)});
+}
 
 TEST_F(PortListing, SerialNumbersDescendByCodeUnitAndUnnamedDevicesAreLeftOut) {
   fx_.SetFtdiDriver(true);

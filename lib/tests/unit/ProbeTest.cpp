@@ -17,6 +17,7 @@
 #include "../common/PtyDevice.h"
 #include "../common/SysfsFixture.h"
 #include "YvSeams.h"
+#include "fake_ftd2xx.h"
 #include "ylvane.h"
 
 namespace {
@@ -41,6 +42,8 @@ struct Report {
   uint32_t mask;
   std::string id;
   std::u16string description;
+  int32_t type;
+  std::u16string portName;
 };
 
 using Judge = std::function<bool(const std::string* reply, HRESULT* status, uint8_t* block,
@@ -101,7 +104,8 @@ YV_BOOL YV_CALL HostCallback(const void* data, const YV_PORT_INFO* info, void* u
   int32_t slot;
   std::memcpy(&slot, block, sizeof slot);
   rec->reports.push_back({slot, info->Name, info->Busy, info->TypeMask,
-                          std::string(block + 4, strnlen(block + 4, 12)), info->Description});
+                          std::string(block + 4, strnlen(block + 4, 12)), info->Description,
+                          info->PortType, info->PortName});
   return rec->reports.size() != rec->cancelAt;
 }
 
@@ -670,6 +674,75 @@ TEST_F(ProbeListed, NoListedPortIsNoScan) {
   uint8_t data[16] = {};
   EXPECT_EQ(YV_FindSerialDevice(1, nullptr, 0, data, sizeof data, nullptr, &params, 0),
             YV_S_NOT_FOUND);
+}
+
+// A reader served by the kernel's own serial driver is listed as an FTDI
+// device (its serial number, its tty as PortName). When the driver library
+// is missing, or cannot open the device (the kernel's driver holds it), it
+// is probed through its tty, and reported as the FTDI device it is.
+TEST_F(ProbeListed, AnFtdiDeviceTheDriverLibraryCannotOpenIsProbedThroughItsTty) {
+  struct Case {
+    const char* what;
+    bool library;   // the driver library lists the device, but cannot open it
+    bool ttyHeld;   // another opener holds the tty
+  } cases[] = {
+      {"without the driver library", false, false},
+      {"the driver library cannot open it", true, false},
+      {"its tty is held elsewhere", true, true},
+  };
+  RegisterType(0, kAsk, '\r', 9600, 16, {0x1234});
+  PtyDevice reader(Says({{0, "YV-0007\r"}}));
+  ASSERT_TRUE(reader.Ok());
+  const std::string tty = "ttyUSB" + std::to_string(getpid());
+  unlink(("/dev/" + tty).c_str());
+  ASSERT_EQ(symlink(reader.Path().c_str(), ("/dev/" + tty).c_str()), 0);
+  links_.push_back(tty);
+  const std::u16string tty16(tty.begin(), tty.end());
+  fx_.AddUsb("1-1", 0x0403, 0x1234, "A5", "Reader", tty);
+  const YV_SCAN_PARAMS params = Params(1000, 1000, 1);
+  for (const Case& c : cases) {
+    rec_.calls.clear();
+    rec_.reports.clear();
+    FakeFt_ResetDevices(0, 0);
+    ylvane::SetFtLibraryPath(c.library ? FAKE_FTD2XX_PATH : "/nonexistent/libftd2xx.so");
+    if (c.library) {
+      FakeFt_AddDevice(0, 5, "A5", "Reader");
+      FakeFt_SetFailure("FT_OpenEx", 3);  // "not opened": someone else has it
+    }
+    YV_HANDLE holder = nullptr;
+    if (c.ttyHeld) {
+      ASSERT_EQ(YV_Open(&holder, tty16.c_str(), YV_PORT_COM, 9600, 10, 2), S_OK);
+    }
+
+    EXPECT_EQ(YV_EnumSerialDevices(1, nullptr, 0, HostCallback, &rec_, &params, 0), S_OK)
+        << c.what;
+    uint8_t data[16] = {};
+    YV_PORT_INFO info{};
+    const HRESULT found = YV_FindSerialDevice(1, nullptr, 0, data, sizeof data, &info, &params, 0);
+    if (holder) YV_CloseHandle(holder);
+    if (c.ttyHeld) {
+      // Busy: offered once without a reply, never written to.
+      EXPECT_TRUE(rec_.reports.empty()) << c.what;
+      EXPECT_EQ(found, YV_S_NOT_FOUND) << c.what;
+      ASSERT_FALSE(rec_.calls.empty()) << c.what;
+      EXPECT_FALSE(rec_.calls[0].hasReply) << c.what;
+      EXPECT_EQ(rec_.calls[0].busy & 1, 1) << c.what;
+      continue;
+    }
+    ASSERT_EQ(rec_.reports.size(), 1u) << c.what;
+    const Report& r = rec_.reports[0];
+    EXPECT_EQ(r.type, YV_PORT_FT) << c.what;
+    EXPECT_EQ(r.name, u"A5") << c.what;
+    EXPECT_EQ(r.portName, tty16) << c.what;
+    EXPECT_EQ(r.busy, 0) << c.what;
+    EXPECT_EQ(r.id, "0007") << c.what;
+    EXPECT_EQ(found, S_OK) << c.what;
+    EXPECT_EQ(info.PortType, YV_PORT_FT) << c.what;
+    EXPECT_EQ(std::u16string(info.Name), u"A5") << c.what;
+    EXPECT_EQ(std::u16string(info.PortName), tty16) << c.what;
+  }
+  EXPECT_EQ(reader.Heard(kAsk), 4);  // two scans in each of the first two cases
+  FakeFt_ResetDevices(0, 0);
 }
 
 }  // namespace
