@@ -225,6 +225,9 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   void FmtListChange(TCvtFmtType ATip);
   void FmtListKeyPress(TCvtFmtType ATip, char16_t AKey);
   void FmtStdClick(TCvtFmtType ATip);
+  // Stores the class's current format: its name and whether it is a
+  // standard one, always together.
+  void StoreCurFmt(TCvtFmtType ATip);
   void FmtDelClick(TCvtFmtType ATip);
   void FmtEditChange();
   void FmtEditChanged();
