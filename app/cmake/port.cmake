@@ -5,6 +5,7 @@ add_library(sorvex_event STATIC ${PROJECT_SOURCE_DIR}/lib/src/sys/Event.cpp)
 target_include_directories(sorvex_event PUBLIC ${PROJECT_SOURCE_DIR}/lib/src)
 
 add_library(sorvex_port STATIC
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/DeviceIdentity.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/GuiHandOver.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/uPort.cpp)
 target_include_directories(sorvex_port PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src)

@@ -10,6 +10,7 @@
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QWindow>
 
 #include "MainForm.h"
 #include "MainInternal.h"
@@ -25,6 +26,14 @@ class TQtBeep : public ISystemBeep {
   void Beep() override { QApplication::beep(); }
 };
 
+// The window's X window as the window system knows it now. Qt makes a new
+// one for a window whose stay-on-top flag changed; the widget's own winId()
+// goes on naming the old one.
+WId CurrentWindowId(const QWidget& AWindow) {
+  const QWindow* handle = AWindow.windowHandle();
+  return handle && handle->handle() ? handle->winId() : 0;
+}
+
 }  // namespace
 
 ISystemBeep& SystemBeep() {
@@ -37,7 +46,7 @@ bool WindowCornerCovered(const QWidget& AWindow) {
   static std::unique_ptr<x11::XDesktop> desktop = x11::XDesktop::Open();
   if (!desktop) return false;
   const QPoint corner = AWindow.frameGeometry().topLeft();
-  const x11::WindowId own = desktop->TopLevelOf(AWindow.winId());
+  const x11::WindowId own = desktop->TopLevelOf(CurrentWindowId(AWindow));
   return own && desktop->TopLevelAt(corner.x(), corner.y()) != own;
 }
 
@@ -74,7 +83,18 @@ void TfmMain::ShowWindow(const QString& ATitle) { edtWindow->setText(ATitle); }
 void TfmMain::ShowClassPage(TCvtFmtType AClass) { SetCurPage(GetCvtTipPage(AClass), true); }
 
 void TfmMain::TransferByKeyboard(const QString& AText, QString& AShown, QString* AWindow) {
-  m_transfer->SetOwnWindow(winId());
+  // An open menu of ours (the tray's, the window's, a list's) holds the
+  // keyboard: the keys would go to it, and the Return at the end of a card
+  // would choose the item under the pointer. It closes, and lets the
+  // keyboard go, before anything is typed.
+  while (QWidget* popup = QApplication::activePopupWidget()) {
+    popup->close();
+    if (QApplication::activePopupWidget() == popup) {
+      popup->hide();
+      if (QApplication::activePopupWidget() == popup) break;
+    }
+  }
+  m_transfer->SetOwnWindow(CurrentWindowId(*this));
   m_transfer->TransferByKeyboard(AText, AShown, AWindow);
 }
 

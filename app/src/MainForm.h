@@ -90,7 +90,8 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   void UpdatePortList();
   void DoEnableCvt(bool AEnable);
   // Posted by the port library's notifier thread; runs on the GUI thread.
-  void WMUpdatePorts();
+  // AArrival: a device arrived, which may be the pulled-out reader back.
+  void WMUpdatePorts(bool AArrival = false);
 
   // Format lists and the current format of each class.
   void FillFmtCombo(TCvtFmtType ATip, QComboBox* AList);
@@ -215,6 +216,9 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
 
   void PortReceive();
   void RegisterReader();
+  // Opens the port of a pulled-out reader again when the port list holds
+  // its name and the device behind it is the reader.
+  void ReopenLostPort();
 
   // Change handlers of the controls.
   void cbPortsChange();
@@ -224,6 +228,9 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   void FmtListChange(TCvtFmtType ATip);
   void FmtListKeyPress(TCvtFmtType ATip, char16_t AKey);
   void FmtStdClick(TCvtFmtType ATip);
+  // Stores the class's current format: its name and whether it is a
+  // standard one, always together.
+  void StoreCurFmt(TCvtFmtType ATip);
   void FmtDelClick(TCvtFmtType ATip);
   void FmtEditChange();
   void FmtEditChanged();

@@ -178,7 +178,17 @@ void TfmMain::FmtListChange(TCvtFmtType ATip) {
   QComboBox* list = FmtList(ATip);
   const QString name = list->currentIndex() >= 0 ? list->currentText() : QString();
   SetCurFmtName(ATip, name, false);
-  if (!m_oUsrProfile->Opened()) m_config->SetFormat(ATip, name);
+  if (!m_oUsrProfile->Opened()) StoreCurFmt(ATip);
+}
+
+void TfmMain::StoreCurFmt(TCvtFmtType ATip) {
+  // The next start looks the stored name up among the formats of the stored
+  // kind: a name stored without its kind would be looked for among the
+  // wrong ones, and the class's cards dropped.
+  m_config->BeginUpdate(false);
+  m_config->SetFormat(ATip, m_oUsrProfile->GetCurFmtName(ATip));
+  m_config->SetFormatStd(ATip, m_oUsrProfile->GetCurFmtStd(ATip));
+  m_config->EndUpdate();
 }
 
 void TfmMain::FmtListKeyPress(TCvtFmtType ATip, char16_t AKey) {
@@ -332,9 +342,8 @@ bool TfmMain::ApplyEditedFmt(TCvtFmtType ATip, const QString& AName, const QStri
 
 void TfmMain::FmtStdClick(TCvtFmtType ATip) {
   if (m_nCtrlUpdate > 0) return;
-  const bool std = m_classes[ATip].std->isChecked();
-  SetCurFmtStd(ATip, std, false);
-  m_config->SetFormatStd(ATip, std);
+  SetCurFmtStd(ATip, m_classes[ATip].std->isChecked(), false);
+  StoreCurFmt(ATip);
 }
 
 void TfmMain::FmtEditChange() {

@@ -26,10 +26,13 @@ const uint16_t kReaderPids[] = {0x0000, 0x1234, 0x1235, 0x1237, 0xFFFF};
 std::mutex g_notifyLock;
 TfmMain* g_notifyForm = nullptr;
 
-YV_BOOL YV_CALL PortNotifyCallback(uint32_t /*Kind*/, const void* /*Payload*/, void* /*UserData*/) {
+YV_BOOL YV_CALL PortNotifyCallback(uint32_t Kind, const void* /*Payload*/, void* /*UserData*/) {
   std::lock_guard<std::mutex> hold(g_notifyLock);
   // Posted, never sent: the library's thread does not wait for the GUI.
-  if (g_notifyForm) QMetaObject::invokeMethod(g_notifyForm, &TfmMain::WMUpdatePorts, Qt::QueuedConnection);
+  if (TfmMain* form = g_notifyForm) {
+    const bool arrival = Kind == YV_NMSG_ARRIVAL;
+    QMetaObject::invokeMethod(form, [form, arrival] { form->WMUpdatePorts(arrival); }, Qt::QueuedConnection);
+  }
   return 1;
 }
 
@@ -81,9 +84,18 @@ void TfmMain::RegisterReader() {
   YV_FindNotification(&notifier, &settings);
 }
 
-void TfmMain::WMUpdatePorts() {
+void TfmMain::WMUpdatePorts(bool AArrival) {
   UpdatePortList();
+  if (AArrival) ReopenLostPort();
   UpdateControls();
+}
+
+void TfmMain::ReopenLostPort() {
+  // Only an arrival can bring the reader back; whatever device gets its
+  // name is looked at once, then, and never tried again by name alone.
+  if (!m_port->Lost()) return;
+  if (cbPorts->findText(m_port->OpenedPort(), Qt::MatchExactly | Qt::MatchCaseSensitive) < 0) return;
+  m_port->ReopenLost();
 }
 
 void TfmMain::UpdatePortList() {

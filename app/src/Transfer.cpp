@@ -2,7 +2,10 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QWindow>
+#include <QtGui/qguiapplication_platform.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "x11/XDesktop.h"
@@ -23,6 +26,17 @@ class AtExit {
 };
 
 x11::XDesktop::Key UsKey(uint32_t AKey) { return {AKey, UsShiftedSymbol(AKey)}; }
+
+// The program's own top-level windows (its main window, dialogs, menus and
+// tray icon) by the ids the window system gives them now: a window may get
+// a new one, for instance when its stay-on-top flag changes.
+std::vector<x11::WindowId> OwnWindows(WId AMain) {
+  std::vector<x11::WindowId> ids;
+  if (AMain) ids.push_back(AMain);
+  for (QWindow* w : QGuiApplication::topLevelWindows())
+    if (w->handle()) ids.push_back(w->winId());
+  return ids;
+}
 
 // The plan's keys go to the X server under the typing's group.
 class TypingSink final : public TKeySink {
@@ -57,26 +71,40 @@ void TTransfer::TransferByKeyboard(const QString& AText, QString& AShown, QStrin
   AShown.clear();
   x11::XDesktop* desktop = Desktop();
   if (!desktop) return;
+  // What the program asked of the server on its own connection is done
+  // first: a menu closed just before lets the keyboard go there.
+  if (auto* native = qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
+    x11::XDesktop::SyncConnection(native->connection());
+
+  std::vector<x11::WindowId> ownTops;
+  for (x11::WindowId w : OwnWindows(m_ownWindow))
+    if (const x11::WindowId top = desktop->TopLevelOf(w)) ownTops.push_back(top);
+  auto ours = [&](x11::WindowId AWindow) {
+    const x11::WindowId top = AWindow ? desktop->TopLevelOf(AWindow) : 0;
+    return top && std::find(ownTops.begin(), ownTops.end(), top) != ownTops.end();
+  };
   x11::WindowId target = desktop->ForegroundWindow();
 
-  // Our own window in front: the text goes to the first visible window
-  // below it, and ours comes back afterwards, whatever happens in between.
+  // A window of ours in front (the main window, or one of its dialogs):
+  // the text goes to the first visible window below ours, and ours comes
+  // back afterwards, whatever happens in between.
   bool switched = false;
   bool aboveCleared = false;
-  const x11::WindowId own = m_ownWindow;
+  const x11::WindowId main = m_ownWindow;
+  const x11::WindowId front = target;
   AtExit restoreOwn([&] {
-    if (aboveCleared) desktop->SetKeepAbove(own, true);
+    if (aboveCleared) desktop->SetKeepAbove(main, true);
     if (switched) {
-      desktop->Activate(own);
-      desktop->WaitForeground(own, 500);
+      desktop->Activate(front);
+      desktop->WaitForeground(front, 500);
     }
   });
-  if (own && desktop->SameTopLevel(target, own)) {
-    if (FTopMost) {
-      desktop->SetKeepAbove(own, false);
+  if (ours(target)) {
+    if (FTopMost && main) {
+      desktop->SetKeepAbove(main, false);
       aboveCleared = true;
     }
-    if (x11::WindowId below = desktop->WindowBelow(own)) {
+    if (x11::WindowId below = desktop->WindowBelow(front, OwnWindows(m_ownWindow))) {
       desktop->Activate(below);
       switched = true;
       // The first key must not reach our window: wait until the focus moved.
@@ -84,7 +112,8 @@ void TTransfer::TransferByKeyboard(const QString& AText, QString& AShown, QStrin
     }
     target = desktop->ForegroundWindow();
   }
-  if (!target || (own && desktop->SameTopLevel(target, own))) return;
+  // Never into a window of ours.
+  if (!target || ours(target)) return;
 
   if (AWindow) *AWindow = QString::fromStdU16String(desktop->WindowTitle(target, 127));
   TypeInto(*desktop, AText, AShown);

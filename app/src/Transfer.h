@@ -34,15 +34,16 @@ class TTransfer {
   // The program's window is kept on top; while a text goes to the window
   // below it, it is not.
   void SetTopMost(bool AOn) { FTopMost = AOn; }
-  // The program's own top-level window: a text is never typed into it.
+  // The program's main window (the one kept on top), by its current id. A
+  // text is never typed into it, nor into any other window of the program.
   void SetOwnWindow(WId AWindow) { m_ownWindow = AWindow; }
 
-  // Types AText into the foreground window; when that is the program's own
-  // window, into the first visible window below it, after which the
-  // program's window comes back to the front. AShown receives the text
-  // typed (characters without a US key left out) and stays empty when there
-  // was no target; AWindow, when given, the target's title. Without an X11
-  // display nothing is typed.
+  // Types AText into the foreground window; when that is a window of the
+  // program's own, into the first visible window below the program's,
+  // after which the program's window comes back to the front. AShown
+  // receives the text typed (characters without a US key left out) and
+  // stays empty when there was no target; AWindow, when given, the
+  // target's title. Without an X11 display nothing is typed.
   void TransferByKeyboard(const QString& AText, QString& AShown, QString* AWindow = nullptr);
   // Puts AText on the clipboard as Unicode text; AShown := AText, AWindow :=
   // "<clipboard>".

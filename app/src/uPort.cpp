@@ -8,6 +8,8 @@
 #include <chrono>
 #include <vector>
 
+#include "DeviceIdentity.h"
+
 namespace {
 
 using CritHold = std::lock_guard<std::recursive_mutex>;
@@ -103,7 +105,6 @@ bool TPortThread::Pass() {
   OwnedFd received;
   {
     CritHold hold(m_Crit);
-    if (FOwner->m_fLost) FOwner->TryReopen();
     if (FOwner->m_hPort) {
       int ev = -1;
       HRESULT hr = YV_StartWaitEvent(FOwner->m_hPort, &ev);
@@ -112,10 +113,10 @@ bool TPortThread::Pass() {
       if (FOwner->m_hPort) ReadPending();
       if (FOwner->FAltWorkPort) timeout = kAltPollMs;
     }
-    // No receive event to wait on (the re-arm failed, or the device is
-    // away): wake up now and then instead of waiting forever or spinning.
-    if (received.Get() < 0 && (FOwner->m_hPort || FOwner->m_fLost))
-      timeout = timeout < 0 ? kRetryMs : timeout;
+    // No receive event to wait on although the port is open (the re-arm
+    // failed): wake up now and then instead of waiting forever or spinning.
+    // A port whose device went away waits for the update event alone.
+    if (received.Get() < 0 && FOwner->m_hPort) timeout = timeout < 0 ? kRetryMs : timeout;
   }
   if (m_fOnEvents && !NotifyOwner()) return false;
 
@@ -183,6 +184,7 @@ HRESULT TPort::Open() {
   HRESULT hr = YV_Open(&m_hPort, Utf16(m_sPort), YV_PORT_COM, kBaudRate, kEventChar, kStopBits);
   if (hr == S_OK) {
     m_sOpenedPort = m_sPort;
+    m_sIdentity = DeviceIdentity(m_sPort);
     m_Tr->Update();
   } else {
     m_hPort = nullptr;
@@ -208,6 +210,27 @@ HRESULT TPort::Reopen() {
 bool TPort::Opened() {
   CritHold hold(m_Tr->Crit());
   return m_hPort || m_fLost;
+}
+
+bool TPort::Lost() {
+  CritHold hold(m_Tr->Crit());
+  return m_fLost;
+}
+
+QString TPort::OpenedPort() {
+  CritHold hold(m_Tr->Crit());
+  return m_sOpenedPort;
+}
+
+bool TPort::ReopenLost() {
+  CritHold hold(m_Tr->Crit());
+  if (!m_fLost || m_sIdentity.isEmpty() || DeviceIdentity(m_sOpenedPort) != m_sIdentity) return false;
+  YV_HANDLE h = nullptr;
+  if (YV_Open(&h, Utf16(m_sOpenedPort), YV_PORT_COM, kBaudRate, kEventChar, kStopBits) != S_OK) return false;
+  m_hPort = h;
+  m_fLost = false;
+  m_Tr->Update();
+  return true;
 }
 
 QByteArray TPort::Data() {
@@ -239,12 +262,4 @@ void TPort::PortLost() {
   YV_CloseHandle(m_hPort);
   m_hPort = nullptr;
   m_fLost = true;
-}
-
-void TPort::TryReopen() {
-  YV_HANDLE h = nullptr;
-  if (YV_Open(&h, Utf16(m_sOpenedPort), YV_PORT_COM, kBaudRate, kEventChar, kStopBits) != S_OK)
-    return;
-  m_hPort = h;
-  m_fLost = false;
 }

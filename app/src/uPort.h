@@ -94,8 +94,17 @@ class TPort {
   HRESULT Reopen();
 
   // The port is open: a handle is held, or the device went away under an
-  // open port and the thread is waiting for it to come back.
+  // open port (it stays switched on until it is closed).
   bool Opened();
+  // The device went away under the open port, which holds no handle now.
+  bool Lost();
+  // Opens a lost port again when the device now behind its name is the one
+  // it had open (the same USB device, or the same sysfs device); a name
+  // that no device identifies (a pty) is never opened again. True when it
+  // was opened.
+  bool ReopenLost();
+  // The name the port was last opened by.
+  QString OpenedPort();
   // The port's name as the library takes it ("ttyUSB0", "pts/3"); a new name
   // takes effect at the next Open.
   QString Port() const { return m_sPort; }
@@ -116,15 +125,14 @@ class TPort {
 
   bool ReadPort(void* ABuf, int32_t ACount, int32_t& AGot, HRESULT& AResult);
   void DoReceive();
-  // The device behind the open port went away: the handle is released and
-  // the thread tries to open the same name again, pass after pass.
+  // The device behind the open port went away: the handle is released,
+  // so that the name is free for whatever device gets it next.
   void PortLost();
-  // One attempt to get a lost port back (with the lock held).
-  void TryReopen();
 
   YV_HANDLE m_hPort = nullptr;
   QString m_sPort;
   QString m_sOpenedPort;  // the name of the last successful Open
+  QString m_sIdentity;    // the device it opened (DeviceIdentity)
   bool m_fLost = false;
   QByteArray m_sData;
   std::atomic<bool> FAltWorkPort{false};

@@ -4,7 +4,10 @@
 // its port from a pty that plays the reader, and delivers each card's text
 // into a window of ours or onto the clipboard, where an outside reader
 // (xclip) takes it. The transfer log is read from the file, and the program
-// is ended from its own context menu.
+// is ended from its own context menu. Where a test needs them, the program
+// gets the notification area of the tests (sorvex_trayhost) and USB readers
+// that come and go (sorvex_usb_bed, a sysfs and device events of the
+// tests' own).
 //
 // The expected texts below were worked out by hand from the definitions of
 // the chosen standard formats (template and parameters, shown beside each
@@ -27,6 +30,8 @@
 
 #include "tools/ChildProcess.h"
 #include "tools/ProgramHome.h"
+#include "tools/TestTray.h"
+#include "tools/UsbBed.h"
 #include "tools/VirtualReader.h"
 #include "x11/XProbe.h"
 #include "x11/XRecorder.h"
@@ -37,6 +42,8 @@ namespace fs = std::filesystem;
 using testtools::ChildProcess;
 using testtools::VirtualReader;
 using x11test::XProbe;
+using x11test::XRect;
+using x11test::XWindow;
 
 // The title of the window the keyboard run types into.
 const char16_t* const kTargetTitle = u"Card entry — ввод";
@@ -232,6 +239,10 @@ bool HoldsDevice(pid_t APid, const std::string& APath) {
   return false;
 }
 
+// The tray icon's colour at its centre: the port open and listed, or not.
+constexpr unsigned kActiveColour = 0x2EA043;
+constexpr unsigned kInactiveColour = 0x9A9A9A;
+
 class EndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -242,34 +253,87 @@ class EndToEnd : public ::testing::Test {
   }
   void TearDown() override {
     program_.reset();
-    std::error_code ec;
-    if (!links_.empty()) fs::remove_all(links_, ec);
+    if (tray_) {
+      EXPECT_EQ(tray_->End(), 0) << "the tray did not end cleanly";
+    }
   }
 
   // Writes the settings, starts the program with AArgs and waits for its
   // window.
   void Start(const std::string& ASettings, const std::vector<std::string>& AArgs) {
     home_.WriteSettings(ASettings);
+    Launch(AArgs);
+  }
+  // Starts the program on the settings its home holds.
+  void Launch(const std::vector<std::string>& AArgs) {
     std::vector<std::string> argv{SORVEX_PROGRAM};
     argv.insert(argv.end(), AArgs.begin(), AArgs.end());
-    program_ = std::make_unique<ChildProcess>(argv, home_.ProgramEnvironment());
+    testtools::Environment env = home_.ProgramEnvironment();
+    // No desktop bus: the notification area, when there is one, is ours.
+    env = testtools::WithVariable(env, "DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (home_.Root() / "no-bus").string());
+    if (bed_) env = bed_->ProgramEnvironment(env);
+    program_ = std::make_unique<ChildProcess>(argv, env);
     ASSERT_TRUE(program_->Started());
     window_ = probe_.WaitWindow(program_->Pid(), XProbe::Kind::Main, "Sorvex", kStartMs);
     ASSERT_NE(window_, 0u) << "the program's window did not appear";
   }
 
-  // Right click on an empty spot of the window (the margin of its left
-  // group), then "E&xit" by its key; the program must end with code 0.
+  bool StartTray() {
+    tray_ = std::make_unique<testtools::TestTray>(SORVEX_TRAYHOST);
+    return tray_->Ready();
+  }
+  bool StartUsbBed() {
+    bed_ = std::make_unique<testtools::UsbBed>(SORVEX_USB_BED, SORVEX_UMOCKDEV_PRELOAD);
+    return bed_->Ready();
+  }
+
+  // A right click at a point, and the menu of ours it opens, once the menu
+  // holds the keyboard (it takes it from the window that has it): keys
+  // pressed from then on reach the menu. 0 when none opened.
+  XWindow OpenMenuAt(int AX, int AY) {
+    const XWindow focus = probe_.Focus();
+    const bool watched = focus > 1;  // not None, not PointerRoot
+    if (watched) probe_.WatchKeyboardGrab(focus);
+    probe_.Click(AX, AY, 3);
+    XWindow menu = 0;
+    probe_.WaitFor([&] {
+      return (menu = probe_.MenuOf(program_->Pid())) != 0 && (!watched || probe_.KeyboardGrabbedFrom(focus));
+    }, kCardMs);
+    return menu;
+  }
+  // The window's context menu, opened on an empty spot (the margin of its
+  // left group) of the window, which gets the keyboard first: keys that
+  // come before the menu holds it go to the window, and on to the menu.
+  XWindow OpenContextMenu() {
+    if (!probe_.GiveFocus(window_, kCardMs)) return 0;
+    const XRect at = probe_.Geometry(window_);
+    return OpenMenuAt(at.x + 3, at.y + at.height / 2);
+  }
+  // The icon's image at its centre.
+  unsigned IconColour(const testtools::DockedIcon& AIcon) {
+    return probe_.Pixel(AIcon.window, AIcon.rect.width / 2, AIcon.rect.height / 2);
+  }
+  // The tray icon's menu; the icon takes clicks once it shows its image.
+  XWindow OpenTrayMenu(const testtools::DockedIcon& AIcon) {
+    if (!probe_.WaitFor([&] { return IconColour(AIcon) == kActiveColour || IconColour(AIcon) == kInactiveColour; }))
+      return 0;
+    return OpenMenuAt(AIcon.CentreX(), AIcon.CentreY());
+  }
+  // Keys pressed in a menu; it closes once an item is chosen.
+  void ChooseInMenu(XWindow AMenu, const std::vector<std::string>& AKeys) {
+    for (const std::string& k : AKeys) probe_.Key(k);
+    EXPECT_TRUE(probe_.WaitFor([&] { return !probe_.Viewable(AMenu); }, kCardMs)) << "the menu stayed open";
+  }
+
+  // Right click on an empty spot of the window, then "E&xit" by its key;
+  // the program must end with code 0. A menu opened while the program
+  // still takes in a change of the keyboard's owner may close again by
+  // itself (the key then goes to the window, where it does nothing): it is
+  // opened again.
   void ExitThroughContextMenu() {
-    const x11test::XRect at = probe_.Geometry(window_);
-    probe_.Click(at.x + 3, at.y + at.height / 2, 3);
-    ASSERT_NE(probe_.WaitWindow(program_->Pid(), XProbe::Kind::Popup, "", 5000), 0u)
-        << "no context menu";
-    // The menu takes the keyboard as it opens; should the key come first,
-    // it goes to the focused window and is pressed again.
     std::optional<int> code;
     for (int attempt = 0; attempt < 3 && !code; ++attempt) {
-      probe_.Key("x");
+      if (OpenContextMenu()) probe_.Key("x");
       code = program_->WaitExit(attempt < 2 ? 3000 : kStartMs);
     }
     EXPECT_EQ(code, 0);
@@ -277,9 +341,10 @@ class EndToEnd : public ::testing::Test {
 
   XProbe probe_;
   testtools::ProgramHome home_;
-  fs::path links_;  // a folder below /dev for port names
+  std::unique_ptr<testtools::TestTray> tray_;
+  std::unique_ptr<testtools::UsbBed> bed_;
   std::unique_ptr<ChildProcess> program_;
-  unsigned long window_ = 0;
+  XWindow window_ = 0;
 };
 
 TEST_F(EndToEnd, TypesEveryCardKindIntoTheFocusedWindowAndLogsIt) {
@@ -319,21 +384,13 @@ TEST_F(EndToEnd, TypesEveryCardKindIntoTheFocusedWindowAndLogsIt) {
   ExitThroughContextMenu();
 }
 
-// The reader's port is named by a link below /dev that we control, the way
-// a real reader is often known by a stable link (like those of
-// /dev/serial/by-id) to a device whose own name may change: a pty plugged
-// in again gets a new number, but the link keeps the name.
+// The reader is a USB device of the tests' own (its port a pty behind the
+// device node): it is pulled out, another device gets its port's name, and
+// it is plugged back in.
 TEST_F(EndToEnd, CopiesEveryCardKindToTheClipboardAcrossAReaderPulledOutAndPluggedBack) {
-  char links[] = "/dev/shm/sorvex-e2e.XXXXXX";
-  ASSERT_NE(mkdtemp(links), nullptr) << "no folder of ours below /dev";
-  links_ = links;
-  const fs::path link = links_ / "reader";
-  const std::string port = link.string().substr(5);  // "shm/sorvex-e2e.XXXXXX/reader"
-  auto plugIn = [&](VirtualReader& AReader) {
-    const fs::path next = links_ / "next";
-    fs::create_symlink(AReader.DevicePath(), next);
-    fs::rename(next, link);  // the name appears at once, complete
-  };
+  ASSERT_TRUE(StartUsbBed());
+  ASSERT_TRUE(StartTray());
+  const std::string port = "ttyUSB0";
   auto expectCopied = [&](const std::string& AText) {
     std::string got;
     EXPECT_TRUE(WaitUntil([&] { return (got = ReadClipboard()) == AText; }, kCardMs))
@@ -342,13 +399,17 @@ TEST_F(EndToEnd, CopiesEveryCardKindToTheClipboardAcrossAReaderPulledOutAndPlugg
 
   auto reader = std::make_unique<VirtualReader>();
   ASSERT_TRUE(reader->Ok());
-  plugIn(*reader);
+  ASSERT_TRUE(bed_->Plug("1-1", "R1", port, reader->DevicePath()));
   std::vector<std::string> args{"-p" + port};
   for (int c = 0; c < kClsCount; ++c) args.push_back(FormatSwitch(Cls(c), kCopiedFormats));
   // No log folder set: the log goes to the per-user folder.
   Start("TransMethod=1\nTransLog=1\n", args);
   ASSERT_TRUE(reader->WaitOpened(kStartMs)) << "the program did not open " << port;
   EXPECT_TRUE(HoldsDevice(program_->Pid(), reader->DevicePath()));
+  const auto icon = tray_->OnlyIcon();
+  ASSERT_TRUE(icon);
+  auto iconColour = [&] { return IconColour(*icon); };
+  EXPECT_TRUE(probe_.WaitFor([&] { return iconColour() == kActiveColour; })) << std::hex << iconColour();
 
   const std::vector<std::string> rubbish = Rubbish();
   std::vector<std::u16string> entries;
@@ -374,20 +435,32 @@ TEST_F(EndToEnd, CopiesEveryCardKindToTheClipboardAcrossAReaderPulledOutAndPlugg
     copyCard(kCards[i]);
   }
 
-  // Pulled out: the device and its name go.
+  // Pulled out: the device and its name go; the port is no longer listed.
   const std::string gone = reader->DevicePath();
-  fs::remove(link);
+  ASSERT_TRUE(bed_->Unplug("1-1", port));
   reader->Unplug();
   EXPECT_TRUE(WaitUntil([&] { return !HoldsDevice(program_->Pid(), gone); }, 5000))
       << "the program still holds " << gone;
+  EXPECT_TRUE(probe_.WaitFor([&] { return iconColour() == kInactiveColour; })) << std::hex << iconColour();
 
-  // Plugged in again: a new pty under the same name.
+  // Another device gets the name: it is listed again (the icon shows it),
+  // but it is not the reader, and it is left as it is.
+  VirtualReader other;
+  ASSERT_TRUE(other.Ok());
+  ASSERT_TRUE(bed_->Plug("1-2", "OTHER9", port, other.DevicePath()));
+  EXPECT_TRUE(probe_.WaitFor([&] { return iconColour() == kActiveColour; })) << std::hex << iconColour();
+  EXPECT_FALSE(other.LineSetUp());
+  EXPECT_FALSE(HoldsDevice(program_->Pid(), other.DevicePath()));
+  ASSERT_TRUE(bed_->Unplug("1-2", port));
+
+  // The reader plugged in again, under the same name: opened again.
   reader = std::make_unique<VirtualReader>();
   ASSERT_TRUE(reader->Ok());
-  plugIn(*reader);
+  ASSERT_TRUE(bed_->Plug("1-1", "R1", port, reader->DevicePath()));
   ASSERT_TRUE(reader->WaitOpened(kCardMs)) << "the program did not open " << port << " again";
   copyCard(kCards[1]);
   copyCard(kCards[9]);
+  EXPECT_FALSE(other.LineSetUp()) << "the other device's line was set up";
 
   // One log for the name, before and after.
   const fs::path log = home_.ConfigDir() / LogFileName(port);
@@ -398,6 +471,228 @@ TEST_F(EndToEnd, CopiesEveryCardKindToTheClipboardAcrossAReaderPulledOutAndPlugg
 
   ExitThroughContextMenu();
 }
+
+// A pty has no device identity: once the program has let go of a pulled-out
+// pty, the terminal that next gets its name is no reader of ours.
+TEST_F(EndToEnd, APtyNameTakenByANewTerminalIsLeftAlone) {
+  auto reader = std::make_unique<VirtualReader>();
+  ASSERT_TRUE(reader->Ok());
+  Start("TransMethod=1\n", {"-p" + reader->PortName(), FormatSwitch(EX, kCopiedFormats)});
+  ASSERT_TRUE(reader->WaitOpened(kStartMs));
+  ASSERT_TRUE(reader->Send(kCards[9].line));
+  EXPECT_TRUE(WaitUntil([&] { return ReadClipboard() == kCards[9].copied; }, kCardMs));
+
+  const std::string name = reader->DevicePath();
+  reader->Unplug();
+  ASSERT_TRUE(WaitUntil([&] { return !HoldsDevice(program_->Pid(), name); }, 5000));
+  reader.reset();
+  // The kernel gives the lowest free pty number to the next terminal; other
+  // programs may take it meanwhile, so terminals are opened (and kept)
+  // until one has the name.
+  std::vector<std::unique_ptr<VirtualReader>> terminals;
+  VirtualReader* terminal = nullptr;
+  WaitUntil([&] {
+    if (terminals.size() >= 64) terminals.clear();
+    terminals.push_back(std::make_unique<VirtualReader>());
+    if (terminals.back()->DevicePath() == name) terminal = terminals.back().get();
+    return terminal != nullptr;
+  }, 5000);
+  if (!terminal) GTEST_SKIP() << "no new terminal got " << name;
+  // Nothing tells the program of a new terminal; a program that tried the
+  // name again would have done so several times over within this time.
+  EXPECT_FALSE(WaitUntil([&] { return terminal->LineSetUp() || HoldsDevice(program_->Pid(), name); }, 2000))
+      << "the program took the new terminal " << name;
+  ExitThroughContextMenu();
+}
+
+// The transfer log's lines once there are at least ACount of them.
+std::vector<std::u16string> WaitLog(const fs::path& APath, size_t ACount) {
+  std::vector<std::u16string> lines;
+  WaitUntil([&] { return (lines = ReadLog(APath)).size() >= ACount; }, kCardMs);
+  return lines;
+}
+
+// The program types the Exclusive card (by "basic") into a window of the
+// test's own, made before the program and so right below its window, and
+// logs it; the tests' notification area holds its icon.
+class TypedCard : public EndToEnd {
+ protected:
+  void StartTyping(const std::string& ASettings) {
+    // The tray's own window first: the target must be the one right below.
+    ASSERT_TRUE(StartTray());
+    target_ = std::make_unique<x11test::XRecorder>(Utf8(kTargetTitle));
+    ASSERT_TRUE(target_->Ok());
+    ASSERT_TRUE(reader_.Ok());
+    fs::create_directory(logs_);
+    Start(ASettings + "TransMethod=0\nTransLog=1\nLogDir=" + logs_.string() + "\n",
+          {"-p" + reader_.PortName(), FormatSwitch(EX, kTypedFormats)});
+    ASSERT_TRUE(reader_.WaitOpened(kStartMs));
+    icon_ = tray_->OnlyIcon();
+    ASSERT_TRUE(icon_);
+  }
+  // The card arrives: its text must reach the test's window, and the log
+  // must name that window.
+  void ExpectCardTypedIntoTarget() {
+    const Card& card = kCards[9];  // its text ends in a Return
+    ASSERT_TRUE(reader_.Send(card.line));
+    EXPECT_TRUE(target_->WaitFor(card.typed, kCardMs)) << "typed: \"" << target_->Text() << "\"";
+    const std::vector<std::u16string> lines = WaitLog(logs_ / LogFileName(reader_.PortName()), 1);
+    ASSERT_EQ(lines.size(), 1u);
+    ExpectLogLine(lines[0], LogEntry(card, card.typedShown, kTargetTitle, kTypedFormats));
+  }
+
+  std::unique_ptr<x11test::XRecorder> target_;
+  VirtualReader reader_;
+  fs::path logs_ = home_.Root() / "logs";
+  std::optional<testtools::DockedIcon> icon_;
+};
+
+// Which of the program's menus is open when a card arrives.
+struct MenuCase {
+  const char* name;
+  bool tray;  // the tray icon's menu, else the window's context menu
+};
+
+void PrintTo(const MenuCase& ACase, std::ostream* AOut) { *AOut << ACase.name; }
+
+class CardWhileOurMenuIsOpen : public TypedCard, public ::testing::WithParamInterface<MenuCase> {};
+
+TEST_P(CardWhileOurMenuIsOpen, TheMenuClosesAndTheTextGoesToTheWindowWithTheKeyboard) {
+  ASSERT_NO_FATAL_FAILURE(StartTyping(""));
+  XWindow menu = 0;
+  if (GetParam().tray) {
+    // The user types in the test's window and opens the tray's menu, which
+    // takes the keyboard from that window.
+    ASSERT_TRUE(probe_.GiveFocus(target_->Window(), 5000));
+    probe_.WatchKeyboardGrab(target_->Window());
+    menu = OpenTrayMenu(*icon_);
+    ASSERT_TRUE(probe_.WaitFor([&] { return probe_.KeyboardGrabbedFrom(target_->Window()); }))
+        << "the menu did not take the keyboard";
+  } else {
+    // A right click on the program's window gives it the keyboard: the
+    // text is for the window below it.
+    menu = OpenContextMenu();
+  }
+  ASSERT_NE(menu, 0u) << "no menu";
+  // The pointer rests on the menu's last item, "Exit", in both menus.
+  const XRect at = probe_.Geometry(menu);
+  probe_.MovePointer(at.x + at.width / 2, at.y + at.height - 8);
+
+  ExpectCardTypedIntoTarget();
+  EXPECT_TRUE(program_->Running()) << "the program ended";
+  EXPECT_FALSE(probe_.Viewable(menu)) << "the menu is still open";
+  ExitThroughContextMenu();
+}
+
+INSTANTIATE_TEST_SUITE_P(Menus, CardWhileOurMenuIsOpen,
+                         ::testing::Values(MenuCase{"Tray", true}, MenuCase{"Window", false}),
+                         [](const ::testing::TestParamInfo<MenuCase>& AInfo) { return std::string(AInfo.param.name); });
+
+TEST_F(TypedCard, AfterAlwaysOnTopIsSwitchedTheProgramStillKnowsItsWindow) {
+  ASSERT_NO_FATAL_FAILURE(StartTyping("TopMost=1\n"));
+
+  // "Always on top" (on from the settings) switched off from the window's
+  // menu, its fourth item after "Enable", "Settings..." and "Autorun".
+  // The program stores the switch, and shows its window anew, as another
+  // X window (as Qt does for a change of that flag) in the same place.
+  const XWindow menu = OpenContextMenu();
+  ASSERT_NE(menu, 0u) << "no context menu";
+  ChooseInMenu(menu, {"Down", "Down", "Down", "Down", "Return"});
+  std::string stored;
+  EXPECT_TRUE(WaitUntil([&] {
+    std::ifstream in(home_.ConfigDir() / "Sorvex.ini");
+    stored.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return stored.find("TopMost=0") != std::string::npos;
+  }, kCardMs)) << stored;
+  const XWindow before = window_;
+  EXPECT_TRUE(probe_.WaitFor([&] {
+    window_ = probe_.ViewableWindowOf(program_->Pid(), "UTILITY");
+    return window_ != 0 && window_ != before;
+  }, kCardMs)) << "the window was not made anew";
+  ASSERT_NE(window_, 0u);
+
+  // The program's window in front: the card goes to the window below.
+  ASSERT_TRUE(probe_.GiveFocus(window_, 5000));
+  ExpectCardTypedIntoTarget();
+
+  // Covered at its top-left corner, the window comes to the front at a
+  // click on the tray icon.
+  EXPECT_TRUE(probe_.WaitFor([&] { return probe_.Focus() == window_; })) << "the window did not come back";
+  const XRect r = probe_.Geometry(window_);
+  const XWindow corner = probe_.Cover({r.x - 10, r.y - 10, 40, 40});
+  ASSERT_GT(probe_.StackPos(corner), probe_.StackPos(window_));
+  probe_.Click(icon_->CentreX(), icon_->CentreY(), 1);
+  EXPECT_TRUE(probe_.WaitFor([&] { return probe_.StackPos(window_) > probe_.StackPos(corner); }));
+  EXPECT_TRUE(probe_.Viewable(window_));
+  ExitThroughContextMenu();
+}
+
+// The settings keys of the classes' current formats, in class order (each
+// with "Std" before it for its kind).
+const char* const kFormatKeys[kClsCount] = {"MULFormat", "M1KFormat", "HidFormat",
+                                            "EmFormat",  "IcFormat",  "ExFormat"};
+
+// A card of each class and its text by the class's last standard format
+// (by hand: MUL's as typed above, EMM's "3+5 digits b2,b3b4" %.3U,%.5U |
+// b2 w43 = 12 CDEF, the others as copied above).
+struct LastStdFormat {
+  const Card& card;
+  const char* text;
+};
+const LastStdFormat kLastStdFormats[kClsCount] = {
+    {kCards[0], kCards[0].typed},  {kCards[1], kCards[1].copied}, {kCards[5], kCards[5].copied},
+    {kCards[6], "018,52719"},      {kCards[8], kCards[8].copied}, {kCards[9], kCards[9].copied},
+};
+
+class TrayPick : public EndToEnd, public ::testing::WithParamInterface<Cls> {};
+
+TEST_P(TrayPick, AStandardFormatPickedFromTheTrayIsTheOneAfterARestart) {
+  const Cls cls = GetParam();
+  const std::string key = kFormatKeys[cls];
+  ASSERT_TRUE(StartTray());
+  // Every class on a format of the user's own that no profile holds.
+  std::string settings = "TransMethod=1\n";
+  for (const char* k : kFormatKeys) settings += std::string(k) + "=gone\nStd" + k + "=0\n";
+  Start(settings, {});
+  const auto icon = tray_->OnlyIcon();
+  ASSERT_TRUE(icon);
+  // The keys reach the tray's menu through the program's own window.
+  ASSERT_TRUE(probe_.GiveFocus(window_, 5000));
+  const XWindow menu = OpenTrayMenu(*icon);
+  ASSERT_NE(menu, 0u) << "no tray menu";
+  // "Standard formats" after "Enable", the class, and in the class's
+  // submenu (it opens on its first format) Up to its last format.
+  std::vector<std::string> keys{"Down", "Down", "Right"};
+  keys.insert(keys.end(), size_t(cls), "Down");
+  keys.insert(keys.end(), {"Right", "Up", "Return"});
+  ChooseInMenu(menu, keys);
+  // Stored at once: the standard flag, and with it the format's name.
+  std::string stored;
+  EXPECT_TRUE(WaitUntil([&] {
+    std::ifstream in(home_.ConfigDir() / "Sorvex.ini");
+    stored.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return stored.find("Std" + key + "=1") != std::string::npos && stored.find(key + "=gone") == std::string::npos;
+  }, kCardMs)) << stored;
+  ExitThroughContextMenu();
+
+  // Started again on what it stored: the class's card is converted by the
+  // format picked.
+  VirtualReader reader;
+  ASSERT_TRUE(reader.Ok());
+  Launch({"-p" + reader.PortName()});
+  ASSERT_TRUE(reader.WaitOpened(kStartMs));
+  const LastStdFormat& picked = kLastStdFormats[cls];
+  std::string line = picked.card.line;
+  if (!line.ends_with('\n')) line += "\n";
+  ASSERT_TRUE(reader.Send(line));
+  std::string got;
+  EXPECT_TRUE(WaitUntil([&] { return (got = ReadClipboard()) == picked.text; }, kCardMs))
+      << "clipboard: \"" << got << "\", expected \"" << picked.text << "\"";
+  ExitThroughContextMenu();
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, TrayPick, ::testing::Values(MUL, M1K, HID, EMM, IC, EX),
+                         [](const ::testing::TestParamInfo<Cls>& AInfo) { return std::string(kClassWords[AInfo.param]); });
 
 // scripts/demo: its virtual reader, once the program has opened the port,
 // writes a sample card line every few seconds (here every second).

@@ -482,7 +482,7 @@ TEST_F(MainWindow, TheFirstTrayPopupBuildsEveryFormatSubmenu) {
   EXPECT_TRUE(ItemsOf(form.FmtSubmenu(cft_Hid, false)).captions.isEmpty());
 }
 
-TEST_F(MainWindow, PickingFromTheTrayMovesTheClassAndStoresOnlyItsStandardFlag) {
+TEST_F(MainWindow, PickingFromTheTrayMovesTheClassAndStoresTheFormatWithItsStandardFlag) {
   PutSettings("[Main]\nMULFormat=mine\nStdMULFormat=0\n");
   TfmMain& form = Start();
   PopUpTray(form);
@@ -495,14 +495,65 @@ TEST_F(MainWindow, PickingFromTheTrayMovesTheClassAndStoresOnlyItsStandardFlag) 
   EXPECT_TRUE(Find<QCheckBox>(form, "chkMULFmtStd")->isChecked());
   EXPECT_EQ(Find<QComboBox>(form, "cbMULFmt")->currentText(), wanted->m_sName);
   const TIniFile stored(SettingsPath());
+  // The name goes with the flag: "mine" looked up among the standard
+  // formats at the next start would find nothing.
   EXPECT_EQ(stored.ReadString("Main", "StdMULFormat", ""), "1");
-  EXPECT_EQ(stored.ReadString("Main", "MULFormat", ""), "mine");
+  EXPECT_EQ(stored.ReadString("Main", "MULFormat", ""), wanted->m_sName);
 
   // The item already checked loses its mark; nothing else changes.
   item->trigger();
   EXPECT_FALSE(item->isChecked());
   EXPECT_EQ(form.UsrProfile().GetCurFmtName(cft_MUL), wanted->m_sName);
   EXPECT_TRUE(form.UsrProfile().GetCurFmtStd(cft_MUL));
+}
+
+// One card of each class, and its text by the last standard format of the
+// class (the highest id): worked out by hand from the formats' definitions.
+// wXY is bY * 256 + bX.
+struct ClassCard {
+  const char* list;
+  const char* line;
+  const char* text;
+};
+const ClassCard kLastStdFormatCards[kCvtFmtTypeCount] = {
+    // "16 hex digits b6..b0 + CRC-8": %.2X x 8 | b6 .. b0 bX (X = 40).
+    {"cbMULFmt", "Mifare[04A1B2C3D4E5F6] (UL)\r\n", "F6E5D4C3B2A10440"},
+    // "3+5 digits b2,b1b0": %.3U\#44%.5U | b2 w01 (3C, 2B1A).
+    {"cbM1kFmt", "Mifare[1A2B3C4D] (1K)\r\n", "060,11034"},
+    // "Hex bit-reversed b4b5 + 6C001A": %.4X6C001A | AD1 (3039 reversed).
+    {"cbHidFmt", "HID[1A2B3C4D] 12345\r\n", "9C0C6C001A"},
+    // "3+5 digits b2,b3b4": %.3U,%.5U | b2 w43 (12, CDEF).
+    {"cbEmFmt", "Em-Marine[00AB12CDEF] 18,52719\r\n", "018,52719"},
+    // "3+5 digits b5 b6b7": %.3U%.5U | b5 w76 (34, 5678).
+    {"cbICFmt", "iCode[E004010012345678]\r\n", "05222136"},
+    // "basic", read from the end.
+    {"cbExFmt", "[0102030405060708]\r\n", "08 07 06 05 04 03\r"},
+};
+
+TEST_F(MainWindow, AStandardFormatPickedInAListIsTheOneAfterARestart) {
+  // A fresh home: every page comes up on the standard formats.
+  PutSettings("[Main]\nTransMethod=1\n");
+  {
+    TfmMain& form = Start();
+    for (const ClassCard& c : kLastStdFormatCards) {
+      auto* list = Find<QComboBox>(form, c.list);
+      list->setFocus();
+      PressKey(list, Qt::Key_End, QString());
+      ASSERT_EQ(list->currentIndex(), list->count() - 1) << c.list;
+    }
+  }
+  form_.reset();  // Exit
+
+  TestPty pty;
+  ASSERT_TRUE(pty.Ok());
+  Start({"-p" + QString::fromStdString(pty.Path().substr(5))});
+  ASSERT_TRUE(form_->Port().Opened());
+  for (const ClassCard& c : kLastStdFormatCards) {
+    QGuiApplication::clipboard()->clear();
+    ASSERT_TRUE(pty.Send(c.line));
+    EXPECT_TRUE(WaitFor([&] { return QGuiApplication::clipboard()->text() == c.text; }))
+        << c.list << ": \"" << QGuiApplication::clipboard()->text().toStdString() << "\"";
+  }
 }
 
 TEST_F(MainWindow, ANameWithAnAmpersandIsPickedUnderItsOwnName) {

@@ -15,8 +15,10 @@
 #include <thread>
 #include <vector>
 
+#include "DeviceIdentity.h"
 #include "GuiHandOver.h"
 #include "Pty.h"
+#include "SysfsFixture.h"
 #include "uPort.h"
 
 namespace {
@@ -205,12 +207,12 @@ bool HeldByUs(const std::string& APath) {
   return false;
 }
 
-TEST_F(ReaderPort, UnpluggedReaderComesBackUnderTheSameName) {
+TEST_F(ReaderPort, APulledOutReaderIsLetGoAndItsNameIsNotTakenAgainByItself) {
   // The port is named by a link below /dev that the test controls, as a
-  // real reader is often known by a stable link (/dev/serial/by-id) to a
-  // device whose own name changes: a pty plugged in again gets a new
-  // number, the link keeps the name. (Waiting for the kernel to hand out
-  // the old pty number again would race with every other test's ptys.)
+  // real reader is often known by a stable link (/dev/serial/by-id): the
+  // name stays when the device behind it changes. (Waiting for the kernel
+  // to hand out the old pty number again would race with every other
+  // test's ptys.)
   char folder[] = "/dev/shm/sorvex-port.XXXXXX";
   ASSERT_NE(mkdtemp(folder), nullptr) << "no folder of ours below /dev";
   const std::string link = std::string(folder) + "/reader";
@@ -238,18 +240,59 @@ TEST_F(ReaderPort, UnpluggedReaderComesBackUnderTheSameName) {
   // The thread lets go of the dead device (its hand-overs run meanwhile).
   EXPECT_TRUE(SpinUntil([&] { return !HeldByUs(pty_.Path()); }, 5000)) << "the port kept " << pty_.Path();
   EXPECT_TRUE(port_->Opened());  // still switched on for the user
+  EXPECT_TRUE(port_->Lost());
 
+  // Another device under the name: neither the thread nor a request takes
+  // it, as nothing tells it from the reader (a pty has no device identity).
   TestPty plugged;
   ASSERT_TRUE(plugged.Ok());
   ASSERT_TRUE(plugIn(plugged));
-  // The thread opens the name again on its own; lines written before that
-  // are flushed by the open, so the reader repeats its line until it shows.
-  const auto end = Clock::now() + std::chrono::seconds(5);
-  while (!received_->bytes.endsWith("after\r\n") && Clock::now() < end) {
-    plugged.Send("after\r\n");
-    SpinUntil([&] { return received_->bytes.endsWith("after\r\n"); }, 100);
-  }
-  EXPECT_TRUE(received_->bytes.startsWith("before\r\nafter\r\n"));
+  EXPECT_FALSE(port_->ReopenLost());
+  EXPECT_FALSE(HeldByUs(plugged.Path()));
+  EXPECT_TRUE(port_->Lost());
+
+  // Switched off and on again, the port opens whatever has the name now.
+  port_->Close();
+  EXPECT_FALSE(port_->Opened());
+  EXPECT_FALSE(port_->Lost());
+  ASSERT_EQ(port_->Open(), S_OK);
+  EXPECT_TRUE(HeldByUs(plugged.Path()));
+  ASSERT_TRUE(plugged.Send("after\r\n"));
+  EXPECT_TRUE(ReceivedBytes("before\r\nafter\r\n"));
+}
+
+// ---- the device behind a name -------------------------------------------------
+
+TEST(DeviceIdentityTest, NamesTheDeviceNotTheName) {
+  SysfsFixture sys;
+  const QString root = QString::fromStdString(sys.SysRoot());
+  auto identity = [&](const char* APort) { return DeviceIdentity(QString::fromLatin1(APort), root); };
+  sys.AddUsb("1-1", 0x0403, 0x1234, "RDR1", "Card reader", "ttyUSB0");
+  sys.AddUsb("1-2", 0x0403, 0x1234, "", "Card reader", "ttyUSB1");
+  sys.AddUart("ttyS0", 4);
+  sys.AddUart("ttyS1", 4);
+  sys.AddVirtualTty("tty1");
+  const QString reader = identity("ttyUSB0"), unnamed = identity("ttyUSB1"), uart = identity("ttyS0");
+  EXPECT_EQ(reader, "usb 0403:1234 RDR1");
+  // Without a serial number the device is known by its place alone.
+  EXPECT_TRUE(unnamed.startsWith("sysfs /devices/")) << unnamed.toStdString();
+  EXPECT_TRUE(uart.startsWith("sysfs /devices/")) << uart.toStdString();
+  EXPECT_NE(uart, identity("ttyS1"));
+  // No device behind the name, or no name of a port.
+  for (const char* none : {"tty1", "ttyUSB7", "pts/3", "serial/by-id/x", "", ".."})
+    EXPECT_TRUE(identity(none).isEmpty()) << none;
+
+  // The same reader in another socket is the same device; another device
+  // under the reader's name, or in the unnamed one's socket, is not.
+  sys.RemoveUsb("1-1");
+  sys.AddUsb("1-3", 0x0403, 0x1234, "RDR1", "Card reader", "ttyUSB0");
+  EXPECT_EQ(identity("ttyUSB0"), reader);
+  sys.RemoveUsb("1-3");
+  sys.AddUsb("1-1", 0x0403, 0x1234, "RDR2", "Card reader", "ttyUSB0");
+  EXPECT_NE(identity("ttyUSB0"), reader);
+  sys.RemoveUsb("1-2");
+  sys.AddUsb("1-2", 0x0403, 0x1235, "RDR3", "Card reader", "ttyUSB1");
+  EXPECT_NE(identity("ttyUSB1"), unnamed);
 }
 
 // ---- the hand-over alone ---------------------------------------------------

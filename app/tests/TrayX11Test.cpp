@@ -21,23 +21,24 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "Pty.h"
 #include "tools/ChildProcess.h"
 #include "tools/ProgramHome.h"
+#include "tools/TestTray.h"
 #include "x11/XProbe.h"
 
 namespace {
 
 using testtools::ChildProcess;
+using testtools::DockedIcon;
+using testtools::TestTray;
 using x11test::XProbe;
 using x11test::XRect;
 using x11test::XWindow;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 // Limits for things that normally take a fraction of a second; only a
 // failing test waits them out. Starting takes longest under the sanitizers.
@@ -50,64 +51,6 @@ constexpr unsigned kInactiveColour = 0x9A9A9A;
 // The main window is a tool window; the error dialog a dialog.
 const std::string kMainType = "UTILITY";
 const std::string kDialogType = "DIALOG";
-
-struct DockedIcon {
-  XWindow window = 0;
-  XRect rect;
-  int CentreX() const { return rect.x + rect.width / 2; }
-  int CentreY() const { return rect.y + rect.height / 2; }
-};
-
-// The notification area of the tests, and what it reported so far.
-class TestTray {
- public:
-  TestTray() : m_proc({SORVEX_TRAYHOST}, testtools::CurrentEnvironment(), {.pipeIn = true, .captureOut = true}) {}
-
-  bool Ready() {
-    const auto line = m_proc.ReadLine(kReactMs);
-    return line && line->rfind("ready ", 0) == 0;
-  }
-  // Ends the tray as the tests do: its input closes.
-  std::optional<int> End() {
-    m_proc.CloseInput();
-    return m_proc.WaitExit(kReactMs);
-  }
-  const std::vector<DockedIcon>& Icons() const { return m_icons; }
-  // Reads the tray's reports until ACondition holds, at most ATimeoutMs.
-  bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs = kReactMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ATimeoutMs);
-    while (!ACondition()) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) return false;
-      const auto line = m_proc.ReadLine(int(left));
-      if (!line) return ACondition();
-      Note(*line);
-    }
-    return true;
-  }
-  // The one icon docked, once there is exactly one.
-  std::optional<DockedIcon> OnlyIcon(int ATimeoutMs = kStartMs) {
-    if (!WaitFor([&] { return m_icons.size() == 1; }, ATimeoutMs)) return std::nullopt;
-    return m_icons[0];
-  }
-
- private:
-  void Note(const std::string& ALine) {
-    std::istringstream in(ALine);
-    std::string what;
-    DockedIcon icon;
-    in >> what >> icon.window;
-    if (what == "dock") {
-      in >> icon.rect.x >> icon.rect.y >> icon.rect.width >> icon.rect.height;
-      m_icons.push_back(icon);
-    } else if (what == "undock") {
-      std::erase_if(m_icons, [&](const DockedIcon& i) { return i.window == icon.window; });
-    }
-  }
-
-  ChildProcess m_proc;
-  std::vector<DockedIcon> m_icons;
-};
 
 class ProgramOnX : public ::testing::Test {
  protected:
@@ -139,7 +82,7 @@ class ProgramOnX : public ::testing::Test {
   void WriteSettings(const std::string& ALines, const std::string& AHome = "a") { Home(AHome).WriteSettings(ALines); }
 
   bool StartTray() {
-    m_tray = std::make_unique<TestTray>();
+    m_tray = std::make_unique<TestTray>(SORVEX_TRAYHOST);
     return m_tray->Ready();
   }
 

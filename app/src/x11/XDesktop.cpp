@@ -6,6 +6,9 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <poll.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
 
 #include <algorithm>
 #include <chrono>
@@ -248,8 +251,11 @@ std::u16string XDesktop::WindowTitle(WindowId AWindow, size_t AMaxUnits) {
   return title;
 }
 
-WindowId XDesktop::WindowBelow(WindowId AWindow) {
+WindowId XDesktop::WindowBelow(WindowId AWindow, const std::vector<WindowId>& ASkip) {
   Connection& c = *m_conn;
+  auto skipped = [](const std::vector<WindowId>& AList, WindowId AWin) {
+    return std::find(AList.begin(), AList.end(), AWin) != AList.end();
+  };
   // The window manager's list of its clients, bottom to top.
   const auto stacking =
       ListProperty(c, c.root, c.Intern("_NET_CLIENT_LIST_STACKING"), XA_WINDOW);
@@ -258,13 +264,15 @@ WindowId XDesktop::WindowBelow(WindowId AWindow) {
     if (it == stacking.end()) return 0;
     while (it != stacking.begin()) {
       --it;
-      if (Viewable(c, *it, false)) return *it;
+      if (!skipped(ASkip, *it) && Viewable(c, *it, false)) return *it;
     }
     return 0;
   }
   // No window manager: the root's children, bottom to top. Override-redirect
   // windows (menus, tooltips) never take the keyboard.
   const Window top = TopLevelOf(AWindow);
+  std::vector<WindowId> skipTops;
+  for (WindowId w : ASkip) skipTops.push_back(TopLevelOf(w));
   Window root = 0, parent = 0, *children = nullptr;
   unsigned count = 0;
   WindowId below = 0;
@@ -273,7 +281,7 @@ WindowId XDesktop::WindowBelow(WindowId AWindow) {
     auto* it = std::find(children, end, top);
     while (it != end && it != children) {
       --it;
-      if (Viewable(c, *it, true)) {
+      if (!skipped(skipTops, *it) && Viewable(c, *it, true)) {
         below = *it;
         break;
       }
@@ -363,6 +371,12 @@ void XDesktop::SetKeepAbove(WindowId AWindow, bool AOn) {
   if (!WmSupports(c, "_NET_WM_STATE_ABOVE")) return;
   SendToWm(c, AWindow, "_NET_WM_STATE", AOn ? 1 : 0,
            static_cast<long>(c.Intern("_NET_WM_STATE_ABOVE")), 0);
+}
+
+void XDesktop::SyncConnection(xcb_connection_t* AConnection) {
+  // A request with a reply: the server handles a connection's requests in
+  // order, so once the reply is here everything before it is done.
+  if (AConnection) std::free(xcb_get_input_focus_reply(AConnection, xcb_get_input_focus(AConnection), nullptr));
 }
 
 int XDesktop::CurrentGroup() { return KeyboardState(*m_conn).locked_group; }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+struct xcb_connection_t;
+
 namespace x11 {
 
 using WindowId = unsigned long;
@@ -37,8 +39,9 @@ class XDesktop {
   // units, never ending in half a surrogate pair.
   std::u16string WindowTitle(WindowId AWindow, size_t AMaxUnits = 127);
   // The first viewable window below AWindow in the stacking order
-  // (_NET_CLIENT_LIST_STACKING, else the root's children); 0 when none.
-  WindowId WindowBelow(WindowId AWindow);
+  // (_NET_CLIENT_LIST_STACKING, else the root's children) that is none of
+  // ASkip; 0 when none.
+  WindowId WindowBelow(WindowId AWindow, const std::vector<WindowId>& ASkip = {});
   // The top-level window seen at a point of the screen (root coordinates):
   // the highest viewable child of the root containing it, override-redirect
   // windows (menus, tooltips) included; 0 when none.
@@ -51,6 +54,11 @@ class XDesktop {
   bool WaitForeground(WindowId AWindow, int ATimeoutMs);
   // The window manager's "above" state of a window; nothing without one.
   void SetKeepAbove(WindowId AWindow, bool AOn);
+
+  // Returns once the X server has handled every request sent so far on
+  // another connection of this process (Qt's own, AConnection), such as
+  // the release of a menu's keyboard grab.
+  static void SyncConnection(xcb_connection_t* AConnection);
 
   // The keyboard: locked group, Caps Lock, and the group of the "us"
   // layout (from the layout names the keyboard was set up with).

@@ -146,6 +146,27 @@ std::string ChildProcess::ReadOut(int ATimeoutMs) {
   return std::exchange(m_buffer, std::string());
 }
 
+bool ChildProcess::WriteInput(const std::string& AText) {
+  // A child that has ended makes the write fail with EPIPE, not end us by
+  // its signal: the signal is held back while we write and taken if it came.
+  sigset_t pipeSignal, old;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, &old);
+  size_t done = 0;
+  while (m_in >= 0 && done < AText.size()) {
+    const ssize_t n = write(m_in, AText.data() + done, AText.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  const timespec now{0, 0};
+  while (sigtimedwait(&pipeSignal, nullptr, &now) == SIGPIPE) {
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  return done == AText.size();
+}
+
 void ChildProcess::CloseInput() { CloseFd(m_in); }
 
 std::optional<int> ChildProcess::WaitExit(int ATimeoutMs) {

@@ -47,6 +47,9 @@ class ChildProcess {
   // Everything it writes to its standard output until it closes it, at
   // most ATimeoutMs long (after the lines ReadLine took).
   std::string ReadOut(int ATimeoutMs);
+  // Writes all of AText to its standard input (a pipe); false when it
+  // cannot take it.
+  bool WriteInput(const std::string& AText);
   // Closes its standard input (a child reading it sees the end).
   void CloseInput();
   // Waits at most ATimeoutMs for the child to end. Its exit code (128 plus

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,6 +38,12 @@ bool VirtualReader::WaitOpened(int ATimeoutMs) {
     // status byte.
     if (n >= 1 && packet[0] != TIOCPKT_DATA && (packet[0] & TIOCPKT_FLUSHREAD)) return true;
   }
+}
+
+bool VirtualReader::LineSetUp() const {
+  // The master reads the line settings of its slave.
+  termios t{};
+  return tcgetattr(m_pty.Master(), &t) == 0 && !(t.c_lflag & ICANON);
 }
 
 bool VirtualReader::Send(const std::string& AText) {

@@ -26,6 +26,9 @@ class VirtualReader {
   // are thrown away by the opening, bytes written after it reach the
   // program.
   bool WaitOpened(int ATimeoutMs);
+  // Whether a program has set the line up since the reader was made (a
+  // fresh pty is in canonical mode; the port makes it raw).
+  bool LineSetUp() const;
   // Writes all of AText (blocking while the program has not read enough).
   bool Send(const std::string& AText);
   // The reader is pulled out: the master goes, the program's end of the

@@ -29,6 +29,7 @@ struct XProbe::Impl {
   Window root = 0;
   std::vector<Window> own;
   std::set<Window> iconifyRequests;
+  std::set<Window> grabbedFrom;
   Atom A(const char* AName) { return XInternAtom(dpy, AName, False); }
 
   // The root's children, from the bottom of the stack to the top.
@@ -240,6 +241,9 @@ void XProbe::Drain() {
     XEvent ev;
     XNextEvent(dpy, &ev);
     switch (ev.type) {
+      case FocusOut:
+        if (ev.xfocus.mode == NotifyGrab) m_impl->grabbedFrom.insert(ev.xfocus.window);
+        break;
       case ClientMessage:
         if (ev.xclient.message_type == changeState && ev.xclient.data.l[0] == kIconic)
           m_impl->iconifyRequests.insert(ev.xclient.window);
@@ -307,6 +311,26 @@ void XProbe::Click(int AX, int AY, unsigned AButton) {
   XTestFakeButtonEvent(dpy, AButton, True, CurrentTime);
   XTestFakeButtonEvent(dpy, AButton, False, CurrentTime);
   XSync(dpy, False);
+}
+
+void XProbe::MovePointer(int AX, int AY) {
+  Display* dpy = m_impl->dpy;
+  XTestFakeMotionEvent(dpy, DefaultScreen(dpy), AX, AY, CurrentTime);
+  XSync(dpy, False);
+}
+
+void XProbe::WatchKeyboardGrab(XWindow AWindow) {
+  // Trying a grab of our own to see would take part in the race for it:
+  // the focus window is told instead, by a FocusOut of the grab mode.
+  Drain();
+  m_impl->grabbedFrom.erase(AWindow);
+  XSelectInput(m_impl->dpy, AWindow, FocusChangeMask);
+  XSync(m_impl->dpy, False);
+}
+
+bool XProbe::KeyboardGrabbedFrom(XWindow AWindow) {
+  Drain();
+  return m_impl->grabbedFrom.count(AWindow) > 0;
 }
 
 void XProbe::Key(const std::string& AKeysym) {

@@ -81,6 +81,13 @@ class XProbe {
   void Move(XWindow AWindow, int AX, int AY);
   // A click (press and release) with a mouse button at a point of the screen.
   void Click(int AX, int AY, unsigned AButton);
+  // The pointer moves to a point of the screen, no button pressed.
+  void MovePointer(int AX, int AY);
+  // From now on, notes when a client takes the keyboard from AWindow by a
+  // grab (as an open menu does), without taking part in it.
+  void WatchKeyboardGrab(XWindow AWindow);
+  // Whether that happened since (WatchKeyboardGrab begins anew).
+  bool KeyboardGrabbedFrom(XWindow AWindow);
   // A key pressed and released, by its keysym name ("Up", "Return").
   void Key(const std::string& AKeysym);
   // A plain window of the test's own, mapped and raised, covering ARect.

@@ -1,0 +1,128 @@
+// USB card readers for the tests, where the machine has none: under
+// umockdev's preload library it keeps a test bed, a sysfs tree of its own
+// that every program run with the same preload and UMOCKDEV_DIR sees as
+// /sys, and sends the device events of readers plugged in and pulled out
+// to those programs. A reader is an FTDI USB device with a serial number;
+// its serial port's device node in the bed is a link to a device of the
+// test's own (a pty that plays the reader), on which the programs' calls
+// act directly.
+//
+// Commands on stdin, one per line, each answered on stdout by "ok" (or
+// "error <what>"):
+//   plug <usb device> <serial number> <tty> <device>   e.g. plug 1-1 R1 ttyUSB0 /dev/pts/3
+//   unplug <usb device> <tty>
+// It prints "ready <test bed folder>" first, and ends when stdin closes.
+//
+//   LD_PRELOAD=libumockdev-preload.so.0 sorvex_usb_bed
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <umockdev.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+std::string UsbPath(const std::string& ADevice) { return "/sys/devices/pci0000:00/usb1/" + ADevice; }
+
+// The device, its interface 0, the serial port the driver makes on it and
+// that port's tty, laid out as the kernel lays them out; a reader's ids.
+// The device's event names its product only once all of it is there (see
+// Plug).
+std::string Description(const std::string& ADevice, const std::string& ASerial, const std::string& ATty) {
+  const std::string usb = UsbPath(ADevice).substr(4);
+  const std::string intf = usb + "/" + ADevice + ":1.0";
+  std::ostringstream d;
+  d << "P: " << usb << "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
+    << "A: idVendor=0403\nA: idProduct=1234\nA: serial=" << ASerial << "\nA: product=Card reader\n\n"
+    << "P: " << intf << "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber=00\n\n"
+    << "P: " << intf << "/" << ATty << "\nE: SUBSYSTEM=usb-serial\n\n"
+    << "P: " << intf << "/" << ATty << "/tty/" << ATty << "\nE: SUBSYSTEM=tty\nA: dev=188:0\nL: device=../../../"
+    << ATty << "\n";
+  return d.str();
+}
+
+// Calls on a node of the bed go to the bed; the readers' nodes stand for
+// real devices, so every call is made on the device itself.
+gboolean PassThrough(UMockdevIoctlBase*, UMockdevIoctlClient* AClient, gpointer) {
+  gint err = 0;
+  const gint result = umockdev_ioctl_client_execute(AClient, &err, nullptr);
+  umockdev_ioctl_client_complete(AClient, result, err);
+  return TRUE;
+}
+
+// The node: a link to the device, and the device's own numbers for it (the
+// preload reports a bed's node by the numbers it notes for it).
+bool MakeNode(const std::string& ADir, const std::string& ATty, const std::string& ADevice) {
+  struct stat st {};
+  if (stat(ADevice.c_str(), &st) != 0) return false;
+  const std::string numbers = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+  const std::string node = ADir + "/dev/" + ATty, noted = ADir + "/dev/.node/" + ATty;
+  unlink(node.c_str());
+  unlink(noted.c_str());
+  return symlink(numbers.c_str(), noted.c_str()) == 0 && symlink(ADevice.c_str(), node.c_str()) == 0;
+}
+
+}  // namespace
+
+int main() {
+  UMockdevTestbed* bed = umockdev_testbed_new();
+  // Without the preload the bed's events would not find its devices.
+  if (!umockdev_in_mock_environment()) {
+    std::cerr << "sorvex_usb_bed: run me with umockdev's preload library\n";
+    g_object_unref(bed);
+    return 2;
+  }
+  const std::string dir = getenv("UMOCKDEV_DIR");
+  mkdir((dir + "/dev").c_str(), 0755);
+  mkdir((dir + "/dev/.node").c_str(), 0755);
+  UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
+  g_signal_connect(handler, "handle-ioctl", G_CALLBACK(PassThrough), nullptr);
+
+  std::cout << "ready " << dir << std::endl;
+  for (std::string line; std::getline(std::cin, line);) {
+    std::istringstream in(line);
+    std::string what, device, serial, tty, node;
+    in >> what >> device;
+    GError* error = nullptr;
+    bool ok = false;
+    if (what == "plug" && in >> serial >> tty >> node) {
+      // Adding a device sends its "add" at once, before its children are
+      // there; a program would be told of a reader whose port is still
+      // being made. So the device's first "add" names no product, which
+      // a program passes by, and the one that counts follows once the
+      // node and all the devices are in place.
+      const std::string usb = UsbPath(device);
+      ok = MakeNode(dir, tty, node) && umockdev_testbed_attach_ioctl(bed, ("/dev/" + tty).c_str(), handler, &error) &&
+           umockdev_testbed_add_from_string(bed, Description(device, serial, tty).c_str(), &error);
+      if (ok) {
+        umockdev_testbed_set_property(bed, usb.c_str(), "PRODUCT", "403/1234/600");
+        umockdev_testbed_uevent(bed, usb.c_str(), "add");
+      }
+    } else if (what == "unplug" && in >> tty) {
+      const std::string usb = UsbPath(device), port = usb + "/" + device + ":1.0/" + tty;
+      // As the kernel does it: children first, each device's event just
+      // before it goes (the event is built from its files).
+      for (const std::string& p : {port + "/tty/" + tty, port, usb + "/" + device + ":1.0", usb}) {
+        umockdev_testbed_uevent(bed, p.c_str(), "remove");
+        umockdev_testbed_remove_device(bed, p.c_str());
+      }
+      ok = umockdev_testbed_detach_ioctl(bed, ("/dev/" + tty).c_str(), &error);
+      unlink((dir + "/dev/" + tty).c_str());
+      unlink((dir + "/dev/.node/" + tty).c_str());
+    }
+    if (ok) {
+      std::cout << "ok" << std::endl;
+    } else {
+      std::cout << "error " << (error ? error->message : line.c_str()) << std::endl;
+    }
+    if (error) g_error_free(error);
+  }
+  g_object_unref(handler);
+  g_object_unref(bed);
+  return 0;
+}
