@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -413,30 +414,56 @@ TEST_F(SettingsDialog, CancelReadsNothingBack) {
   EXPECT_TRUE(Find<QCheckBox>(dlg, "chkTransLog")->isChecked());
 }
 
+// What the user types into a spin edit, key by key, over its whole text.
+void TypeInto(QSpinBox* AEdit, const QString& AText) {
+  AEdit->selectAll();
+  for (QChar c : AText) {
+    const auto key = c.isDigit() ? Qt::Key(Qt::Key_0 + c.digitValue()) : Qt::Key_Minus;
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(c));
+    QCoreApplication::sendEvent(AEdit, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString(c));
+    QCoreApplication::sendEvent(AEdit, &release);
+  }
+}
+
 TEST_F(SettingsDialog, KeyDelaysStayWithinZeroAndTenSeconds) {
+  // A value set by the program, or typed by the user: beyond the range it
+  // becomes the limit, never another number.
   const struct {
     uint32_t field;
     int shown;
-    int typed;
+    int set;           // set by the program, unless typed
+    const char* typed;  // typed by the user
     uint32_t result;
   } cases[] = {
-      {7, 7, 7, 7},
-      {20000, 10000, 10000, 10000},
-      {0xFFFFFFFFu, 10000, 10001, 10000},
-      {0, 0, -1, 0},
+      {7, 7, 7, nullptr, 7},
+      {20000, 10000, 10000, nullptr, 10000},
+      {0xFFFFFFFFu, 10000, 10001, nullptr, 10000},
+      {0, 0, -1, nullptr, 0},
+      {5, 5, 0, "250", 250},
+      {5, 5, 0, "20000", 10000},
+      {5, 5, 0, "10001", 10000},
+      {5, 5, 0, "99999999999", 10000},
+      {5, 5, 0, "10000", 10000},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed ? c.typed : std::to_string(c.set));
     TfmSettingsDlg& dlg = Dialog();
     dlg.FPressKeyDelay = dlg.FReleaseKeyDelay = c.field;
     dlg.show();
     for (const char* name : {"edtPressKeyDelay", "edtReleaseKeyDelay"}) {
       auto* edit = Find<QSpinBox>(dlg, name);
       EXPECT_EQ(edit->value(), c.shown) << c.field;
-      edit->setValue(c.typed);
+      if (c.typed)
+        TypeInto(edit, QString::fromLatin1(c.typed));
+      else
+        edit->setValue(c.set);
     }
     Find<QPushButton>(dlg, "btnOk")->click();
     EXPECT_EQ(dlg.FPressKeyDelay, c.result) << c.field;
     EXPECT_EQ(dlg.FReleaseKeyDelay, c.result) << c.field;
+    // What the user sees is what was taken.
+    EXPECT_EQ(Find<QSpinBox>(dlg, "edtPressKeyDelay")->text(), QString::number(c.result));
   }
 }
 

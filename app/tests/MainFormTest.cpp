@@ -940,9 +940,10 @@ TEST_F(FormatEditor, ParametersAreCheckedAgainstTheClassAndErrorsNameThePosition
       // HID cards have 6 bytes: index 6 is beyond them; Exclusive has 16.
       {cft_Hid, "%.2X", "B6", "Syntax error parameters: number of bytes more than the maximum (position 2)", 1},
       {cft_Ex, "%.2X", "B6", "", -1},
-      // The position counts from after the leading blanks; the caret lands
-      // before the faulty character of the text as typed.
-      {cft_Hid, "%u", "  w4", "Syntax error parameters: Not true number of bytes in number (position 2)", 3},
+      // The position and the caret both count in the text as typed, leading
+      // blanks too: the caret lands before the faulty character.
+      {cft_Hid, "%u", "  w4", "Syntax error parameters: Not true number of bytes in number (position 4)", 3},
+      {cft_MUL, "%u", " b0 q1", "Syntax error parameters: the number of incorrect specifier (position 5)", 4},
       {cft_MUL, "%u", "b0 q1", "Syntax error parameters: the number of incorrect specifier (position 4)", 3},
       {cft_MUL, "%u%u", "b0 b1 b2",
        "Incorrect parameters: the number of parameters in the line pattern not match the number of parameters "
