@@ -232,14 +232,9 @@ QString TfmMain::OpenError(HRESULT AResult, const QString& APort) const {
   if (AResult == YV_E_PORT_BUSY) return FormatAppMsg(msgPortBusy, {APort});
   if (AResult == YV_E_PORT_NOT_EXISTS) return FormatAppMsg(msgPortNotExists, {APort});
   // Any other failure (on Linux mostly a port the user may not open): the
-  // port and the library's own words for the code.
-  char16_t text[512] = {};
-  QString reason;
-  int32_t len = 0;
-  if (YV_GetStatusText(AResult, 1033, text, int32_t(std::size(text)), &len) == S_OK)
-    reason = QString::fromUtf16(text).trimmed();
-  if (reason.isEmpty()) reason = QStringLiteral("0x%1").arg(uint32_t(AResult), 8, 16, QChar(u'0'));
-  return FormatAppMsg(msgPortOpenFailed, {APort, reason});
+  // port and why, in the window's language.
+  return FormatAppMsg(msgPortOpenFailed,
+                      {APort, PortOpenReason(AResult, APort, m_oLanguage.Loaded() ? m_oLanguage.LangId() : 1033)});
 }
 
 TfmMain::~TfmMain() {
