@@ -5,11 +5,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTranslator>
 #include <QUrl>
 
 #include "About.h"
@@ -110,6 +113,7 @@ void TfmMain::SetLang(int AIdx) {
     if (m_oLanguage.SetLoaded(true)) stdFile = m_oLanguage.StdProfileFile();
   }
   if (stdFile.isEmpty() || !m_oStdProfile->LoadFromIni(stdFile)) m_oStdProfile->LoadFromRes(QStringLiteral("STDFMTS"));
+  LoadQtTranslation();
   for (int c = 0; c < kCvtFmtTypeCount; ++c) FillFmtCombo(TCvtFmtType(c), FmtList(TCvtFmtType(c)));
   const int page = ActivePage();
   if (page >= 0 && page < kCvtFmtTypeCount) {
@@ -123,6 +127,20 @@ void TfmMain::SetLang(int AIdx) {
     setUpdatesEnabled(true);
     update();
   }
+}
+
+void TfmMain::LoadQtTranslation() {
+  // Qt's texts come from the system's translations of Qt; without a file for
+  // the language they stay English.
+  if (m_qtTranslation) QCoreApplication::removeTranslator(m_qtTranslation.get());
+  m_qtTranslation.reset();
+  if (!m_oLanguage.Loaded()) return;
+  auto translation = std::make_unique<QTranslator>();
+  if (!translation->load(LangIdToLocale(m_oLanguage.LangId()), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    return;
+  QCoreApplication::installTranslator(translation.get());
+  m_qtTranslation = std::move(translation);
 }
 
 // Opens the help file with the desktop's viewer. There is no way to find a

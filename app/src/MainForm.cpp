@@ -25,6 +25,7 @@
 #include <QTableWidget>
 #include <QTextEdit>
 #include <QToolButton>
+#include <QTranslator>
 #include <QWindow>
 
 #include "AppDialogs.h"

@@ -41,6 +41,7 @@ class QTabWidget;
 class QTableWidget;
 class QTextEdit;
 class QToolButton;
+class QTranslator;
 class TAppConfig;
 class TMyCmdLineInfo;
 class TPort;
@@ -197,6 +198,8 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   void WMDelayedInit();
   void HideToTray();
   void SetIcon(bool AActive);
+  // Qt's own texts (standard buttons, edit menus) in the loaded language.
+  void LoadQtTranslation();
 
   // ICardView
   void ShowPortText(const QString& ALine) override;
@@ -318,6 +321,7 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   CardPipeline m_pipeline;
   TAppLanguage m_oLanguage;
   TALangs m_aLangs;
+  std::unique_ptr<QTranslator> m_qtTranslation;  // installed while a language is loaded
   bool m_fActiveIcon = false;
   bool m_fShowFmtPan = true;
   bool m_fFormPosChg = false;

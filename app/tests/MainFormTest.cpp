@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QScreen>
@@ -69,6 +70,22 @@ bool WaitFor(const std::function<bool()>& ACond, int ATimeoutMs = 5000) {
 void PressKey(QWidget* AWidget, Qt::Key AKey, const QString& AText) {
   QKeyEvent press(QEvent::KeyPress, AKey, Qt::NoModifier, AText);
   QCoreApplication::sendEvent(AWidget, &press);
+}
+
+QString ComboItems(const QComboBox& ACombo) {
+  QStringList items;
+  for (int i = 0; i < ACombo.count(); ++i) items << ACombo.itemText(i);
+  return items.join(u'|');
+}
+
+// The buttons Qt gives the program's message boxes, as they read now.
+QString StandardButtonTexts() {
+  QMessageBox box(QMessageBox::Question, "Sorvex", "?",
+                  QMessageBox::Ok | QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  QStringList texts;
+  for (auto b : {QMessageBox::Ok, QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel})
+    texts << box.button(b)->text();
+  return texts.join(u'|');
 }
 
 // A private home (settings, profiles) and device tree for each test.
@@ -454,9 +471,22 @@ TEST_F(MainWindow, TheShippedRussianFileTranslatesTheWindowAndBack) {
             QString::fromUtf8("Имитация набора"));
   EXPECT_EQ(defCmt->currentIndex(), 2);  // the default-format choice stays
   EXPECT_EQ(Find<QComboBox>(form, "cbHidFmt")->count(), 21);  // the standard formats again
+  EXPECT_EQ(ComboItems(*defCmt), QString::fromUtf8("нет|Mifare UL,DF|Mifare 1K/4K|HID|Em-Marine|iCode|Эксклюзив"));
+  // Qt's own texts (the buttons of the message boxes) follow the language.
+  EXPECT_EQ(StandardButtonTexts(), QString::fromUtf8("OK|&Да|&Нет|Отмена"));
   // Excluded: the lists and the editor keep what the program put there.
   form.SetLang(-1);
   EXPECT_EQ(apply->text(), "Apply");
+  EXPECT_EQ(ComboItems(*defCmt), "none|Mifare UL,DF|Mifare 1K/4K|HID|Em-Marine|iCode|Exclusive");
+  EXPECT_EQ(StandardButtonTexts(), "OK|&Yes|&No|Cancel");
+}
+
+TEST_F(MainWindow, AStoredLanguageTranslatesQtsOwnTextsFromTheStart) {
+  PutSettings("[Main]\nlang=1049\n");
+  Start();
+  EXPECT_EQ(StandardButtonTexts(), QString::fromUtf8("OK|&Да|&Нет|Отмена"));
+  form_.reset();  // the window takes its translation with it
+  EXPECT_EQ(StandardButtonTexts(), "OK|&Yes|&No|Cancel");
 }
 
 // ---- the tray menu's format submenus ----------------------------------------
