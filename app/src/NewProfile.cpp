@@ -9,6 +9,7 @@
 
 #include "AppDialogs.h"
 #include "AppMessages.h"
+#include "ProgramIcon.h"
 #include "uAppLanguage.h"
 #include "uProfile.h"
 
@@ -25,6 +26,7 @@ TfmNewProfile::TfmNewProfile(TAppLanguage& ALanguage, IAppDialogs& ADialogs, QWi
       m_dialogs(ADialogs) {
   setObjectName(QStringLiteral("fmNewProfile"));
   setWindowTitle(QStringLiteral("New profile"));
+  setWindowIcon(ProgramIcon());
   CreateControls();
   m_language.AddForm(this);
   if (m_language.Loaded()) m_language.Translate(this);

@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "FolderDialog.h"
+#include "ProgramIcon.h"
 #include "uAppConfig.h"
 
 namespace {
@@ -87,6 +88,7 @@ TfmSettingsDlg::TfmSettingsDlg(TAppLanguage& ALanguage, const TALangs& ALangs, s
       m_setLang(std::move(ASetLang)) {
   setObjectName(QStringLiteral("fmSettingsDlg"));
   setWindowTitle(QStringLiteral("Settings"));
+  setWindowIcon(ProgramIcon());
   CreateControls();
   m_language.AddForm(this);
   if (m_language.Loaded()) m_language.Translate(this);

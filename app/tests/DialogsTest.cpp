@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -633,6 +634,21 @@ TEST_F(Dialogs, TheAboutBoxShowsTheVersionAndOpensItsLinks) {
 }
 
 // ---- Texts ----
+
+TEST_F(Dialogs, EveryDialogShowsTheProgramsIcon) {
+  TALangs langs;
+  TfmSettingsDlg settings(lang_, langs, nullptr);
+  TfmNewProfile newProfile(lang_, dialogs_);
+  TAboutBox about(lang_);
+  for (QDialog* dlg : std::initializer_list<QDialog*>{&settings, &newProfile, &about}) {
+    SCOPED_TRACE(dlg->objectName().toStdString());
+    // The reader's active image: a green disc on a transparent ground.
+    const QImage icon = dlg->windowIcon().pixmap(16, 16).toImage();
+    ASSERT_EQ(icon.size(), QSize(16, 16));
+    EXPECT_EQ(icon.pixel(8, 8), 0xFF2EA043u);
+    EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0);
+  }
+}
 
 TEST_F(Dialogs, TheShippedRussianFileTranslatesEveryDialog) {
   TALangs langs;
