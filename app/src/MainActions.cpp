@@ -19,6 +19,7 @@
 #include "AppDialogs.h"
 #include "AppMessages.h"
 #include "MainForm.h"
+#include "PageTabs.h"
 #include "Transfer.h"
 #include "uPort.h"
 #include "uSettingsDlg.h"
@@ -32,6 +33,8 @@ void TfmMain::SetPageVisible(int APageN, bool AVisible) {
   // the user's and is not stored.
   CtrlUpdate hold(*this);
   PageControl1->setTabVisible(APageN, AVisible);
+  // Fewer tabs may need fewer rows.
+  ArrangeControls();
 }
 
 void TfmMain::SetCurPage(int APageN, bool AUpdate) {
@@ -123,6 +126,8 @@ void TfmMain::SetLang(int AIdx) {
     btnApplyFmt->setEnabled(m_fApplyChg);
   }
   cbDefCmt->setCurrentIndex(defCmt);
+  // The new texts need room of their own.
+  ArrangeControls();
   if (visible) {
     setUpdatesEnabled(true);
     update();

@@ -44,6 +44,7 @@ class QToolButton;
 class QTranslator;
 class TAppConfig;
 class TMyCmdLineInfo;
+class TPageControl;
 class TPort;
 class TTransfer;
 
@@ -185,6 +186,7 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   // The controls of one format class.
   struct ClassControls {
     QWidget* tab = nullptr;
+    QLabel* label = nullptr;
     QComboBox* list = nullptr;
     QCheckBox* std = nullptr;
     QToolButton* del = nullptr;
@@ -193,6 +195,9 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   };
 
   void CreateControls();
+  // Places the controls whose texts decide their size (labels and their
+  // fields, check boxes, the rows of tabs): again whenever the texts change.
+  void ArrangeControls();
   void CreateMenus();
   void FormCreate();
   void WMDelayedInit();
@@ -342,6 +347,10 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   QGroupBox* rgTranMethod = nullptr;
   std::array<QRadioButton*, 2> m_tranItems{};
   QGroupBox* grLastTrans = nullptr;
+  QLabel* labCardTip = nullptr;
+  QLabel* labLastFmt = nullptr;
+  QLabel* labTrans = nullptr;
+  QLabel* labWindow = nullptr;
   QLineEdit* edtCardTip = nullptr;
   QTableWidget* gridBytes = nullptr;
   QLineEdit* edtLastFmt = nullptr;
@@ -351,14 +360,20 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   QLineEdit* edtPortOutput = nullptr;
   QGroupBox* grFmtPan = nullptr;
   QToolButton* SpeedButton1 = nullptr;
-  QTabWidget* PageControl1 = nullptr;
+  TPageControl* PageControl1 = nullptr;
   std::array<ClassControls, kCvtFmtTypeCount> m_classes{};
   QWidget* panFmtEdit = nullptr;
+  QLabel* labName = nullptr;
+  QLabel* labHint = nullptr;
+  QLabel* labTemplate = nullptr;
+  QLabel* labReplaces = nullptr;
   QLineEdit* edtName = nullptr;
   QPlainTextEdit* edtHint = nullptr;
   QLineEdit* edtTemplate = nullptr;
   QLineEdit* edtReplaces = nullptr;
   QPushButton* btnApplyFmt = nullptr;
+  QLabel* labDefCmt = nullptr;
+  QLabel* labProfile = nullptr;
   QComboBox* cbDefCmt = nullptr;
   QComboBox* cbUsrProfile = nullptr;
   QToolButton* btnNewProfile = nullptr;

@@ -16,6 +16,7 @@
 #include "AppMessages.h"
 #include "CardEngine.h"
 #include "MainForm.h"
+#include "PageTabs.h"
 #include "uAppConfig.h"
 
 namespace {

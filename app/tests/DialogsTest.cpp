@@ -34,6 +34,7 @@
 #include "IniFile.h"
 #include "NewProfile.h"
 #include "QStringPrinter.h"
+#include "common/TextsShown.h"
 #include "common/WidgetTests.h"
 #include "uAppConfig.h"
 #include "uAppLanguage.h"
@@ -648,6 +649,36 @@ TEST_F(Dialogs, EveryDialogShowsTheProgramsIcon) {
     EXPECT_EQ(icon.pixel(8, 8), 0xFF2EA043u);
     EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0);
   }
+}
+
+TEST_F(Dialogs, EveryTextShowsWholeInEveryShippedLanguage) {
+  TALangs langs;
+  EnumLanguages(langs);
+  const int ru = FindLangIndex(langs, 0x419);
+  ASSERT_GE(ru, 0);
+  for (const bool russian : {false, true}) {
+    SCOPED_TRACE(russian ? "Russian" : "built-in language");
+    if (russian) {
+      lang_.SetFileName(MakeLangPath(langs[ru].sFileName));
+      ASSERT_TRUE(lang_.SetLoaded(true));
+    }
+    // Made while the language is loaded, as the program makes them.
+    TfmSettingsDlg settings(lang_, langs, nullptr);
+    TfmNewProfile newProfile(lang_, dialogs_);
+    TAboutBox about(lang_);
+    const struct {
+      QDialog* dialog;
+      QSize size;
+    } dialogs[] = {{&settings, QSize(380, 376)}, {&newProfile, QSize(245, 108)}, {&about, QSize(298, 235)}};
+    for (const auto& d : dialogs) {
+      SCOPED_TRACE(d.dialog->objectName().toStdString());
+      d.dialog->show();
+      EXPECT_EQ(d.dialog->size(), d.size);
+      EXPECT_EQ(TextsCut(*d.dialog), QStringList());
+      d.dialog->hide();
+    }
+  }
+  lang_.SetLoaded(false);
 }
 
 TEST_F(Dialogs, TheShippedRussianFileTranslatesEveryDialog) {

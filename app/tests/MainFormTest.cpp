@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -44,6 +45,7 @@
 #include "MainForm.h"
 #include "MyCmdLineInfo.h"
 #include "NewProfile.h"
+#include "PageTabs.h"
 #include "QStringPrinter.h"
 #include "Pty.h"
 #include "SysfsFixture.h"
@@ -51,6 +53,7 @@
 #include "uAppConfig.h"
 #include "uAppUtils.h"
 #include "uSettingsDlg.h"
+#include "common/TextsShown.h"
 #include "common/WidgetTests.h"
 #include "uPort.h"
 #include "ylvane.h"
@@ -487,6 +490,65 @@ TEST_F(MainWindow, AStoredLanguageTranslatesQtsOwnTextsFromTheStart) {
   EXPECT_EQ(StandardButtonTexts(), QString::fromUtf8("OK|&Да|&Нет|Отмена"));
   form_.reset();  // the window takes its translation with it
   EXPECT_EQ(StandardButtonTexts(), "OK|&Yes|&No|Cancel");
+}
+
+TEST_F(MainWindow, EveryTextShowsWholeInEveryShippedLanguageAtTheWindowsSize) {
+  TfmMain& form = Start();
+  const int ru = FindLangIndex(form.Langs(), 0x419);
+  ASSERT_GE(ru, 0);
+  // Back to English too: the layout follows the texts both ways.
+  auto* pages = Find<QTabWidget>(form, "PageControl1");
+  // The tabs wrap onto rows of their own.
+  const TabRectOf drawnAt = [](const QTabBar& ABar, int AIndex) {
+    const auto* rows = dynamic_cast<const TPageTabBar*>(&ABar);
+    return rows ? rows->RowTabRect(AIndex) : ABar.tabRect(AIndex);
+  };
+  for (const int lang : {-1, ru, -1}) {
+    SCOPED_TRACE(lang < 0 ? "built-in language" : "Russian");
+    form.SetLang(lang);
+    EXPECT_EQ(form.size(), QSize(695, 334));
+    for (int page = 0; page < pages->count(); ++page) {
+      SCOPED_TRACE(page);
+      pages->setCurrentIndex(page);
+      EXPECT_EQ(TextsCut(form, drawnAt), QStringList());
+    }
+  }
+}
+
+TEST_F(MainWindow, TheTabsWrapIntoRowsAndAClickedTabsRowComesNextToThePages) {
+  PutSettings("[Main]\nActivePageN=0\n");
+  TfmMain& form = Start();
+  auto* pages = Find<QTabWidget>(form, "PageControl1");
+  auto* bar = dynamic_cast<TPageTabBar*>(pages->tabBar());
+  ASSERT_NE(bar, nullptr);
+  // Six tabs do not fit into one row of the panel.
+  ASSERT_EQ(bar->RowCount(), 2);
+  const int bottomRow = bar->height() - bar->RowTabRect(0).height();
+  EXPECT_EQ(bar->RowTabRect(cft_MUL).top(), bottomRow);
+  const QRect exclusive = bar->RowTabRect(cft_Ex);
+  ASSERT_LT(exclusive.top(), bottomRow);  // the other row, above
+
+  const QPointF at(exclusive.center());
+  QMouseEvent press(QEvent::MouseButtonPress, at, bar->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QCoreApplication::sendEvent(bar, &press);
+  EXPECT_EQ(pages->currentIndex(), cft_Ex);
+  EXPECT_EQ(Find<QLineEdit>(form, "edtName")->text(), Find<QComboBox>(form, "cbExFmt")->currentText());
+  EXPECT_EQ(bar->RowTabRect(cft_Ex).top(), bottomRow);
+  EXPECT_LT(bar->RowTabRect(cft_MUL).top(), bottomRow);
+  EXPECT_EQ(TIniFile(SettingsPath()).ReadString("Main", "ActivePageN", ""), "5");
+
+  // With tabs hidden the rest fits into one row, and the editor below takes
+  // the room.
+  const int hintHeight = Find<QPlainTextEdit>(form, "edtHint")->height();
+  const QStringList tabItems{"miTabMUL", "miTabM1K", "miTabHID", "miTabEm", "miTabIC", "miTabEx"};
+  for (const TCvtFmtType hidden : {cft_M1K, cft_Emm, cft_iCode}) form.findChild<QAction*>(tabItems[hidden])->trigger();
+  EXPECT_EQ(bar->RowCount(), 1);
+  EXPECT_GT(Find<QPlainTextEdit>(form, "edtHint")->height(), hintHeight);
+  EXPECT_EQ(TextsCut(form, [](const QTabBar& ABar, int AIndex) {
+              return static_cast<const TPageTabBar&>(ABar).RowTabRect(AIndex);
+            }),
+            QStringList());
 }
 
 // ---- the tray menu's format submenus ----------------------------------------
