@@ -323,6 +323,7 @@ void TfmMain::ArrangeControls() {
   // The format panel, top down: the pages under as many rows of tabs as
   // their texts need...
   const int panelWidth = grFmtPan->width() - 16;
+  // The rows are laid out for the page control's width: that first.
   PageControl1->setGeometry(8, SpeedButton1->geometry().bottom() + 2, panelWidth, PageControl1->height());
   const int tabsHeight = PageControl1->PageTabBar()->sizeHint().height();
   PageControl1->setGeometry(8, PageControl1->y(), panelWidth, tabsHeight + kPageHeight);
@@ -346,7 +347,8 @@ void TfmMain::ArrangeControls() {
   const int editHeight = panFmtEdit->height();
   const int applyHeight = std::max(26, btnApplyFmt->sizeHint().height());
   const QFontMetrics hintFont(edtHint->font());
-  const int twoLines = 2 * hintFont.lineSpacing() + 2 * int(edtHint->document()->documentMargin()) + 2 * edtHint->frameWidth();
+  const int twoLines =
+      2 * hintFont.lineSpacing() + 2 * int(edtHint->document()->documentMargin()) + 2 * edtHint->frameWidth();
   int gap = kRowGap;
   if (editHeight - 3 * 22 - applyHeight - 4 * gap - 2 < twoLines) gap = kTightRowGap;
   const int editColumn = ColumnWidth({labName, labHint, labTemplate, labReplaces});

@@ -104,11 +104,11 @@ int TPageTabBar::TabAtPoint(const QPoint& APos) const {
 
 void TPageTabBar::paintEvent(QPaintEvent*) {
   QStylePainter painter(this);
-  // Where each tab stands in its row, for the style's joins between tabs.
-  auto sameRow = [this](int A, int B) { return B >= 0 && B < count() && m_rects[size_t(B)].top() == m_rects[size_t(A)].top() && !m_rects[size_t(B)].isEmpty(); };
-  auto neighbour = [&](int AIndex, int AStep) {
+  // The shown tab next to AIndex in its row (rows hold tabs in index
+  // order), for the style's joins between tabs; -1 at the row's end.
+  auto neighbour = [this](int AIndex, int AStep) {
     for (int j = AIndex + AStep; j >= 0 && j < count(); j += AStep)
-      if (!m_rects[size_t(j)].isEmpty()) return sameRow(AIndex, j) ? j : -1;
+      if (!m_rects[size_t(j)].isEmpty()) return m_rects[size_t(j)].top() == m_rects[size_t(AIndex)].top() ? j : -1;
     return -1;
   };
   // The current tab last, over its neighbours.
@@ -160,8 +160,9 @@ bool TPageTabBar::event(QEvent* AEvent) {
     case QEvent::HoverEnter:
     case QEvent::HoverMove:
     case QEvent::HoverLeave: {
-      const int hover =
-          AEvent->type() == QEvent::HoverLeave ? -1 : TabAtPoint(static_cast<QHoverEvent*>(AEvent)->position().toPoint());
+      const int hover = AEvent->type() == QEvent::HoverLeave
+                            ? -1
+                            : TabAtPoint(static_cast<QHoverEvent*>(AEvent)->position().toPoint());
       if (hover != m_hover) {
         m_hover = hover;
         update();

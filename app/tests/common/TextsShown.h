@@ -83,7 +83,8 @@ inline QStringList TextsCut(QWidget& AWindow, const TabRectOf& ATabRect = {}) {
       opt.text = button->text();
       const int room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, button).width();
       const int need = button->fontMetrics().horizontalAdvance(plain(button->text()));
-      if (need > room) problems << QStringLiteral("%1 \"%2\": needs %3 pixels, has %4").arg(id, button->text()).arg(need).arg(room);
+      if (need > room)
+        problems << QStringLiteral("%1 \"%2\": needs %3 pixels, has %4").arg(id, button->text()).arg(need).arg(room);
     } else if (auto* group = qobject_cast<QGroupBox*>(w); group && !group->title().isEmpty()) {
       QStyleOptionGroupBox opt;
       opt.initFrom(group);
