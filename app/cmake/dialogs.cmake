@@ -5,13 +5,15 @@ add_library(sorvex_dialogs STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/src/uSettingsDlg.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/FolderDialog.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/NewProfile.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/src/About.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/About.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/ProgramIcon.cpp)
 target_include_directories(sorvex_dialogs PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src)
 target_link_libraries(sorvex_dialogs PUBLIC
   sorvex_language sorvex_messages sorvex_config sorvex_profile sorvex_utils Qt6::Widgets)
 set_target_properties(sorvex_dialogs PROPERTIES AUTOMOC ON)
-# The about box shows the program's icon: the reader's active image.
-qt_add_resources(sorvex_dialogs sorvex_about_icon PREFIX /about BASE ${CMAKE_CURRENT_SOURCE_DIR}/res/icons
+# The program's icon, the reader's active image: on every window, and in the
+# about box.
+qt_add_resources(sorvex_dialogs sorvex_program_icon PREFIX /program BASE ${CMAKE_CURRENT_SOURCE_DIR}/res/icons
   FILES ${CMAKE_CURRENT_SOURCE_DIR}/res/icons/riENABL.xpm)
 
 add_executable(sorvex_dialogs_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/DialogsTest.cpp)

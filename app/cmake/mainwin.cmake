@@ -11,6 +11,7 @@ add_library(sorvex_mainwin STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/src/MainPorts.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/MainActions.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/MainMenus.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/PageTabs.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/Startup.cpp)
 target_include_directories(sorvex_mainwin PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/lib/include)
 target_link_libraries(sorvex_mainwin PUBLIC

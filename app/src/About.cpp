@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QUrl>
 
+#include "ProgramIcon.h"
 #include "uAppLanguage.h"
 #include "uAppUtils.h"
 
@@ -41,6 +42,7 @@ TAboutBox::TAboutBox(TAppLanguage& ALanguage, QWidget* AParent)
     : QDialog(AParent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), m_language(ALanguage) {
   setObjectName(QStringLiteral("AboutBox"));
   setWindowTitle(QStringLiteral("About"));
+  setWindowIcon(::ProgramIcon());
   CreateControls();
   m_language.AddForm(this);
   if (m_language.Loaded()) m_language.Translate(this);
@@ -64,7 +66,7 @@ void TAboutBox::CreateControls() {
 
   ProgramIcon = Label(Panel1, "ProgramIcon", QString(), QRect(8, 8, 48, 48));
   ProgramIcon->setAlignment(Qt::AlignCenter);
-  ProgramIcon->setPixmap(QIcon(QStringLiteral(":/about/riENABL.xpm")).pixmap(32, 32));
+  ProgramIcon->setPixmap(::ProgramIcon().pixmap(32, 32));
   ProductName = Label(Panel1, "ProductName", QStringLiteral("Sorvex"), QRect(72, 12, 200, 30));
   QFont big(QStringLiteral("Serif"));
   big.setStyleHint(QFont::Serif);

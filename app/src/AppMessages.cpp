@@ -39,6 +39,9 @@ constexpr BuiltinMsg kBuiltin[] = {
     // Ours: a port that fails to open for any other reason than a missing or
     // busy device (on Linux mostly a port the user has no access to).
     {24, "Could not open port: port \"%s\": %s"},
+    // Ours: why, when the device is there but this user may not use it.
+    {25, "this user may not read and write the device, which belongs to the group \"%s\" (add the user to "
+         "that group and log in again)."},
 };
 
 // The installed translations. Messages are shown on the GUI thread, but the

@@ -39,7 +39,8 @@ enum TAppMsgId : int {
   msgFormatNotSet = 21,
   msgEnable = 22,
   msgDisable = 23,
-  msgPortOpenFailed = 24,        // %s (port), %s (the library's text for the code)
+  msgPortOpenFailed = 24,        // %s (port), %s (why: the library's text for the code, or 25)
+  msgPortAccessDenied = 25,      // %s (the device's group)
 };
 
 // Every message number, ascending.

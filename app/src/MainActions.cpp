@@ -5,17 +5,21 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTranslator>
 #include <QUrl>
 
 #include "About.h"
 #include "AppDialogs.h"
 #include "AppMessages.h"
 #include "MainForm.h"
+#include "PageTabs.h"
 #include "Transfer.h"
 #include "uPort.h"
 #include "uSettingsDlg.h"
@@ -29,6 +33,8 @@ void TfmMain::SetPageVisible(int APageN, bool AVisible) {
   // the user's and is not stored.
   CtrlUpdate hold(*this);
   PageControl1->setTabVisible(APageN, AVisible);
+  // Fewer tabs may need fewer rows.
+  ArrangeControls();
 }
 
 void TfmMain::SetCurPage(int APageN, bool AUpdate) {
@@ -101,6 +107,7 @@ void TfmMain::SetLang(int AIdx) {
     if (m_oLanguage.SetLoaded(true)) stdFile = m_oLanguage.StdProfileFile();
   }
   if (stdFile.isEmpty() || !m_oStdProfile->LoadFromIni(stdFile)) m_oStdProfile->LoadFromRes(QStringLiteral("STDFMTS"));
+  LoadQtTranslation();
   for (int c = 0; c < kCvtFmtTypeCount; ++c) FillFmtCombo(TCvtFmtType(c), FmtList(TCvtFmtType(c)));
   const int page = ActivePage();
   if (page >= 0 && page < kCvtFmtTypeCount) {
@@ -110,10 +117,26 @@ void TfmMain::SetLang(int AIdx) {
     btnApplyFmt->setEnabled(m_fApplyChg);
   }
   cbDefCmt->setCurrentIndex(defCmt);
+  // The new texts need room of their own.
+  ArrangeControls();
   if (visible) {
     setUpdatesEnabled(true);
     update();
   }
+}
+
+void TfmMain::LoadQtTranslation() {
+  // Qt's texts come from the system's translations of Qt; without a file for
+  // the language they stay English.
+  if (m_qtTranslation) QCoreApplication::removeTranslator(m_qtTranslation.get());
+  m_qtTranslation.reset();
+  if (!m_oLanguage.Loaded()) return;
+  auto translation = std::make_unique<QTranslator>();
+  if (!translation->load(LangIdToLocale(m_oLanguage.LangId()), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    return;
+  QCoreApplication::installTranslator(translation.get());
+  m_qtTranslation = std::move(translation);
 }
 
 // Opens the help file with the desktop's viewer. There is no way to find a

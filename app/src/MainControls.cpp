@@ -18,8 +18,11 @@
 #include <QTextEdit>
 #include <QToolButton>
 
+#include <algorithm>
+
 #include "MainForm.h"
 #include "MainInternal.h"
+#include "PageTabs.h"
 
 namespace {
 
@@ -30,17 +33,16 @@ T* Named(QWidget* AParent, const char* AName) {
   return w;
 }
 
-QLabel* Label(QWidget* AParent, const char* AName, const QString& AText, const QRect& AGeometry) {
+// Placed by ArrangeControls, from the width its text needs.
+QLabel* Label(QWidget* AParent, const char* AName, const QString& AText) {
   QLabel* l = Named<QLabel>(AParent, AName);
   l->setText(AText);
-  l->setGeometry(AGeometry);
   return l;
 }
 
-QLineEdit* ReadOnlyEdit(QWidget* AParent, const char* AName, const QRect& AGeometry) {
+QLineEdit* ReadOnlyEdit(QWidget* AParent, const char* AName) {
   QLineEdit* e = Named<QLineEdit>(AParent, AName);
   e->setReadOnly(true);
-  e->setGeometry(AGeometry);
   return e;
 }
 
@@ -81,7 +83,31 @@ constexpr int kClientWidth = 695;
 constexpr int kClientHeight = 334;
 constexpr int kMainWidth = 347;
 
+// Between a label and its field, and between the rows of the format editor
+// (as far as the rows leave room for it).
+constexpr int kLabelGap = 4;
+constexpr int kRowGap = 4;
+constexpr int kTightRowGap = 2;
+// The pages of the page control below its tabs: a format list and its
+// delete button, the "Standard" check box under them.
+constexpr int kPageHeight = 54;
 
+// The widest text of some labels (or check boxes): their column's width.
+int ColumnWidth(std::initializer_list<const QWidget*> AWidgets) {
+  int w = 0;
+  for (const QWidget* c : AWidgets) w = std::max(w, c->sizeHint().width());
+  return w;
+}
+
+// A label at ALeft in its column of width AColumn, and its field from the
+// column's end to ARight, on one row at AY of height AHeight (the label
+// centred on it).
+void LabelRow(QLabel* ALabel, QWidget* AField, int ALeft, int AColumn, int ARight, int AY, int AHeight) {
+  const int labelHeight = ALabel->sizeHint().height();
+  ALabel->setGeometry(ALeft, AY + (AHeight - labelHeight) / 2, AColumn, labelHeight);
+  const int x = ALeft + AColumn + kLabelGap;
+  AField->setGeometry(x, AY, ARight - x, AHeight);
+}
 
 }  // namespace
 
@@ -93,18 +119,14 @@ void TfmMain::CreateControls() {
   grMain->setGeometry(0, 0, kMainWidth, kClientHeight);
   chkEnabled = Named<QCheckBox>(grMain, "chkEnabled");
   chkEnabled->setText(QStringLiteral("Port:"));
-  chkEnabled->setGeometry(8, 14, 64, 24);
   cbPorts = Named<QComboBox>(grMain, "cbPorts");
   cbPorts->setEditable(true);
   cbPorts->setInsertPolicy(QComboBox::NoInsert);
-  cbPorts->setGeometry(74, 14, 150, 24);
   btnUpdPortsList = Named<QToolButton>(grMain, "btnUpdPortsList");
   btnUpdPortsList->setIcon(WindowImage(imgRefresh));
   btnUpdPortsList->setToolTip(QStringLiteral("Refresh the port list"));
-  btnUpdPortsList->setGeometry(228, 14, 24, 24);
   labMenu = Named<QLabel>(grMain, "labMenu");
   labMenu->setText(QStringLiteral("<a href=\"menu\">menu</a>"));
-  labMenu->setGeometry(262, 18, 40, 18);
   btnShowFmtPan = Named<QPushButton>(grMain, "btnShowFmtPan");
   btnShowFmtPan->setText(QStringLiteral("<<"));
   btnShowFmtPan->setGeometry(307, 14, 32, 24);
@@ -113,15 +135,13 @@ void TfmMain::CreateControls() {
   rgTranMethod->setTitle(QStringLiteral("Transfer method"));
   rgTranMethod->setGeometry(8, 44, 331, 48);
   m_tranItems[0] = new QRadioButton(QStringLiteral("Imititsiya typing"), rgTranMethod);
-  m_tranItems[0]->setGeometry(10, 20, 150, 22);
   m_tranItems[1] = new QRadioButton(QStringLiteral("Copy to Clipboard"), rgTranMethod);
-  m_tranItems[1]->setGeometry(170, 20, 150, 22);
 
   grLastTrans = Named<QGroupBox>(grMain, "grLastTrans");
   grLastTrans->setTitle(QStringLiteral("Last transfer"));
   grLastTrans->setGeometry(8, 96, 331, 176);
-  Label(grLastTrans, "labCardTip", QStringLiteral("Card:"), QRect(8, 22, 56, 18));
-  edtCardTip = ReadOnlyEdit(grLastTrans, "edtCardTip", QRect(66, 20, 257, 22));
+  labCardTip = Label(grLastTrans, "labCardTip", QStringLiteral("Card:"));
+  edtCardTip = ReadOnlyEdit(grLastTrans, "edtCardTip");
   gridBytes = Named<QTableWidget>(grLastTrans, "gridBytes");
   gridBytes->setGeometry(8, 46, 315, 46);
   gridBytes->setRowCount(2);
@@ -148,22 +168,22 @@ void TfmMain::CreateControls() {
       gridBytes->setItem(r, c, item);
     }
   }
-  Label(grLastTrans, "labLastFmt", QStringLiteral("Format:"), QRect(8, 100, 56, 18));
-  edtLastFmt = ReadOnlyEdit(grLastTrans, "edtLastFmt", QRect(66, 98, 257, 22));
-  Label(grLastTrans, "labTrans", QStringLiteral("Sent:"), QRect(8, 126, 56, 18));
+  labLastFmt = Label(grLastTrans, "labLastFmt", QStringLiteral("Format:"));
+  edtLastFmt = ReadOnlyEdit(grLastTrans, "edtLastFmt");
+  labTrans = Label(grLastTrans, "labTrans", QStringLiteral("Sent:"));
   edtTrans = Named<QTextEdit>(grLastTrans, "edtTrans");
   edtTrans->setReadOnly(true);
   edtTrans->setAcceptRichText(false);
   edtTrans->setLineWrapMode(QTextEdit::NoWrap);
   edtTrans->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  edtTrans->setGeometry(66, 124, 257, 24);
-  Label(grLastTrans, "labWindow", QStringLiteral("Window:"), QRect(8, 152, 56, 18));
-  edtWindow = ReadOnlyEdit(grLastTrans, "edtWindow", QRect(66, 150, 257, 22));
+  labWindow = Label(grLastTrans, "labWindow", QStringLiteral("Window:"));
+  edtWindow = ReadOnlyEdit(grLastTrans, "edtWindow");
 
   grPortData = Named<QGroupBox>(grMain, "grPortData");
   grPortData->setTitle(QStringLiteral("Port data"));
   grPortData->setGeometry(8, 276, 331, 52);
-  edtPortOutput = ReadOnlyEdit(grPortData, "edtPortOutput", QRect(8, 22, 315, 22));
+  edtPortOutput = ReadOnlyEdit(grPortData, "edtPortOutput");
+  edtPortOutput->setGeometry(8, 22, 315, 22);
 
   // The right half: the format panel.
   grFmtPan = Named<QGroupBox>(this, "grFmtPan");
@@ -171,67 +191,56 @@ void TfmMain::CreateControls() {
   grFmtPan->setGeometry(kMainWidth, 0, kClientWidth - kMainWidth, kClientHeight);
   SpeedButton1 = Named<QToolButton>(grFmtPan, "SpeedButton1");
   SpeedButton1->setText(QStringLiteral("<<"));
-  SpeedButton1->setGeometry(312, 4, 30, 20);
-  PageControl1 = Named<QTabWidget>(grFmtPan, "PageControl1");
-  PageControl1->setGeometry(8, 26, 332, 80);
-  PageControl1->setUsesScrollButtons(true);
+  SpeedButton1->setGeometry(312, 2, 30, 18);
+  // Its tabs wrap onto as many rows as they need.
+  PageControl1 = new TPageControl(grFmtPan);
+  PageControl1->setObjectName(QStringLiteral("PageControl1"));
   PageControl1->setContextMenuPolicy(Qt::CustomContextMenu);
   for (int c = 0; c < kCvtFmtTypeCount; ++c) {
     const ClassInfo& info = kClasses[c];
     ClassControls& cls = m_classes[c];
     cls.tab = Named<QWidget>(PageControl1, info.tab);
     PageControl1->addTab(cls.tab, QLatin1String(info.caption));
-    Label(cls.tab, info.label, QStringLiteral("Format:"), QRect(6, 8, 50, 18));
+    cls.label = Label(cls.tab, info.label, QStringLiteral("Format:"));
     cls.list = Named<QComboBox>(cls.tab, info.list);
-    cls.list->setGeometry(58, 6, 200, 24);
     cls.del = Named<QToolButton>(cls.tab, info.del);
     cls.del->setIcon(WindowImage(imgDelete));
     cls.del->setGeometry(262, 6, 24, 24);
     cls.std = Named<QCheckBox>(cls.tab, info.std);
     cls.std->setText(QStringLiteral("Standard"));
-    cls.std->setGeometry(58, 32, 150, 20);
   }
 
   panFmtEdit = Named<QWidget>(grFmtPan, "panFmtEdit");
-  panFmtEdit->setGeometry(8, 108, 332, 160);
-  Label(panFmtEdit, "labName", QStringLiteral("Name:"), QRect(0, 4, 76, 18));
+  labName = Label(panFmtEdit, "labName", QStringLiteral("Name:"));
   edtName = Named<QLineEdit>(panFmtEdit, "edtName");
-  edtName->setGeometry(78, 2, 254, 22);
-  Label(panFmtEdit, "labHint", QStringLiteral("Comment:"), QRect(0, 30, 76, 18));
+  labHint = Label(panFmtEdit, "labHint", QStringLiteral("Comment:"));
   edtHint = Named<QPlainTextEdit>(panFmtEdit, "edtHint");
-  edtHint->setGeometry(78, 28, 254, 46);
-  Label(panFmtEdit, "labTemplate", QStringLiteral("Template:"), QRect(0, 80, 76, 18));
+  labTemplate = Label(panFmtEdit, "labTemplate", QStringLiteral("Template:"));
   edtTemplate = Named<QLineEdit>(panFmtEdit, "edtTemplate");
-  edtTemplate->setGeometry(78, 78, 254, 22);
-  Label(panFmtEdit, "labReplaces", QStringLiteral("Parameters:"), QRect(0, 106, 76, 18));
+  labReplaces = Label(panFmtEdit, "labReplaces", QStringLiteral("Parameters:"));
   edtReplaces = Named<QLineEdit>(panFmtEdit, "edtReplaces");
-  edtReplaces->setGeometry(78, 104, 254, 22);
   btnApplyFmt = Named<QPushButton>(panFmtEdit, "btnApplyFmt");
   btnApplyFmt->setText(QStringLiteral("Apply"));
-  btnApplyFmt->setGeometry(252, 132, 80, 26);
   btnApplyFmt->setEnabled(false);
 
-  Label(grFmtPan, "labDefCmt", QStringLiteral("Default format:"), QRect(8, 274, 100, 18));
+  labDefCmt = Label(grFmtPan, "labDefCmt", QStringLiteral("Default format:"));
   cbDefCmt = Named<QComboBox>(grFmtPan, "cbDefCmt");
-  cbDefCmt->setGeometry(110, 272, 230, 24);
   cbDefCmt->addItems({QStringLiteral("none"), QStringLiteral("Mifare UL,DF"), QStringLiteral("Mifare 1K/4K"),
                       QStringLiteral("HID"), QStringLiteral("Em-Marine"), QStringLiteral("iCode"),
                       QStringLiteral("Exclusive")});
 
-  Label(grFmtPan, "labProfile", QStringLiteral("Profile:"), QRect(8, 304, 100, 18));
+  labProfile = Label(grFmtPan, "labProfile", QStringLiteral("Profile:"));
   cbUsrProfile = Named<QComboBox>(grFmtPan, "cbUsrProfile");
-  cbUsrProfile->setGeometry(110, 302, 174, 24);
   btnNewProfile = Named<QToolButton>(grFmtPan, "btnNewProfile");
   btnNewProfile->setIcon(WindowImage(imgNew));
   btnNewProfile->setToolTip(QStringLiteral("Создать новый профиль"));
-  btnNewProfile->setGeometry(288, 302, 24, 24);
   btnDelProfile = Named<QToolButton>(grFmtPan, "btnDelProfile");
   btnDelProfile->setIcon(WindowImage(imgDelete));
   btnDelProfile->setToolTip(QStringLiteral("Удалить текущий профиль"));
-  btnDelProfile->setGeometry(316, 302, 24, 24);
   connect(btnDelProfile, &QToolButton::clicked, this, [this] { btnDelProfileClick(); });
   connect(btnNewProfile, &QToolButton::clicked, this, [this] { btnNewProfileClick(); });
   cbUsrProfile->installEventFilter(this);
+  ArrangeControls();
 
   // What the controls do.
   connect(chkEnabled, &QCheckBox::clicked, this, [this] { chkEnabledClick(); });
@@ -284,6 +293,77 @@ void TfmMain::CreateControls() {
     menuTabsPopup();
     menuTabs->popup(PageControl1->mapToGlobal(at));
   });
+}
+
+void TfmMain::ArrangeControls() {
+  // The left half. The port row: the port's check box as wide as its text,
+  // the menu link and the panel button at the right end, the list between.
+  chkEnabled->setGeometry(8, 14, chkEnabled->sizeHint().width(), 24);
+  const int menuWidth = labMenu->sizeHint().width();
+  labMenu->setGeometry(btnShowFmtPan->x() - 5 - menuWidth, 18, menuWidth, 18);
+  btnUpdPortsList->setGeometry(labMenu->x() - 10 - 24, 14, 24, 24);
+  const int portsX = chkEnabled->geometry().right() + 1 + kLabelGap;
+  cbPorts->setGeometry(portsX, 14, btnUpdPortsList->x() - kLabelGap - portsX, 24);
+
+  // The two methods side by side, the second one at its usual place when
+  // the first leaves room for it, and never beyond the group.
+  const int first = m_tranItems[0]->sizeHint().width(), second = m_tranItems[1]->sizeHint().width();
+  m_tranItems[0]->setGeometry(10, 20, first, 22);
+  const int secondX = std::min(std::max(170, 10 + first + 10), rgTranMethod->width() - 8 - second);
+  m_tranItems[1]->setGeometry(secondX, 20, second, 22);
+
+  // The last transfer: one column of labels, the fields after it.
+  const int lastColumn = ColumnWidth({labCardTip, labLastFmt, labTrans, labWindow});
+  const int lastRight = grLastTrans->width() - 8;
+  LabelRow(labCardTip, edtCardTip, 8, lastColumn, lastRight, 20, 22);
+  LabelRow(labLastFmt, edtLastFmt, 8, lastColumn, lastRight, 98, 22);
+  LabelRow(labTrans, edtTrans, 8, lastColumn, lastRight, 124, 24);
+  LabelRow(labWindow, edtWindow, 8, lastColumn, lastRight, 150, 22);
+
+  // The format panel, top down: the pages under as many rows of tabs as
+  // their texts need...
+  const int panelWidth = grFmtPan->width() - 16;
+  // The rows are laid out for the page control's width: that first.
+  PageControl1->setGeometry(8, SpeedButton1->geometry().bottom() + 2, panelWidth, PageControl1->height());
+  const int tabsHeight = PageControl1->PageTabBar()->sizeHint().height();
+  PageControl1->setGeometry(8, PageControl1->y(), panelWidth, tabsHeight + kPageHeight);
+  for (ClassControls& cls : m_classes) {
+    const int column = cls.label->sizeHint().width();
+    LabelRow(cls.label, cls.list, 6, column, cls.del->x() - kLabelGap, 6, 24);
+    cls.std->setGeometry(cls.list->x(), 32, cls.std->sizeHint().width(), 20);
+  }
+  // ...the profile row and the default format at the bottom...
+  const int rowsColumn = ColumnWidth({labDefCmt, labProfile});
+  const int profileY = grFmtPan->height() - 6 - 24;
+  LabelRow(labProfile, cbUsrProfile, 8, rowsColumn, 284, profileY, 24);
+  btnNewProfile->setGeometry(288, profileY, 24, 24);
+  btnDelProfile->setGeometry(316, profileY, 24, 24);
+  const int defY = profileY - kRowGap - 24;
+  LabelRow(labDefCmt, cbDefCmt, 8, rowsColumn, 8 + panelWidth, defY, 24);
+  // ...and the editor between them, the comment taking what the other rows
+  // leave (at least two lines: the rows move closer when it would be less).
+  const int editTop = PageControl1->geometry().bottom() + 1 + kTightRowGap;
+  panFmtEdit->setGeometry(8, editTop, panelWidth, defY - kRowGap - editTop);
+  const int editHeight = panFmtEdit->height();
+  const int applyHeight = std::max(26, btnApplyFmt->sizeHint().height());
+  const QFontMetrics hintFont(edtHint->font());
+  const int twoLines =
+      2 * hintFont.lineSpacing() + 2 * int(edtHint->document()->documentMargin()) + 2 * edtHint->frameWidth();
+  int gap = kRowGap;
+  if (editHeight - 3 * 22 - applyHeight - 4 * gap - 2 < twoLines) gap = kTightRowGap;
+  const int editColumn = ColumnWidth({labName, labHint, labTemplate, labReplaces});
+  const int applyY = editHeight - applyHeight;
+  const int replacesY = applyY - gap - 2 - 22;
+  const int templateY = replacesY - gap - 22;
+  LabelRow(labName, edtName, 0, editColumn, panelWidth, 0, 22);
+  LabelRow(labTemplate, edtTemplate, 0, editColumn, panelWidth, templateY, 22);
+  LabelRow(labReplaces, edtReplaces, 0, editColumn, panelWidth, replacesY, 22);
+  const int hintY = 22 + gap;
+  LabelRow(labHint, edtHint, 0, editColumn, panelWidth, hintY, templateY - gap - hintY);
+  // Its label stands at the first line, not in the middle of the box.
+  labHint->move(0, hintY + (22 - labHint->height()) / 2);
+  const int applyWidth = std::max(80, btnApplyFmt->sizeHint().width());
+  btnApplyFmt->setGeometry(panelWidth - applyWidth, applyY, applyWidth, applyHeight);
 }
 
 void TfmMain::CreateMenus() {

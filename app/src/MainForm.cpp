@@ -25,17 +25,27 @@
 #include <QTableWidget>
 #include <QTextEdit>
 #include <QToolButton>
+#include <QTranslator>
 #include <QWindow>
 
 #include "AppDialogs.h"
 #include "AppMessages.h"
 #include "MainInternal.h"
 #include "MyCmdLineInfo.h"
+#include "ProgramIcon.h"
 #include "Transfer.h"
 #include "uAppConfig.h"
 #include "uAppUtils.h"
 #include "uPort.h"
+#include "x11/XDesktop.h"
 #include "ylvane.h"
+
+bool WindowStandsAt(const QWidget& AWindow, const QPoint& APos) {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) return true;
+  static std::unique_ptr<x11::XDesktop> desktop = x11::XDesktop::Open();
+  int x = 0, y = 0;
+  return !desktop || !desktop->TopLevelPosition(AWindow.winId(), x, y) || QPoint(x, y) == APos;
+}
 
 QPoint SnapToWorkArea(const QPoint& APos, const QSize& ASize, const QRect& AWorkArea) {
   const int L = AWorkArea.left(), T = AWorkArea.top();
@@ -60,6 +70,8 @@ TfmMain::TfmMain(std::unique_ptr<TAppConfig> AConfig, std::unique_ptr<TMyCmdLine
       m_pipeline(*this, *this, *this, &SystemBeep()) {
   setObjectName(QStringLiteral("fmMain"));
   setWindowTitle(QStringLiteral("Sorvex"));
+  // Its dialogs and message boxes take it over from it.
+  setWindowIcon(ProgramIcon());
   CreateControls();
   CreateMenus();
   FormCreate();
@@ -147,14 +159,19 @@ void TfmMain::WMDelayedInit() {
   QString errors;
   {
     CtrlUpdate hold(*this);
+    m_config->BeginUpdate(true);
+    // The panel first, so that the window is shown at its final width. A
+    // window resized after it is shown but before the window manager has
+    // framed it is placed with its stored position (the frame's) taken for
+    // the inside's, one frame further up and left at every start.
+    ShowFmtPan(m_config->GetShowFmtPan());
     if ((m_cmdLine && m_cmdLine->m_fAutorun && QSystemTrayIcon::isSystemTrayAvailable()) || isMinimized())
       HideToTray();
     else
       show();
+    // Start-up's own placing and panel are no move of the user's.
     m_fFormPosChg = false;
 
-    m_config->BeginUpdate(true);
-    ShowFmtPan(m_config->GetShowFmtPan());
     SetCurPage(m_config->GetActivePageN(), false);
     FOnlyOneInst = m_config->GetSingleInstance();
     m_pipeline.SetTransLog(m_config->GetTransLog());
@@ -232,14 +249,9 @@ QString TfmMain::OpenError(HRESULT AResult, const QString& APort) const {
   if (AResult == YV_E_PORT_BUSY) return FormatAppMsg(msgPortBusy, {APort});
   if (AResult == YV_E_PORT_NOT_EXISTS) return FormatAppMsg(msgPortNotExists, {APort});
   // Any other failure (on Linux mostly a port the user may not open): the
-  // port and the library's own words for the code.
-  char16_t text[512] = {};
-  QString reason;
-  int32_t len = 0;
-  if (YV_GetStatusText(AResult, 1033, text, int32_t(std::size(text)), &len) == S_OK)
-    reason = QString::fromUtf16(text).trimmed();
-  if (reason.isEmpty()) reason = QStringLiteral("0x%1").arg(uint32_t(AResult), 8, 16, QChar(u'0'));
-  return FormatAppMsg(msgPortOpenFailed, {APort, reason});
+  // port and why, in the window's language.
+  return FormatAppMsg(msgPortOpenFailed,
+                      {APort, PortOpenReason(AResult, APort, m_oLanguage.Loaded() ? m_oLanguage.LangId() : 1033)});
 }
 
 TfmMain::~TfmMain() {
@@ -311,9 +323,12 @@ void TfmMain::changeEvent(QEvent* AEvent) {
 
 void TfmMain::moveEvent(QMoveEvent* AEvent) {
   QWidget::moveEvent(AEvent);
-  // X11 reports moves late, also for the placement at start: only a move
-  // away from where start-up put the window counts.
-  if (m_nCtrlUpdate > 0 || !m_fStarted || pos() == m_startPos) return;
+  // X11 reports moves late, also for the placement at start; and while a
+  // window manager frames a window it maps, the window passes through
+  // places it has not settled on (snapping to one of them would make it
+  // real). Only a move to where the window now stands on the screen, away
+  // from where start-up put it, counts.
+  if (m_nCtrlUpdate > 0 || !m_fStarted || pos() == m_startPos || !WindowStandsAt(*this, pos())) return;
   m_fFormPosChg = true;
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QPoint snapped = SnapToWorkArea(pos(), frameGeometry().size(), screen->availableGeometry());

@@ -41,8 +41,10 @@ class QTabWidget;
 class QTableWidget;
 class QTextEdit;
 class QToolButton;
+class QTranslator;
 class TAppConfig;
 class TMyCmdLineInfo;
+class TPageControl;
 class TPort;
 class TTransfer;
 
@@ -184,6 +186,7 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   // The controls of one format class.
   struct ClassControls {
     QWidget* tab = nullptr;
+    QLabel* label = nullptr;
     QComboBox* list = nullptr;
     QCheckBox* std = nullptr;
     QToolButton* del = nullptr;
@@ -192,11 +195,16 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   };
 
   void CreateControls();
+  // Places the controls whose texts decide their size (labels and their
+  // fields, check boxes, the rows of tabs): again whenever the texts change.
+  void ArrangeControls();
   void CreateMenus();
   void FormCreate();
   void WMDelayedInit();
   void HideToTray();
   void SetIcon(bool AActive);
+  // Qt's own texts (standard buttons, edit menus) in the loaded language.
+  void LoadQtTranslation();
 
   // ICardView
   void ShowPortText(const QString& ALine) override;
@@ -324,6 +332,7 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   CardPipeline m_pipeline;
   TAppLanguage m_oLanguage;
   TALangs m_aLangs;
+  std::unique_ptr<QTranslator> m_qtTranslation;  // installed while a language is loaded
   bool m_fActiveIcon = false;
   bool m_fShowFmtPan = true;
   bool m_fFormPosChg = false;
@@ -344,6 +353,10 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   QGroupBox* rgTranMethod = nullptr;
   std::array<QRadioButton*, 2> m_tranItems{};
   QGroupBox* grLastTrans = nullptr;
+  QLabel* labCardTip = nullptr;
+  QLabel* labLastFmt = nullptr;
+  QLabel* labTrans = nullptr;
+  QLabel* labWindow = nullptr;
   QLineEdit* edtCardTip = nullptr;
   QTableWidget* gridBytes = nullptr;
   QLineEdit* edtLastFmt = nullptr;
@@ -353,14 +366,20 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   QLineEdit* edtPortOutput = nullptr;
   QGroupBox* grFmtPan = nullptr;
   QToolButton* SpeedButton1 = nullptr;
-  QTabWidget* PageControl1 = nullptr;
+  TPageControl* PageControl1 = nullptr;
   std::array<ClassControls, kCvtFmtTypeCount> m_classes{};
   QWidget* panFmtEdit = nullptr;
+  QLabel* labName = nullptr;
+  QLabel* labHint = nullptr;
+  QLabel* labTemplate = nullptr;
+  QLabel* labReplaces = nullptr;
   QLineEdit* edtName = nullptr;
   QPlainTextEdit* edtHint = nullptr;
   QLineEdit* edtTemplate = nullptr;
   QLineEdit* edtReplaces = nullptr;
   QPushButton* btnApplyFmt = nullptr;
+  QLabel* labDefCmt = nullptr;
+  QLabel* labProfile = nullptr;
   QComboBox* cbDefCmt = nullptr;
   QComboBox* cbUsrProfile = nullptr;
   QToolButton* btnNewProfile = nullptr;

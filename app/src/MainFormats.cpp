@@ -16,6 +16,7 @@
 #include "AppMessages.h"
 #include "CardEngine.h"
 #include "MainForm.h"
+#include "PageTabs.h"
 #include "uAppConfig.h"
 
 namespace {
@@ -36,7 +37,8 @@ int ParamErrorMsg(int AError) {
 }
 
 // The check reads the parameters without the blanks (and control
-// characters) they begin with; its positions count from after them.
+// characters) they begin with; its positions count from after them, the
+// user's from the start of the field.
 int LeadingBlanks(const QString& AText) {
   int n = 0;
   while (n < AText.size() && AText[n].unicode() <= ' ') ++n;
@@ -275,11 +277,12 @@ void TfmMain::btnApplyFmtClick() {
   CheckTemplate(templ, &specifiers);
   int pos = 0, tokens = 0;
   if (const int err = CheckReplaces(repl, CvtFmtByteCount(tip), &pos, &tokens)) {
-    m_dialogs.ShowError(this, FormatAppMsg(ParamErrorMsg(err), {int32_t(pos)}));
+    // The position the message names is where the caret goes: before the
+    // character the check stopped at, in the text as typed.
+    const int typedPos = LeadingBlanks(repl) + pos;
+    m_dialogs.ShowError(this, FormatAppMsg(ParamErrorMsg(err), {int32_t(typedPos)}));
     edtReplaces->setFocus(Qt::OtherFocusReason);
-    // The caret goes before the character the check stopped at, in the
-    // text as typed.
-    edtReplaces->setCursorPosition(LeadingBlanks(repl) + pos - 1);
+    edtReplaces->setCursorPosition(typedPos - 1);
     edtReplaces->deselect();
     return;
   }

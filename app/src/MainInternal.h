@@ -27,6 +27,11 @@ ISystemBeep& SystemBeep();
 void AttachPortNotify(TfmMain* AForm);
 void DetachPortNotify();
 
+// Whether the window (its frame, under a window manager) stands at APos on
+// the screen now, as opposed to a place it passed through. Where the screen
+// cannot be asked (no X11), it stands wherever it is said to.
+bool WindowStandsAt(const QWidget& AWindow, const QPoint& APos);
+
 // Whether another window covers the top-left corner of AWindow. Where the
 // stacking order cannot be asked (no X11), nothing counts as covering.
 bool WindowCornerCovered(const QWidget& AWindow);

@@ -7,8 +7,11 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <algorithm>
+
 #include "AppDialogs.h"
 #include "AppMessages.h"
+#include "ProgramIcon.h"
 #include "uAppLanguage.h"
 #include "uProfile.h"
 
@@ -25,9 +28,11 @@ TfmNewProfile::TfmNewProfile(TAppLanguage& ALanguage, IAppDialogs& ADialogs, QWi
       m_dialogs(ADialogs) {
   setObjectName(QStringLiteral("fmNewProfile"));
   setWindowTitle(QStringLiteral("New profile"));
+  setWindowIcon(ProgramIcon());
   CreateControls();
   m_language.AddForm(this);
   if (m_language.Loaded()) m_language.Translate(this);
+  ArrangeControls();
   UpdateProfileList();
   cbName->setCurrentText(GenerateName());
 }
@@ -39,18 +44,15 @@ void TfmNewProfile::CreateControls() {
   labName = new QLabel(QStringLiteral("Name:"), this);
   labName->setObjectName(QStringLiteral("labName"));
   labName->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  labName->setGeometry(8, 14, 50, 22);
   cbName = new QComboBox(this);
   cbName->setObjectName(QStringLiteral("cbName"));
   cbName->setEditable(true);
   // The typed name is a new profile, not an entry of the list.
   cbName->setInsertPolicy(QComboBox::NoInsert);
-  cbName->setGeometry(64, 12, 173, 24);
   labName->setBuddy(cbName);
   chkCopy = new QCheckBox(QStringLiteral("Copy current profile"), this);
   chkCopy->setObjectName(QStringLiteral("chkCopy"));
   chkCopy->setChecked(true);
-  chkCopy->setGeometry(64, 42, 173, 22);
   btnOK = new QPushButton(QStringLiteral("OK"), this);
   btnOK->setObjectName(QStringLiteral("btnOK"));
   btnOK->setDefault(true);
@@ -60,6 +62,18 @@ void TfmNewProfile::CreateControls() {
   btnCancel->setGeometry(161, 74, 76, 26);
   connect(btnOK, &QPushButton::clicked, this, &TfmNewProfile::btnOKClick);
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TfmNewProfile::ArrangeControls() {
+  // The label as wide as its text (at least its usual 50 pixels), the list
+  // after it; the check box under the list, or from the left margin when
+  // its text needs more room than the list has.
+  constexpr int kLeft = 8, kRight = 245 - 8;
+  const int label = std::max(50, labName->sizeHint().width());
+  labName->setGeometry(kLeft, 14, label, 22);
+  cbName->setGeometry(kLeft + label + 6, 12, kRight - (kLeft + label + 6), 24);
+  const int copyX = chkCopy->sizeHint().width() <= kRight - cbName->x() ? cbName->x() : kLeft;
+  chkCopy->setGeometry(copyX, 42, kRight - copyX, 22);
 }
 
 void TfmNewProfile::UpdateProfileList() {

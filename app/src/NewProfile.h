@@ -35,6 +35,9 @@ class TfmNewProfile : public QDialog {
 
  private:
   void CreateControls();
+  // Places the name's label, the list and the check box as their texts
+  // (translated or not) need.
+  void ArrangeControls();
   void btnOKClick();
 
   TAppLanguage& m_language;

@@ -14,25 +14,38 @@ const QString kSection = QStringLiteral("Main");
 
 }  // namespace
 
+namespace {
+
+// Primary language ids; the identifier is the primary id with the
+// language's default sub-language (1 << 10).
+const struct {
+  QLocale::Language language;
+  int32_t primary;
+} kPrimaryLangIds[] = {
+    {QLocale::Bulgarian, 0x02}, {QLocale::Chinese, 0x04},    {QLocale::Czech, 0x05},
+    {QLocale::German, 0x07},    {QLocale::English, 0x09},    {QLocale::Spanish, 0x0A},
+    {QLocale::French, 0x0C},    {QLocale::Italian, 0x10},    {QLocale::Japanese, 0x11},
+    {QLocale::Dutch, 0x13},     {QLocale::Polish, 0x15},     {QLocale::Portuguese, 0x16},
+    {QLocale::Romanian, 0x18},  {QLocale::Russian, 0x19},    {QLocale::Turkish, 0x1F},
+    {QLocale::Ukrainian, 0x22}, {QLocale::Belarusian, 0x23}, {QLocale::Estonian, 0x25},
+    {QLocale::Latvian, 0x26},   {QLocale::Lithuanian, 0x27}, {QLocale::Kazakh, 0x3F},
+    {QLocale::Uzbek, 0x43},
+};
+
+}  // namespace
+
 int32_t LocaleToLangId(const QLocale& ALocale) {
-  // Primary language ids; the identifier is the primary id with the
-  // language's default sub-language (1 << 10).
-  static const struct {
-    QLocale::Language language;
-    int32_t primary;
-  } kPrimary[] = {
-      {QLocale::Bulgarian, 0x02}, {QLocale::Chinese, 0x04},    {QLocale::Czech, 0x05},
-      {QLocale::German, 0x07},    {QLocale::English, 0x09},    {QLocale::Spanish, 0x0A},
-      {QLocale::French, 0x0C},    {QLocale::Italian, 0x10},    {QLocale::Japanese, 0x11},
-      {QLocale::Dutch, 0x13},     {QLocale::Polish, 0x15},     {QLocale::Portuguese, 0x16},
-      {QLocale::Romanian, 0x18},  {QLocale::Russian, 0x19},    {QLocale::Turkish, 0x1F},
-      {QLocale::Ukrainian, 0x22}, {QLocale::Belarusian, 0x23}, {QLocale::Estonian, 0x25},
-      {QLocale::Latvian, 0x26},   {QLocale::Lithuanian, 0x27}, {QLocale::Kazakh, 0x3F},
-      {QLocale::Uzbek, 0x43},
-  };
-  for (const auto& p : kPrimary)
+  for (const auto& p : kPrimaryLangIds)
     if (p.language == ALocale.language()) return (1 << 10) | p.primary;
   return 1033;
+}
+
+QLocale LangIdToLocale(int32_t ALangId) {
+  // The low ten bits are the primary language; the sub-language (the
+  // country) is of no concern to the texts.
+  for (const auto& p : kPrimaryLangIds)
+    if (p.primary == (ALangId & 0x3FF)) return QLocale(p.language);
+  return QLocale(QLocale::English);
 }
 
 int32_t SystemLangId() { return LocaleToLangId(QLocale::system()); }

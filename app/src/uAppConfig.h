@@ -5,6 +5,7 @@
 // around them, so the file is read and written once.
 #pragma once
 
+#include <QLocale>
 #include <QPoint>
 #include <QString>
 
@@ -13,13 +14,15 @@
 
 #include "uProfile.h"
 
-class QLocale;
 class TIniFile;
 
 // The Windows language identifier of a locale (1033 English, 1049 Russian,
 // ...): language files and the settings file name languages by it. 1033 for
 // a language the table does not know.
 int32_t LocaleToLangId(const QLocale& ALocale);
+// The language an identifier names (its primary language); English for one
+// the table does not know.
+QLocale LangIdToLocale(int32_t ALangId);
 // The identifier of the user's own language.
 int32_t SystemLangId();
 

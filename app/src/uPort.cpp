@@ -1,13 +1,18 @@
 #include "uPort.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <QFile>
 
 #include <cerrno>
 #include <chrono>
 #include <vector>
 
+#include "AppMessages.h"
 #include "DeviceIdentity.h"
 
 namespace {
@@ -55,7 +60,39 @@ const char16_t* Utf16(const QString& AText) {
   return reinterpret_cast<const char16_t*>(AText.utf16());
 }
 
+// The group the device of APort belongs to, when the device is there and
+// this user may not both read and write it; empty otherwise.
+QString DeniedDeviceGroup(const QString& APort) {
+  const QByteArray path = QFile::encodeName(QStringLiteral("/dev/") + APort);
+  struct stat st {};
+  if (stat(path.constData(), &st) != 0) return QString();
+  if (faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) == 0 || errno != EACCES) return QString();
+  std::vector<char> buf(4096);
+  group entry {};
+  group* found = nullptr;
+  while (getgrgid_r(st.st_gid, &entry, buf.data(), buf.size(), &found) == ERANGE && buf.size() < (1u << 20))
+    buf.resize(buf.size() * 2);
+  return found ? QString::fromLocal8Bit(found->gr_name) : QString::number(st.st_gid);
+}
+
+QString LibraryText(HRESULT AResult, int32_t ALangId) {
+  char16_t text[512] = {};
+  for (const int32_t lang : {ALangId, int32_t(YV_LANG_ENGLISH)})
+    if (YV_GetStatusText(AResult, uint32_t(lang), text, int32_t(std::size(text)), nullptr) == S_OK)
+      return QString::fromUtf16(text).trimmed();
+  return QString();
+}
+
 }  // namespace
+
+QString PortOpenReason(HRESULT AResult, const QString& APort, int32_t ALangId) {
+  // The library reports a refused permission as a failure to open.
+  if (AResult == YV_E_PORT_OPEN)
+    if (const QString group = DeniedDeviceGroup(APort); !group.isEmpty())
+      return FormatAppMsg(msgPortAccessDenied, {group});
+  const QString text = LibraryText(AResult, ALangId);
+  return !text.isEmpty() ? text : QStringLiteral("0x%1").arg(uint32_t(AResult), 8, 16, QChar(u'0'));
+}
 
 // ---- TPortThread -----------------------------------------------------------
 

@@ -77,6 +77,14 @@ class TPortThread {
   std::thread m_thread;
 };
 
+// Why the reader's port APort could not be opened (AResult, from Open), in
+// words for the user. A device that is there but this user may neither read
+// nor write (the usual case on Linux: the user is not in the device's group)
+// is named with the group it belongs to; any other failure is the library's
+// text of the code, in the language ALangId when the library has it, else in
+// English.
+QString PortOpenReason(HRESULT AResult, const QString& APort, int32_t ALangId);
+
 class TPort {
  public:
   TPort();

@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "FolderDialog.h"
+#include "ProgramIcon.h"
 #include "uAppConfig.h"
 
 namespace {
@@ -31,8 +32,42 @@ T* Captioned(QWidget* AParent, const char* AName, const QString& AText, const QR
   return w;
 }
 
+// A spin edit of milliseconds. Qt's own refuses a key that would take the
+// text beyond the maximum, so "20000" typed into a range up to 10000 reads
+// 2000: here every number may be typed, and one beyond the range becomes
+// the maximum once the edit is done.
+class TDelaySpinBox : public QSpinBox {
+ public:
+  using QSpinBox::QSpinBox;
+
+  QValidator::State validate(QString& AInput, int& APos) const override {
+    const QValidator::State state = QSpinBox::validate(AInput, APos);
+    return state == QValidator::Invalid && BeyondMaximum(AInput) ? QValidator::Intermediate : state;
+  }
+  void fixup(QString& AInput) const override {
+    if (BeyondMaximum(AInput))
+      AInput = textFromValue(maximum());
+    else
+      QSpinBox::fixup(AInput);
+  }
+
+ private:
+  // Digits only, and more than the maximum (too many digits for any number
+  // count as more).
+  bool BeyondMaximum(const QString& AInput) const {
+    const QString digits = AInput.trimmed();
+    if (digits.isEmpty() || !std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+      return false;
+    bool ok = false;
+    const qulonglong value = digits.toULongLong(&ok);
+    return !ok || value > qulonglong(maximum());
+  }
+};
+
 QSpinBox* DelayEdit(QWidget* AParent, const char* AName, const QRect& AGeometry) {
-  auto* e = Named<QSpinBox>(AParent, AName, AGeometry);
+  auto* e = new TDelaySpinBox(AParent);
+  e->setObjectName(QLatin1String(AName));
+  e->setGeometry(AGeometry);
   e->setRange(0, int(TAppConfig::kMaxKeyDelay));
   return e;
 }
@@ -53,6 +88,7 @@ TfmSettingsDlg::TfmSettingsDlg(TAppLanguage& ALanguage, const TALangs& ALangs, s
       m_setLang(std::move(ASetLang)) {
   setObjectName(QStringLiteral("fmSettingsDlg"));
   setWindowTitle(QStringLiteral("Settings"));
+  setWindowIcon(ProgramIcon());
   CreateControls();
   m_language.AddForm(this);
   if (m_language.Loaded()) m_language.Translate(this);
@@ -154,6 +190,9 @@ void TfmSettingsDlg::btnOkClick() {
   FShowTransFmtPar = chkShowTransFmtPar->isChecked();
   FTransLog = chkTransLog->isChecked();
   FLogDir = edtLogDir->text();
+  // A number still being typed counts as the user sees it once done.
+  edtPressKeyDelay->interpretText();
+  edtReleaseKeyDelay->interpretText();
   FPressKeyDelay = uint32_t(std::clamp(edtPressKeyDelay->value(), 0, int(TAppConfig::kMaxKeyDelay)));
   FReleaseKeyDelay = uint32_t(std::clamp(edtReleaseKeyDelay->value(), 0, int(TAppConfig::kMaxKeyDelay)));
   FAltWorkPort = chkAltWorkPort->isChecked();

@@ -208,6 +208,13 @@ TEST(LangIds, LocalesMapToWindowsLanguageIds) {
   EXPECT_EQ(LocaleToLangId(QLocale(QLocale::Ukrainian)), 1058);
   EXPECT_EQ(LocaleToLangId(QLocale(QLocale::German)), 1031);
   EXPECT_EQ(LocaleToLangId(QLocale(QLocale::Welsh)), 1033);  // not in the table
+  // And back, by the primary language: the language a file's id names.
+  EXPECT_EQ(LangIdToLocale(0x0419).language(), QLocale::Russian);
+  EXPECT_EQ(LangIdToLocale(0x0422).language(), QLocale::Ukrainian);
+  EXPECT_EQ(LangIdToLocale(0x0807).language(), QLocale::German);  // Swiss German: still German
+  EXPECT_EQ(LangIdToLocale(1033).language(), QLocale::English);
+  EXPECT_EQ(LangIdToLocale(0x0452).language(), QLocale::English);  // not in the table
+  EXPECT_EQ(LangIdToLocale(0).language(), QLocale::English);
 }
 
 TEST(SettingsWithoutAFile, BuiltInSettingsHeldInMemoryAndNothingWritten) {

@@ -32,6 +32,9 @@ TEST(AppMessages, BuiltinTextsByteForByte) {
       {23, "Disable"},
       // Ours: any other failure to open a port, with the library's words.
       {24, "Could not open port: port \"%s\": %s"},
+      // Ours: why, for a device this user may not use.
+      {25, "this user may not read and write the device, which belongs to the group \"%s\" (add the user to that "
+           "group and log in again)."},
   };
   std::vector<int> numbers;
   for (const auto& [n, text] : expected) {
@@ -41,7 +44,7 @@ TEST(AppMessages, BuiltinTextsByteForByte) {
     EXPECT_TRUE(IsAppMsgNumber(n)) << n;
   }
   EXPECT_EQ(AppMsgNumbers(), numbers);
-  for (int n : {0, 2, 7, 25, -1}) {
+  for (int n : {0, 2, 7, 26, -1}) {
     EXPECT_FALSE(IsAppMsgNumber(n)) << n;
     EXPECT_TRUE(AppMsg(n).isEmpty()) << n;
   }

@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -32,6 +34,7 @@
 #include "IniFile.h"
 #include "NewProfile.h"
 #include "QStringPrinter.h"
+#include "common/TextsShown.h"
 #include "common/WidgetTests.h"
 #include "uAppConfig.h"
 #include "uAppLanguage.h"
@@ -413,30 +416,56 @@ TEST_F(SettingsDialog, CancelReadsNothingBack) {
   EXPECT_TRUE(Find<QCheckBox>(dlg, "chkTransLog")->isChecked());
 }
 
+// What the user types into a spin edit, key by key, over its whole text.
+void TypeInto(QSpinBox* AEdit, const QString& AText) {
+  AEdit->selectAll();
+  for (QChar c : AText) {
+    const auto key = c.isDigit() ? Qt::Key(Qt::Key_0 + c.digitValue()) : Qt::Key_Minus;
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(c));
+    QCoreApplication::sendEvent(AEdit, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString(c));
+    QCoreApplication::sendEvent(AEdit, &release);
+  }
+}
+
 TEST_F(SettingsDialog, KeyDelaysStayWithinZeroAndTenSeconds) {
+  // A value set by the program, or typed by the user: beyond the range it
+  // becomes the limit, never another number.
   const struct {
     uint32_t field;
     int shown;
-    int typed;
+    int set;           // set by the program, unless typed
+    const char* typed;  // typed by the user
     uint32_t result;
   } cases[] = {
-      {7, 7, 7, 7},
-      {20000, 10000, 10000, 10000},
-      {0xFFFFFFFFu, 10000, 10001, 10000},
-      {0, 0, -1, 0},
+      {7, 7, 7, nullptr, 7},
+      {20000, 10000, 10000, nullptr, 10000},
+      {0xFFFFFFFFu, 10000, 10001, nullptr, 10000},
+      {0, 0, -1, nullptr, 0},
+      {5, 5, 0, "250", 250},
+      {5, 5, 0, "20000", 10000},
+      {5, 5, 0, "10001", 10000},
+      {5, 5, 0, "99999999999", 10000},
+      {5, 5, 0, "10000", 10000},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed ? c.typed : std::to_string(c.set));
     TfmSettingsDlg& dlg = Dialog();
     dlg.FPressKeyDelay = dlg.FReleaseKeyDelay = c.field;
     dlg.show();
     for (const char* name : {"edtPressKeyDelay", "edtReleaseKeyDelay"}) {
       auto* edit = Find<QSpinBox>(dlg, name);
       EXPECT_EQ(edit->value(), c.shown) << c.field;
-      edit->setValue(c.typed);
+      if (c.typed)
+        TypeInto(edit, QString::fromLatin1(c.typed));
+      else
+        edit->setValue(c.set);
     }
     Find<QPushButton>(dlg, "btnOk")->click();
     EXPECT_EQ(dlg.FPressKeyDelay, c.result) << c.field;
     EXPECT_EQ(dlg.FReleaseKeyDelay, c.result) << c.field;
+    // What the user sees is what was taken.
+    EXPECT_EQ(Find<QSpinBox>(dlg, "edtPressKeyDelay")->text(), QString::number(c.result));
   }
 }
 
@@ -606,6 +635,51 @@ TEST_F(Dialogs, TheAboutBoxShowsTheVersionAndOpensItsLinks) {
 }
 
 // ---- Texts ----
+
+TEST_F(Dialogs, EveryDialogShowsTheProgramsIcon) {
+  TALangs langs;
+  TfmSettingsDlg settings(lang_, langs, nullptr);
+  TfmNewProfile newProfile(lang_, dialogs_);
+  TAboutBox about(lang_);
+  for (QDialog* dlg : std::initializer_list<QDialog*>{&settings, &newProfile, &about}) {
+    SCOPED_TRACE(dlg->objectName().toStdString());
+    // The reader's active image: a green disc on a transparent ground.
+    const QImage icon = dlg->windowIcon().pixmap(16, 16).toImage();
+    ASSERT_EQ(icon.size(), QSize(16, 16));
+    EXPECT_EQ(icon.pixel(8, 8), 0xFF2EA043u);
+    EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0);
+  }
+}
+
+TEST_F(Dialogs, EveryTextShowsWholeInEveryShippedLanguage) {
+  TALangs langs;
+  EnumLanguages(langs);
+  const int ru = FindLangIndex(langs, 0x419);
+  ASSERT_GE(ru, 0);
+  for (const bool russian : {false, true}) {
+    SCOPED_TRACE(russian ? "Russian" : "built-in language");
+    if (russian) {
+      lang_.SetFileName(MakeLangPath(langs[ru].sFileName));
+      ASSERT_TRUE(lang_.SetLoaded(true));
+    }
+    // Made while the language is loaded, as the program makes them.
+    TfmSettingsDlg settings(lang_, langs, nullptr);
+    TfmNewProfile newProfile(lang_, dialogs_);
+    TAboutBox about(lang_);
+    const struct {
+      QDialog* dialog;
+      QSize size;
+    } dialogs[] = {{&settings, QSize(380, 376)}, {&newProfile, QSize(245, 108)}, {&about, QSize(298, 235)}};
+    for (const auto& d : dialogs) {
+      SCOPED_TRACE(d.dialog->objectName().toStdString());
+      d.dialog->show();
+      EXPECT_EQ(d.dialog->size(), d.size);
+      EXPECT_EQ(TextsCut(*d.dialog), QStringList());
+      d.dialog->hide();
+    }
+  }
+  lang_.SetLoaded(false);
+}
 
 TEST_F(Dialogs, TheShippedRussianFileTranslatesEveryDialog) {
   TALangs langs;

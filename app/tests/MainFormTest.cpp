@@ -1,6 +1,10 @@
 // The main window on the offscreen platform: its creation and deferred
 // start-up from a settings file, the port list from a device tree, the card
 // road through its controls, and the window's own rules.
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -18,6 +22,8 @@
 #include <QPushButton>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
+#include <QMessageBox>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QScreen>
@@ -32,12 +38,14 @@
 
 #include "About.h"
 #include "common/ConfigHome.h"
+#include "common/LockedPty.h"
 #include "AppDialogs.h"
 #include "FormTexts.h"
 #include "IniFile.h"
 #include "MainForm.h"
 #include "MyCmdLineInfo.h"
 #include "NewProfile.h"
+#include "PageTabs.h"
 #include "QStringPrinter.h"
 #include "Pty.h"
 #include "SysfsFixture.h"
@@ -45,6 +53,7 @@
 #include "uAppConfig.h"
 #include "uAppUtils.h"
 #include "uSettingsDlg.h"
+#include "common/TextsShown.h"
 #include "common/WidgetTests.h"
 #include "uPort.h"
 #include "ylvane.h"
@@ -64,6 +73,22 @@ bool WaitFor(const std::function<bool()>& ACond, int ATimeoutMs = 5000) {
 void PressKey(QWidget* AWidget, Qt::Key AKey, const QString& AText) {
   QKeyEvent press(QEvent::KeyPress, AKey, Qt::NoModifier, AText);
   QCoreApplication::sendEvent(AWidget, &press);
+}
+
+QString ComboItems(const QComboBox& ACombo) {
+  QStringList items;
+  for (int i = 0; i < ACombo.count(); ++i) items << ACombo.itemText(i);
+  return items.join(u'|');
+}
+
+// The buttons Qt gives the program's message boxes, as they read now.
+QString StandardButtonTexts() {
+  QMessageBox box(QMessageBox::Question, "Sorvex", "?",
+                  QMessageBox::Ok | QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  QStringList texts;
+  for (auto b : {QMessageBox::Ok, QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel})
+    texts << box.button(b)->text();
+  return texts.join(u'|');
 }
 
 // A private home (settings, profiles) and device tree for each test.
@@ -183,23 +208,48 @@ TEST_F(MainWindow, APortThatCannotBeOpenedForAnyOtherReasonIsNamedWithTheReason)
   TfmMain& form = Start({"-pnull"});  // a device, but no terminal
   ASSERT_EQ(dialogs_.errors.size(), 1);
   EXPECT_EQ(dialogs_.errors[0], "Could not open port: port \"null\" does not exist.");
-  dialogs_.errors.clear();
-  // Switching on a port whose settings the device refuses.
+
+  // A terminal that refuses to open: the library's words for it, in the
+  // window's language.
+  LockedPty locked;
+  ASSERT_TRUE(locked.Ok());
+  Find<QComboBox>(form, "cbPorts")->setEditText(locked.Name());
+  const int ru = FindLangIndex(form.Langs(), 0x419);
+  ASSERT_GE(ru, 0);
+  const struct {
+    int lang;
+    const char* message;
+  } cases[] = {
+      {-1, "Could not open port: port \"%1\": Error opening port."},
+      {ru, "Не удалось открыть порт: порт \"%1\": Ошибка открытия порта."},
+  };
+  for (const auto& c : cases) {
+    form.SetLang(c.lang);
+    dialogs_.errors.clear();
+    form.DoEnableCvt(true);
+    EXPECT_FALSE(form.Port().Opened());
+    EXPECT_EQ(dialogs_.errors, QStringList{QString::fromUtf8(c.message).arg(locked.Name())});
+  }
+  form.SetLang(-1);
+
+  // A device only its group may use. Root opens any file: the port's own
+  // tests show this as another user.
+  if (geteuid() == 0) return;
   TestPty pty;
   ASSERT_TRUE(pty.Ok());
-  ASSERT_EQ(chmod(pty.Path().c_str(), 0), 0);
+  ASSERT_EQ(chmod(pty.Path().c_str(), 0060), 0);
+  struct stat st {};
+  ASSERT_EQ(stat(pty.Path().c_str(), &st), 0);
+  const group* owner = getgrgid(st.st_gid);
+  ASSERT_NE(owner, nullptr);
   const QString port = QString::fromStdString(pty.Path().substr(5));
   Find<QComboBox>(form, "cbPorts")->setEditText(port);
-  if (geteuid() == 0) {
-    // Root opens any file: the message for the other codes cannot be
-    // provoked by permissions here.
-    form.DoEnableCvt(true);
-    EXPECT_TRUE(form.Port().Opened());
-    return;
-  }
+  dialogs_.errors.clear();
   form.DoEnableCvt(true);
-  ASSERT_EQ(dialogs_.errors.size(), 1);
-  EXPECT_TRUE(dialogs_.errors[0].startsWith("Could not open port: port \"" + port + "\": "));
+  EXPECT_EQ(dialogs_.errors, QStringList{"Could not open port: port \"" + port +
+                                         "\": this user may not read and write the device, which belongs to the "
+                                         "group \"" + QString::fromLocal8Bit(owner->gr_name) +
+                                         "\" (add the user to that group and log in again)."});
 }
 
 TEST_F(MainWindow, ThePortListComesFromTheDevicesAndFollowsArrivals) {
@@ -424,9 +474,81 @@ TEST_F(MainWindow, TheShippedRussianFileTranslatesTheWindowAndBack) {
             QString::fromUtf8("Имитация набора"));
   EXPECT_EQ(defCmt->currentIndex(), 2);  // the default-format choice stays
   EXPECT_EQ(Find<QComboBox>(form, "cbHidFmt")->count(), 21);  // the standard formats again
+  EXPECT_EQ(ComboItems(*defCmt), QString::fromUtf8("нет|Mifare UL,DF|Mifare 1K/4K|HID|Em-Marine|iCode|Эксклюзив"));
+  // Qt's own texts (the buttons of the message boxes) follow the language.
+  EXPECT_EQ(StandardButtonTexts(), QString::fromUtf8("OK|&Да|&Нет|Отмена"));
   // Excluded: the lists and the editor keep what the program put there.
   form.SetLang(-1);
   EXPECT_EQ(apply->text(), "Apply");
+  EXPECT_EQ(ComboItems(*defCmt), "none|Mifare UL,DF|Mifare 1K/4K|HID|Em-Marine|iCode|Exclusive");
+  EXPECT_EQ(StandardButtonTexts(), "OK|&Yes|&No|Cancel");
+}
+
+TEST_F(MainWindow, AStoredLanguageTranslatesQtsOwnTextsFromTheStart) {
+  PutSettings("[Main]\nlang=1049\n");
+  Start();
+  EXPECT_EQ(StandardButtonTexts(), QString::fromUtf8("OK|&Да|&Нет|Отмена"));
+  form_.reset();  // the window takes its translation with it
+  EXPECT_EQ(StandardButtonTexts(), "OK|&Yes|&No|Cancel");
+}
+
+TEST_F(MainWindow, EveryTextShowsWholeInEveryShippedLanguageAtTheWindowsSize) {
+  TfmMain& form = Start();
+  const int ru = FindLangIndex(form.Langs(), 0x419);
+  ASSERT_GE(ru, 0);
+  // Back to English too: the layout follows the texts both ways.
+  auto* pages = Find<QTabWidget>(form, "PageControl1");
+  // The tabs wrap onto rows of their own.
+  const TabRectOf drawnAt = [](const QTabBar& ABar, int AIndex) {
+    const auto* rows = dynamic_cast<const TPageTabBar*>(&ABar);
+    return rows ? rows->RowTabRect(AIndex) : ABar.tabRect(AIndex);
+  };
+  for (const int lang : {-1, ru, -1}) {
+    SCOPED_TRACE(lang < 0 ? "built-in language" : "Russian");
+    form.SetLang(lang);
+    EXPECT_EQ(form.size(), QSize(695, 334));
+    for (int page = 0; page < pages->count(); ++page) {
+      SCOPED_TRACE(page);
+      pages->setCurrentIndex(page);
+      EXPECT_EQ(TextsCut(form, drawnAt), QStringList());
+    }
+  }
+}
+
+TEST_F(MainWindow, TheTabsWrapIntoRowsAndAClickedTabsRowComesNextToThePages) {
+  PutSettings("[Main]\nActivePageN=0\n");
+  TfmMain& form = Start();
+  auto* pages = Find<QTabWidget>(form, "PageControl1");
+  auto* bar = dynamic_cast<TPageTabBar*>(pages->tabBar());
+  ASSERT_NE(bar, nullptr);
+  // Six tabs do not fit into one row of the panel.
+  ASSERT_EQ(bar->RowCount(), 2);
+  const int bottomRow = bar->height() - bar->RowTabRect(0).height();
+  EXPECT_EQ(bar->RowTabRect(cft_MUL).top(), bottomRow);
+  const QRect exclusive = bar->RowTabRect(cft_Ex);
+  ASSERT_LT(exclusive.top(), bottomRow);  // the other row, above
+
+  const QPointF at(exclusive.center());
+  QMouseEvent press(QEvent::MouseButtonPress, at, bar->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QCoreApplication::sendEvent(bar, &press);
+  EXPECT_EQ(pages->currentIndex(), cft_Ex);
+  EXPECT_EQ(Find<QLineEdit>(form, "edtName")->text(), Find<QComboBox>(form, "cbExFmt")->currentText());
+  EXPECT_EQ(bar->RowTabRect(cft_Ex).top(), bottomRow);
+  EXPECT_LT(bar->RowTabRect(cft_MUL).top(), bottomRow);
+  EXPECT_EQ(TIniFile(SettingsPath()).ReadString("Main", "ActivePageN", ""), "5");
+
+  // With tabs hidden the rest fits into one row, and the editor below takes
+  // the room.
+  const int hintHeight = Find<QPlainTextEdit>(form, "edtHint")->height();
+  const QStringList tabItems{"miTabMUL", "miTabM1K", "miTabHID", "miTabEm", "miTabIC", "miTabEx"};
+  for (const TCvtFmtType hidden : {cft_M1K, cft_Emm, cft_iCode}) form.findChild<QAction*>(tabItems[hidden])->trigger();
+  EXPECT_EQ(bar->RowCount(), 1);
+  EXPECT_GT(Find<QPlainTextEdit>(form, "edtHint")->height(), hintHeight);
+  EXPECT_EQ(TextsCut(form, [](const QTabBar& ABar, int AIndex) {
+              return static_cast<const TPageTabBar&>(ABar).RowTabRect(AIndex);
+            }),
+            QStringList());
 }
 
 // ---- the tray menu's format submenus ----------------------------------------
@@ -991,9 +1113,10 @@ TEST_F(FormatEditor, ParametersAreCheckedAgainstTheClassAndErrorsNameThePosition
       // HID cards have 6 bytes: index 6 is beyond them; Exclusive has 16.
       {cft_Hid, "%.2X", "B6", "Syntax error parameters: number of bytes more than the maximum (position 2)", 1},
       {cft_Ex, "%.2X", "B6", "", -1},
-      // The position counts from after the leading blanks; the caret lands
-      // before the faulty character of the text as typed.
-      {cft_Hid, "%u", "  w4", "Syntax error parameters: Not true number of bytes in number (position 2)", 3},
+      // The position and the caret both count in the text as typed, leading
+      // blanks too: the caret lands before the faulty character.
+      {cft_Hid, "%u", "  w4", "Syntax error parameters: Not true number of bytes in number (position 4)", 3},
+      {cft_MUL, "%u", " b0 q1", "Syntax error parameters: the number of incorrect specifier (position 5)", 4},
       {cft_MUL, "%u", "b0 q1", "Syntax error parameters: the number of incorrect specifier (position 4)", 3},
       {cft_MUL, "%u%u", "b0 b1 b2",
        "Incorrect parameters: the number of parameters in the line pattern not match the number of parameters "

@@ -1,7 +1,13 @@
 // The reader port on real pseudo-terminals through the port library, and the
 // synchronous hand-over to the GUI thread it is built on.
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include <QCoreApplication>
@@ -19,6 +25,7 @@
 #include "GuiHandOver.h"
 #include "Pty.h"
 #include "SysfsFixture.h"
+#include "common/LockedPty.h"
 #include "uPort.h"
 
 namespace {
@@ -296,6 +303,61 @@ TEST(DeviceIdentityTest, NamesTheDeviceNotTheName) {
 }
 
 // ---- the hand-over alone ---------------------------------------------------
+
+// ---- why a port could not be opened ----------------------------------------
+
+TEST(PortOpenReason, AFailingDeviceIsNamedInTheLibrarysWordsInTheLanguageAsked) {
+  // A device anyone may use (root too) that refuses to open.
+  LockedPty locked;
+  ASSERT_TRUE(locked.Ok());
+  ASSERT_EQ(YV_Initialize(0), S_OK);
+  TPort port;
+  port.SetPort(locked.Name());
+  const HRESULT hr = port.Open();
+  YV_Finalyze();
+  ASSERT_EQ(hr, YV_E_PORT_OPEN);
+  const struct {
+    int32_t lang;
+    const char* reason;
+  } cases[] = {
+      {1033, "Error opening port."},
+      {1049, "Ошибка открытия порта."},
+      {0x407, "Error opening port."},  // a language the library has no texts in
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(PortOpenReason(hr, locked.Name(), c.lang).toStdString(), c.reason) << c.lang;
+  // A code the library has no text for is shown as the number.
+  EXPECT_EQ(PortOpenReason(E_FAIL, locked.Name(), 1033).toStdString(), "0x80004005");
+}
+
+TEST(PortOpenReasonDeathTest, ADeviceThisUserMayNotUseNamesTheGroupItBelongsTo) {
+  // Only the device's group may read and write it, and the user is not in
+  // that group: root becomes nobody for this, in a process of its own.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  TestPty pty;
+  ASSERT_TRUE(pty.Ok());
+  ASSERT_EQ(chmod(pty.Path().c_str(), 0060), 0);
+  struct stat st {};
+  ASSERT_EQ(stat(pty.Path().c_str(), &st), 0);
+  const group* owner = getgrgid(st.st_gid);
+  ASSERT_NE(owner, nullptr);
+  const std::string expected = "this user may not read and write the device, which belongs to the group \"" +
+                               std::string(owner->gr_name) + "\"";
+  EXPECT_EXIT(
+      {
+        const passwd* nobody = getpwnam("nobody");
+        if (geteuid() == 0 &&
+            (!nobody || setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0))
+          _exit(2);
+        YV_Initialize(0);
+        TPort port;
+        port.SetPort(NameOf(pty));
+        const HRESULT hr = port.Open();
+        std::fprintf(stderr, "%s\n", PortOpenReason(hr, port.Port(), 1033).toUtf8().constData());
+        _exit(hr == YV_E_PORT_OPEN ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), expected);
+}
 
 TEST(GuiHandOverTest, CallRunsOnTheContextThreadAndReportsFailureAsValue) {
   QObject context;

@@ -166,6 +166,41 @@ void SendToWm(Connection& AConn, Window AWindow, const char* AMessage, long A0, 
   XFlush(AConn.dpy);
 }
 
+// The client window a top-level window stands for. Under a reparenting
+// window manager the top-level window is the manager's frame, which has no
+// title of its own; the client is the window inside it that carries
+// WM_STATE (set by the manager on every window it manages). Without a
+// window manager nothing carries it and the top-level window is the client.
+Window ClientOf(Connection& AConn, Window ATop) {
+  const Atom wmState = AConn.Intern("WM_STATE");
+  ErrorTrap trap(AConn.dpy);
+  // Breadth first: the client is a direct child of the frame, or a little
+  // deeper under some managers.
+  std::vector<Window> level{ATop};
+  for (int depth = 0; depth < 4 && !level.empty(); ++depth) {
+    std::vector<Window> next;
+    for (Window w : level) {
+      Atom type = 0;
+      int format = 0;
+      unsigned long count = 0, after = 0;
+      unsigned char* data = nullptr;
+      const bool has = XGetWindowProperty(AConn.dpy, w, wmState, 0, 0, False, AnyPropertyType, &type, &format,
+                                          &count, &after, &data) == Success &&
+                       type != None;
+      if (data) XFree(data);
+      if (has) return w;
+      Window root = 0, parent = 0, *children = nullptr;
+      unsigned n = 0;
+      if (XQueryTree(AConn.dpy, w, &root, &parent, &children, &n) && children) {
+        next.insert(next.end(), children, children + n);
+        XFree(children);
+      }
+    }
+    level = std::move(next);
+  }
+  return ATop;
+}
+
 XkbStateRec KeyboardState(Connection& AConn) {
   XkbStateRec state{};
   XkbGetState(AConn.dpy, XkbUseCoreKbd, &state);
@@ -204,7 +239,8 @@ WindowId XDesktop::ForegroundWindow() {
   int revert = 0;
   XGetInputFocus(c.dpy, &focus, &revert);
   if (focus == None || focus == PointerRoot) return 0;
-  return TopLevelOf(focus);
+  const Window top = TopLevelOf(focus);
+  return top ? ClientOf(c, top) : 0;
 }
 
 WindowId XDesktop::TopLevelOf(WindowId AWindow) {
@@ -220,6 +256,18 @@ WindowId XDesktop::TopLevelOf(WindowId AWindow) {
     w = parent;
   }
   return 0;
+}
+
+bool XDesktop::TopLevelPosition(WindowId AWindow, int& AX, int& AY) {
+  Connection& c = *m_conn;
+  const Window top = TopLevelOf(AWindow);
+  if (!top) return false;
+  ErrorTrap trap(c.dpy);
+  XWindowAttributes a;
+  if (!XGetWindowAttributes(c.dpy, top, &a) || trap.Failed()) return false;
+  AX = a.x;
+  AY = a.y;
+  return true;
 }
 
 bool XDesktop::SameTopLevel(WindowId A, WindowId B) {

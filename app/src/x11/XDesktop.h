@@ -27,12 +27,17 @@ class XDesktop {
   XDesktop& operator=(const XDesktop&) = delete;
 
   // The window that has the keyboard: the window manager's active window
-  // (_NET_ACTIVE_WINDOW), else the top-level window holding the input
-  // focus. 0 when none.
+  // (_NET_ACTIVE_WINDOW), else the client window of the top-level window
+  // holding the input focus (under a window manager the top-level window is
+  // its frame; the client is the window in it carrying WM_STATE). 0 when
+  // none.
   WindowId ForegroundWindow();
   // The child of the root that contains AWindow (AWindow itself for a
   // top-level window); 0 for the root or an unknown window.
   WindowId TopLevelOf(WindowId AWindow);
+  // Where the top-level window containing AWindow (under a window manager:
+  // its frame) stands on the screen now; false for an unknown window.
+  bool TopLevelPosition(WindowId AWindow, int& AX, int& AY);
   // Whether two windows are the same top-level window.
   bool SameTopLevel(WindowId A, WindowId B);
   // The title (_NET_WM_NAME, else WM_NAME) as UTF-16, at most AMaxUnits

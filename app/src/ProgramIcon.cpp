@@ -1,0 +1,3 @@
+#include "ProgramIcon.h"
+
+QIcon ProgramIcon() { return QIcon(QStringLiteral(":/program/riENABL.xpm")); }
