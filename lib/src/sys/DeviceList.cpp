@@ -30,12 +30,18 @@ std::optional<std::string> DevPathOfLink(const std::string& target) {
 }
 
 // The serial port of interface 0: the interface folder "<name>:<config>.0"
-// holds a "ttyUSB<n>" port while the serial driver is bound to it.
+// holds a "ttyUSB<n>" port while the serial driver is bound to it. The port
+// counts once its tty is registered ("ttyUSB<n>/tty/ttyUSB<n>"): the driver
+// adds the port a moment before, and until then there is no device to open.
 std::string TtyOfInterface(const SysDir& intf) {
   std::vector<std::string> inner = intf.List();
   std::sort(inner.begin(), inner.end(), NaturalLess);
-  for (const std::string& t : inner)
-    if (t.size() > 6 && t.compare(0, 6, "ttyUSB") == 0) return t;
+  for (const std::string& t : inner) {
+    if (t.size() <= 6 || t.compare(0, 6, "ttyUSB") != 0) continue;
+    const auto port = intf.Sub(t);
+    const auto cls = port ? port->Sub("tty") : std::nullopt;
+    if (cls && cls->Has(t)) return t;
+  }
   return {};
 }
 

@@ -58,6 +58,14 @@ class SysfsFixture {
     return "/" + std::filesystem::relative(dir, sys_).string();
   }
 
+  // The serial driver's port on interface 0, for the moment before the
+  // port's tty is registered; returns the port's device path.
+  std::string AddSerialPortOnly(const std::string& name, const std::string& tty) {
+    const auto port = Hub() / name / (name + ":1.0") / tty;
+    Attr(port / "port_number", "0");
+    return "/" + std::filesystem::relative(port, sys_).string();
+  }
+
   // The serial driver binds to interface 0 and creates its port.
   std::string BindTty(const std::string& name, const std::string& tty) {
     const auto port = Hub() / name / (name + ":1.0") / tty;

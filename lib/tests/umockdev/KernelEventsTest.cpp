@@ -52,6 +52,13 @@ class TestBed : public ::testing::Test {
                                               "bInterfaceNumber", "00", nullptr, "DEVTYPE",
                                               "usb_interface", nullptr);
     gchar* port = umockdev_testbed_add_device(bed_, "usb-serial", tty, intf, nullptr, nullptr);
+    // The port's tty, registered right after the port, as the kernel does.
+    const std::string portPath = std::string(port).substr(4);  // without "/sys"
+    const std::string cls = "P: " + portPath + "/tty/" + tty + "\nE: SUBSYSTEM=tty\nA: dev=188:0\n";
+    GError* error = nullptr;
+    EXPECT_TRUE(umockdev_testbed_add_from_string(bed_, cls.c_str(), &error))
+        << (error ? error->message : "");
+    if (error) g_error_free(error);
     g_free(port);
     g_free(intf);
   }

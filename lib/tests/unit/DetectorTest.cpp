@@ -171,6 +171,24 @@ TEST_F(UsbWatch, AnArrivalWaitsForItsTtyAndARemovalRemembersIt) {
   EXPECT_EQ(out[2].tty, u"ttyUSB9");
 }
 
+TEST_F(UsbWatch, AnArrivalWaitsForThePortsTtyNotJustThePort) {
+  // The serial driver adds its port a moment before the port's tty (and the
+  // device node with it): announced then, the reader could not be opened.
+  CUsbWatch watch;
+  std::vector<UsbDeviceEvent> out;
+  const std::string dev = fx_.AddUsb("1-2", 0x0403, 0x1234, "A5", "Reader", "");
+  watch.Handle(UsbEvent("add", dev, "403/1234/600"), t0_, out);
+  const std::string port = fx_.AddSerialPortOnly("1-2", "ttyUSB0");
+  watch.Handle({"add", port, "usb-serial", "", ""}, t0_, out);
+  EXPECT_TRUE(out.empty()) << "announced before its tty exists";
+
+  const std::string tty = fx_.BindTty("1-2", "ttyUSB0");
+  watch.Handle({"add", tty, "tty", "", ""}, t0_, out);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].type, YV_DEVICE_ARRIVAL);
+  EXPECT_EQ(out[0].tty, u"ttyUSB0");
+}
+
 TEST_F(UsbWatch, WithoutTtyTheArrivalComesWhenTheWaitIsOver) {
   CUsbWatch watch;
   std::vector<UsbDeviceEvent> out;
