@@ -1,20 +1,11 @@
-# The program end to end: the real binary driven from outside, in the
-# surroundings the test tools (testtools.cmake) play.
+# tests/program: the real sorvex binary driven from outside, on a real X
+# server (through with-xvfb, like the X11 tests), in the surroundings the
+# test tools (testtools.cmake) play.
+set(_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/program)
 
-# The virtual reader of scripts/demo.
-add_executable(sorvex_virtual_reader ${CMAKE_CURRENT_SOURCE_DIR}/tests/tools/VirtualReaderMain.cpp)
-target_link_libraries(sorvex_virtual_reader PRIVATE sorvex_test_tools)
-
-# USB card readers where the machine has none: umockdev's test bed, seen as
-# /sys by the programs run under its preload library (SORVEX_UMOCKDEV_PRELOAD).
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(SORVEX_UMOCKDEV REQUIRED IMPORTED_TARGET umockdev-1.0)
-add_executable(sorvex_usb_bed ${CMAKE_CURRENT_SOURCE_DIR}/tests/tools/UsbBedMain.cpp)
-target_link_libraries(sorvex_usb_bed PRIVATE PkgConfig::SORVEX_UMOCKDEV)
-
-# The real sorvex binary under Xvfb (through with-xvfb, like the X11 tests),
-# with the notification area of the tests (traytests.cmake).
-add_executable(sorvex_e2e_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/EndToEndTest.cpp)
+# End to end: a pty as the reader, a window of the test taking the typed
+# cards, the clipboard, the transfer log, a USB reader pulled and plugged.
+add_executable(sorvex_e2e_tests ${_tests}/EndToEndTest.cpp)
 target_link_libraries(sorvex_e2e_tests PRIVATE sorvex_test_tools sorvex_x11_recorder GTest::gtest_main)
 target_compile_definitions(sorvex_e2e_tests PRIVATE
   SORVEX_PROGRAM="$<TARGET_FILE:sorvex>" SORVEX_VIRTUAL_READER="$<TARGET_FILE:sorvex_virtual_reader>"
@@ -24,3 +15,26 @@ add_dependencies(sorvex_e2e_tests sorvex sorvex_virtual_reader sorvex_trayhost s
 set_target_properties(sorvex_e2e_tests PROPERTIES
   CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_SOURCE_DIR}/tests/with-xvfb)
 gtest_discover_tests(sorvex_e2e_tests PROPERTIES TIMEOUT 180 LABELS x11)
+
+# The notification area the tests' tray provides: hiding to the tray, the
+# icon's click and menu, start-up hidden, the single-instance handshake
+# between real processes, and Exit.
+add_executable(sorvex_tray_tests ${_tests}/TrayX11Test.cpp)
+target_link_libraries(sorvex_tray_tests PRIVATE sorvex_test_tools GTest::gtest)
+target_compile_definitions(sorvex_tray_tests PRIVATE
+  SORVEX_PROGRAM="$<TARGET_FILE:sorvex>" SORVEX_TRAYHOST="$<TARGET_FILE:sorvex_trayhost>")
+add_dependencies(sorvex_tray_tests sorvex sorvex_trayhost)
+set_target_properties(sorvex_tray_tests PROPERTIES
+  CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_SOURCE_DIR}/tests/with-xvfb)
+gtest_discover_tests(sorvex_tray_tests PROPERTIES TIMEOUT 120 LABELS x11)
+
+# The program and the X11 layer under a real window manager (openbox on Xvfb,
+# through with-xvfb-wm): frames, placement at every start, icons, and the
+# active window.
+add_executable(sorvex_wm_tests ${_tests}/WindowManagerX11Test.cpp)
+target_link_libraries(sorvex_wm_tests PRIVATE sorvex_x11 sorvex_x11_recorder sorvex_test_tools GTest::gtest)
+target_compile_definitions(sorvex_wm_tests PRIVATE SORVEX_PROGRAM="$<TARGET_FILE:sorvex>")
+add_dependencies(sorvex_wm_tests sorvex)
+set_target_properties(sorvex_wm_tests PROPERTIES
+  CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_SOURCE_DIR}/tests/with-xvfb-wm)
+gtest_discover_tests(sorvex_wm_tests PROPERTIES TIMEOUT 180 LABELS x11)

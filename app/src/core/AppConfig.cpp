@@ -1,12 +1,12 @@
-#include "uAppConfig.h"
+#include "AppConfig.h"
 
 #include <QLocale>
 #include <QtDebug>
 
 #include <algorithm>
 
+#include "AppUtils.h"
 #include "IniFile.h"
-#include "uAppUtils.h"
 
 namespace {
 

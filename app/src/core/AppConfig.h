@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "uProfile.h"
+#include "Profiles.h"
 
 class TIniFile;
 

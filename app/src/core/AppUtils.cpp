@@ -1,4 +1,4 @@
-#include "uAppUtils.h"
+#include "AppUtils.h"
 
 #include <fcntl.h>
 #include <pwd.h>

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "FmtArgs.h"
-#include "uProfile.h"
+#include "Profiles.h"
 
 // The bytes of one card, byte 0 first.
 using CardBytes = std::vector<uint8_t>;

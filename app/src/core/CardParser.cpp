@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "uAppUtils.h"
+#include "AppUtils.h"
 
 namespace {
 

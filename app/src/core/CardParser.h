@@ -13,7 +13,7 @@
 #include <optional>
 
 #include "CardEngine.h"
-#include "uProfile.h"
+#include "Profiles.h"
 
 // The items of the default-format choice: what an unrecognised line (or a
 // Mifare line whose kind stays open) is taken for.

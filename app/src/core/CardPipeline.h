@@ -14,7 +14,7 @@
 
 #include "CardEngine.h"
 #include "CardParser.h"
-#include "uProfile.h"
+#include "Profiles.h"
 
 // One mark of a sent text's display form: a control or punctuation
 // character made visible, shown in colour. 0-based, in the display text.

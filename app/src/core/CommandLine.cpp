@@ -1,4 +1,4 @@
-#include "MyCmdLineInfo.h"
+#include "CommandLine.h"
 
 void TMyCmdLineInfo::ParseParam(const QString& AParam, bool AFlag, bool ALast) {
   if (AFlag && MyParseParamFlag(AParam)) return;

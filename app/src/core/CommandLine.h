@@ -2,8 +2,8 @@
 // name, and "s" (standard) or "u" (custom), a class word and a format name.
 #pragma once
 
-#include "uAppUtils.h"
-#include "uProfile.h"
+#include "AppUtils.h"
+#include "Profiles.h"
 
 class TMyCmdLineInfo : public TCommandLineInfo {
  public:

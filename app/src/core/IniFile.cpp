@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "uAppUtils.h"
+#include "AppUtils.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "uProfile.h"
+#include "Profiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "AppUtils.h"
 #include "IniFile.h"
-#include "uAppUtils.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "uAppUtils.h"
+#include "AppUtils.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <QDebug>
 #include <QFileInfo>
 
-#include "uAppUtils.h"
+#include "AppUtils.h"
 
 QString SettingsFilePath() {
   const QString beside = GetAppDir() + QStringLiteral("/Sorvex.ini");

@@ -8,9 +8,9 @@
 
 #include <memory>
 
-#include "MyCmdLineInfo.h"
+#include "AppConfig.h"
+#include "CommandLine.h"
 #include "SingleInstance.h"
-#include "uAppConfig.h"
 
 struct TStartup {
   std::unique_ptr<TMyCmdLineInfo> cmdLine;

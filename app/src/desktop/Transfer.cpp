@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "x11/XDesktop.h"
+#include "XDesktop.h"
 
 namespace {
 

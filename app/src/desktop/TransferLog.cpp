@@ -1,6 +1,6 @@
 #include "TransferLog.h"
 
-#include "uAppUtils.h"
+#include "AppUtils.h"
 
 QString CardTypeLogWord(TovkCardType ACardType) {
   switch (ACardType) {

@@ -5,7 +5,7 @@
 #include <QDateTime>
 #include <QString>
 
-#include "uProfile.h"
+#include "Profiles.h"
 
 // The short word of a card type in the log ("MUL", "M1K", ... "Ex").
 QString CardTypeLogWord(TovkCardType ACardType);

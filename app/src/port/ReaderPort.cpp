@@ -1,4 +1,4 @@
-#include "uPort.h"
+#include "ReaderPort.h"
 
 #include <fcntl.h>
 #include <grp.h>

@@ -11,9 +11,9 @@
 #include <QScreen>
 #include <QUrl>
 
+#include "AppLanguage.h"
+#include "AppUtils.h"
 #include "ProgramIcon.h"
-#include "uAppLanguage.h"
-#include "uAppUtils.h"
 
 namespace {
 

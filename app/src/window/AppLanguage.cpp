@@ -1,4 +1,4 @@
-#include "uAppLanguage.h"
+#include "AppLanguage.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "AppMessages.h"
+#include "AppUtils.h"
 #include "IniFile.h"
-#include "uAppUtils.h"
 
 namespace {
 

@@ -16,15 +16,15 @@
 #include <QUrl>
 
 #include "About.h"
+#include "AppConfig.h"
 #include "AppDialogs.h"
 #include "AppMessages.h"
+#include "AppUtils.h"
 #include "MainForm.h"
 #include "PageTabs.h"
+#include "ReaderPort.h"
+#include "SettingsDialog.h"
 #include "Transfer.h"
-#include "uPort.h"
-#include "uSettingsDlg.h"
-#include "uAppConfig.h"
-#include "uAppUtils.h"
 
 bool TfmMain::PageVisible(int APageN) const { return PageControl1->isTabVisible(APageN); }
 

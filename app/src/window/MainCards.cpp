@@ -14,10 +14,10 @@
 
 #include "MainForm.h"
 #include "MainInternal.h"
+#include "ReaderPort.h"
 #include "Transfer.h"
 #include "TransferLog.h"
-#include "uPort.h"
-#include "x11/XDesktop.h"
+#include "XDesktop.h"
 
 namespace {
 

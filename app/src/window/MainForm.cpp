@@ -28,16 +28,16 @@
 #include <QTranslator>
 #include <QWindow>
 
+#include "AppConfig.h"
 #include "AppDialogs.h"
 #include "AppMessages.h"
+#include "AppUtils.h"
+#include "CommandLine.h"
 #include "MainInternal.h"
-#include "MyCmdLineInfo.h"
 #include "ProgramIcon.h"
+#include "ReaderPort.h"
 #include "Transfer.h"
-#include "uAppConfig.h"
-#include "uAppUtils.h"
-#include "uPort.h"
-#include "x11/XDesktop.h"
+#include "XDesktop.h"
 #include "ylvane.h"
 
 bool WindowStandsAt(const QWidget& AWindow, const QPoint& APos) {

@@ -20,9 +20,9 @@
 #include <functional>
 #include <memory>
 
+#include "AppLanguage.h"
 #include "CardPipeline.h"
-#include "uAppLanguage.h"
-#include "uProfile.h"
+#include "Profiles.h"
 #include "ylvane.h"
 
 class IAppDialogs;

@@ -12,12 +12,12 @@
 #include <QTabWidget>
 #include <QToolButton>
 
+#include "AppConfig.h"
 #include "AppDialogs.h"
 #include "AppMessages.h"
 #include "CardEngine.h"
 #include "MainForm.h"
 #include "PageTabs.h"
-#include "uAppConfig.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 
 #include <mutex>
 
+#include "AppConfig.h"
 #include "AppDialogs.h"
 #include "MainForm.h"
 #include "MainInternal.h"
-#include "uAppConfig.h"
-#include "uPort.h"
+#include "ReaderPort.h"
 #include "ylvane.h"
 
 namespace {

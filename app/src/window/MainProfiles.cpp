@@ -4,11 +4,11 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "AppConfig.h"
 #include "AppDialogs.h"
 #include "AppMessages.h"
 #include "MainForm.h"
 #include "NewProfile.h"
-#include "uAppConfig.h"
 
 void TfmMain::FillProfileCombo() {
   CtrlUpdate hold(*this);

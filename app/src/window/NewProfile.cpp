@@ -10,10 +10,10 @@
 #include <algorithm>
 
 #include "AppDialogs.h"
+#include "AppLanguage.h"
 #include "AppMessages.h"
+#include "Profiles.h"
 #include "ProgramIcon.h"
-#include "uAppLanguage.h"
-#include "uProfile.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "uSettingsDlg.h"
+#include "SettingsDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,9 +11,9 @@
 
 #include <algorithm>
 
+#include "AppConfig.h"
 #include "FolderDialog.h"
 #include "ProgramIcon.h"
-#include "uAppConfig.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "uAppLanguage.h"
+#include "AppLanguage.h"
 
 class QCheckBox;
 class QComboBox;

@@ -8,8 +8,8 @@
 
 #include <functional>
 
+#include "AppConfig.h"
 #include "common/FileSizeLimit.h"
-#include "uAppConfig.h"
 
 namespace {
 

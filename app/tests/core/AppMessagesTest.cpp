@@ -1,8 +1,8 @@
 // The message table, its lookup and the formatter of translated texts.
 #include <gtest/gtest.h>
 
-#include "QStringPrinter.h"
 #include "AppMessages.h"
+#include "common/QStringPrinter.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include <optional>
 
+#include "AppUtils.h"
 #include "common/FileSizeLimit.h"
-#include "uAppUtils.h"
 
 namespace {
 

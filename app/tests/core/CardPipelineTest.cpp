@@ -5,8 +5,8 @@
 #include <map>
 
 #include "CardPipeline.h"
+#include "common/QStringPrinter.h"
 #include "EngineTestUtil.h"
-#include "QStringPrinter.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "common/QStringPrinter.h"
 #include "IniFile.h"
-#include "QStringPrinter.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <QFileInfo>
 
 #include "common/ConfigHome.h"
-#include "uProfile.h"
+#include "Profiles.h"
 
 namespace {
 

@@ -20,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-#include "MyCmdLineInfo.h"
-#include "SingleInstance.h"
+#include "CommandLine.h"
 #include "common/ConfigHome.h"
+#include "SingleInstance.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "CardEngine.h"
 #include "CardParser.h"
-#include "uProfile.h"
+#include "Profiles.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QSet>
 
 #include "IniFile.h"
-#include "uProfile.h"
+#include "Profiles.h"
 
 namespace {
 

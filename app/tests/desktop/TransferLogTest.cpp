@@ -8,8 +8,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "AppUtils.h"
 #include "TransferLog.h"
-#include "uAppUtils.h"
 
 namespace {
 

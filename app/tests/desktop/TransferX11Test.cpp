@@ -15,8 +15,8 @@
 #include <thread>
 
 #include "Transfer.h"
-#include "x11/XDesktop.h"
 #include "x11/XRecorder.h"
+#include "XDesktop.h"
 
 namespace {
 

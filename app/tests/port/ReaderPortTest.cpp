@@ -21,12 +21,12 @@
 #include <thread>
 #include <vector>
 
+#include "common/LockedPty.h"
 #include "DeviceIdentity.h"
 #include "GuiHandOver.h"
 #include "Pty.h"
+#include "ReaderPort.h"
 #include "SysfsFixture.h"
-#include "common/LockedPty.h"
-#include "uPort.h"
 
 namespace {
 

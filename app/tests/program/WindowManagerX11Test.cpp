@@ -19,8 +19,8 @@
 
 #include "tools/ChildProcess.h"
 #include "tools/ProgramHome.h"
-#include "x11/XDesktop.h"
 #include "x11/XRecorder.h"
+#include "XDesktop.h"
 
 // Last: Xlib's macros (None, Bool, Status) break the headers above.
 #include <X11/Xatom.h>

@@ -11,11 +11,11 @@
 
 #include <map>
 
-#include "QStringPrinter.h"
+#include "AppLanguage.h"
 #include "AppMessages.h"
+#include "common/QStringPrinter.h"
 #include "FormTexts.h"
 #include "IniFile.h"
-#include "uAppLanguage.h"
 
 namespace {
 

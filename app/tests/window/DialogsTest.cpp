@@ -28,18 +28,18 @@
 #include <set>
 
 #include "About.h"
+#include "AppConfig.h"
+#include "AppLanguage.h"
 #include "common/ConfigHome.h"
+#include "common/QStringPrinter.h"
+#include "common/TextsShown.h"
+#include "common/WidgetTests.h"
 #include "FolderDialog.h"
 #include "FormTexts.h"
 #include "IniFile.h"
 #include "NewProfile.h"
-#include "QStringPrinter.h"
-#include "common/TextsShown.h"
-#include "common/WidgetTests.h"
-#include "uAppConfig.h"
-#include "uAppLanguage.h"
-#include "uProfile.h"
-#include "uSettingsDlg.h"
+#include "Profiles.h"
+#include "SettingsDialog.h"
 
 // Takes the links the about box opens (moc needs it outside the unnamed
 // namespace).

@@ -29,10 +29,10 @@
 #include <map>
 #include <memory>
 
-#include "QStringPrinter.h"
+#include "AppLanguage.h"
+#include "common/QStringPrinter.h"
 #include "FormTexts.h"
 #include "IniFile.h"
-#include "uAppLanguage.h"
 
 // Widgets need an application object; it lives for the whole run and is made
 // only when tests run (listing the tests needs no platform).

@@ -12,16 +12,16 @@
 #include <QImage>
 #include <QSystemTrayIcon>
 
+#include "AppConfig.h"
 #include "AppDialogs.h"
-#include "MainForm.h"
-#include "MyCmdLineInfo.h"
-#include "Pty.h"
-#include "SysfsFixture.h"
-#include "YvSeams.h"
-#include "uAppConfig.h"
+#include "CommandLine.h"
 #include "common/ConfigHome.h"
 #include "common/WidgetTests.h"
-#include "uPort.h"
+#include "MainForm.h"
+#include "Pty.h"
+#include "ReaderPort.h"
+#include "SysfsFixture.h"
+#include "YvSeams.h"
 
 namespace {
 
