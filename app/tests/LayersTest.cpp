@@ -13,7 +13,6 @@
 #include <fstream>
 #include <map>
 #include <ostream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -48,6 +47,19 @@ std::string HomeOf(const fs::path& AHeader, const fs::path& ARoot) {
     if (rel.rfind(lib + "/", 0) == 0) return lib;
   if (rel.rfind("app/src/", 0) == 0) return Relative(AHeader.parent_path(), ARoot);
   return {};
+}
+
+// The name between the quotes of a line '#include "name"' (blanks allowed
+// around the '#'), or nothing.
+std::string QuotedInclude(const std::string& ALine) {
+  size_t at = ALine.find_first_not_of(" \t");
+  if (at == std::string::npos || ALine[at] != '#') return {};
+  at = ALine.find_first_not_of(" \t", at + 1);
+  if (at == std::string::npos || ALine.compare(at, 7, "include") != 0) return {};
+  at = ALine.find_first_not_of(" \t", at + 7);
+  if (at == std::string::npos || ALine[at] != '"') return {};
+  const size_t end = ALine.find('"', at + 1);
+  return end == std::string::npos ? std::string() : ALine.substr(at + 1, end - at - 1);
 }
 
 // What is wrong with one quoted include of AFile, or nothing.
@@ -85,7 +97,6 @@ std::vector<std::string> LayerFaults(const fs::path& ARootGiven) {
   const fs::path src = root / "app/src";
   std::vector<std::string> faults;
   if (!fs::is_directory(src)) return {"no folder " + src.string()};
-  const std::regex include(R"(^\s*#\s*include\s*"([^"]+)\")");
   int files = 0;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(src)) {
     if (!entry.is_regular_file()) continue;
@@ -98,12 +109,12 @@ std::vector<std::string> LayerFaults(const fs::path& ARootGiven) {
     }
     std::ifstream in(file);
     std::string line;
-    std::smatch m;
-    while (std::getline(in, line))
-      if (std::regex_search(line, m, include)) {
-        std::string fault = IncludeFault(file, m[1].str(), layer, root);
-        if (!fault.empty()) faults.push_back(std::move(fault));
-      }
+    while (std::getline(in, line)) {
+      const std::string name = QuotedInclude(line);
+      if (name.empty()) continue;
+      std::string fault = IncludeFault(file, name, layer, root);
+      if (!fault.empty()) faults.push_back(std::move(fault));
+    }
   }
   if (files == 0) faults.push_back("no files below " + src.string());
   return faults;
