@@ -14,7 +14,7 @@
 
 #include "BenchStats.h"
 #include "CardPipeline.h"
-#include "uProfile.h"
+#include "Profiles.h"
 
 namespace {
 

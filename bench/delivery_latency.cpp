@@ -19,10 +19,10 @@
 
 #include "BenchStats.h"
 #include "Pty.h"
+#include "ReaderPort.h"
 #include "Transfer.h"
-#include "uPort.h"
-#include "x11/XDesktop.h"
 #include "x11/XRecorder.h"
+#include "XDesktop.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "CardEngine.h"
 #include "FmtArgs.h"
 #include "FuzzCheck.h"
-#include "uProfile.h"
+#include "Profiles.h"
 
 namespace {
 

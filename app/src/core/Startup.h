@@ -1,0 +1,38 @@
+// The program's start before and around the main window: the command line,
+// the settings file, the single-instance rule, then the main window and
+// the message loop.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+#include "AppConfig.h"
+#include "CommandLine.h"
+#include "SingleInstance.h"
+
+struct TStartup {
+  std::unique_ptr<TMyCmdLineInfo> cmdLine;
+  std::unique_ptr<TAppConfig> config;
+  TStartLock lock;  // held while this instance creates its window
+
+  // Parses the command line, finds the settings file (beside the program
+  // when one is there, else in the per-user folder; none without that
+  // folder, which is said once on standard error) and opens the update that
+  // spans the main window's creation. With "OneInstance" on, false when
+  // another instance answered (it shows itself; this one ends).
+  bool InitApp(const QStringList& AParams);
+  // False when another instance was found and woken. The lock stays held
+  // when none was; a lock that cannot be made is said on standard error and
+  // the start goes on without it.
+  bool CheckSingleInstance();
+  // Right after the main window exists: lets the next instance go on and
+  // writes the settings file once. AConfig is the settings object, now owned
+  // by the window.
+  void DoneInit(TAppConfig& AConfig);
+};
+
+// The settings file the program uses; empty when there is no per-user
+// folder and none beside the program.
+QString SettingsFilePath();

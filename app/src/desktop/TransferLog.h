@@ -1,0 +1,26 @@
+// The transfer log: one line per delivered card, appended to a file per
+// port in the log folder.
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include "Profiles.h"
+
+// The short word of a card type in the log ("MUL", "M1K", ... "Ex").
+QString CardTypeLogWord(TovkCardType ACardType);
+// The log's tag: the word, a colon, a blank, the format name in double
+// quotes, and " (std)" for a standard format.
+QString TransferLogTag(TovkCardType ACardType, bool AStd, const QString& AFmtName);
+// One line with its CR LF:
+//   dd/mm/yyyy hh:mm:ss  "<shown text>" -> "<window title>" [<tag>]
+QString TransferLogLine(const QDateTime& ATime, TovkCardType ACardType, bool AStd,
+                        const QString& AFmtName, const QString& AShown, const QString& AWindow);
+// The file of a port: "<folder>/_<port>.log". A port name is a path below
+// /dev, so its "/" (as in "pts/3") becomes "_" to keep the file inside the
+// folder. Empty without a folder.
+QString TransferLogFileName(const QString& ALogDir, const QString& APortName);
+// Appends the line for now (local time) to the port's file. No folder, a
+// missing folder or an unwritable file loses the line; false then.
+bool WriteLog(const QString& ALogDir, const QString& APortName, TovkCardType ACardType, bool AStd,
+              const QString& AFmtName, const QString& AShown, const QString& AWindow);
