@@ -17,10 +17,10 @@
 #include <iomanip>
 #include <map>
 #include <optional>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -190,17 +190,24 @@ bool Matches(const Token& AToken, const std::optional<std::string>& AValue) {
 // $attr{name} and %s{name} of the event's device; "$$" and "%%" are the
 // characters themselves.
 std::string Substitute(const std::string& AValue, const Device& ADevice) {
-  static const std::regex kSubst(R"((\$attr|%s)\{([^}]*)\}|\$\$|%%)");
   std::string out;
-  auto it = std::sregex_iterator(AValue.begin(), AValue.end(), kSubst);
-  size_t last = 0;
-  for (; it != std::sregex_iterator(); ++it) {
-    out += AValue.substr(last, it->position() - last);
-    const std::string m = it->str();
-    out += m == "$$" ? "$" : m == "%%" ? "%" : Lookup(ADevice.attrs, (*it)[2]).value_or("");
-    last = it->position() + it->length();
+  for (size_t i = 0; i < AValue.size();) {
+    const std::string_view rest = std::string_view(AValue).substr(i);
+    if (rest.starts_with("$$") || rest.starts_with("%%")) {
+      out += AValue[i];
+      i += 2;
+      continue;
+    }
+    const size_t open = rest.starts_with("$attr{") ? 6 : rest.starts_with("%s{") ? 3 : 0;
+    const size_t close = open ? rest.find('}', open) : std::string_view::npos;
+    if (close == std::string_view::npos) {
+      out += AValue[i++];
+      continue;
+    }
+    out += Lookup(ADevice.attrs, std::string(rest.substr(open, close - open))).value_or("");
+    i += close + 1;
   }
-  return out + AValue.substr(last);
+  return out;
 }
 
 Outcome Apply(const std::vector<Rule>& ARules, const Event& AEvent) {
@@ -286,13 +293,18 @@ Event UsbTty(const std::string& AVendor, const std::string& AProduct) {
 // and 0xFFFF (which lists the first two legacy ports), neither a USB id.
 std::set<std::string> ProgramReaderIds() {
   const std::string source = ReadText(SORVEX_READER_IDS_SOURCE);
-  std::smatch table;
-  if (!std::regex_search(source, table, std::regex(R"(kReaderPids\[\]\s*=\s*\{([^}]*)\})"))) return {};
+  const size_t name = source.find("kReaderPids[]");
+  const size_t open = name == std::string::npos ? name : source.find('{', name);
+  const size_t close = open == std::string::npos ? open : source.find('}', open);
+  if (close == std::string::npos) return {};
+  const std::string list = source.substr(open + 1, close - open - 1);
   std::set<std::string> ids;
-  const std::string list = table[1];
-  const std::regex hex(R"(0[xX]([0-9A-Fa-f]+))");
-  for (auto it = std::sregex_iterator(list.begin(), list.end(), hex); it != std::sregex_iterator(); ++it) {
-    const unsigned long id = std::stoul((*it)[1], nullptr, 16);
+  for (size_t i = 0; (i = list.find_first_of("xX", i)) != std::string::npos; ++i) {
+    if (i == 0 || list[i - 1] != '0') continue;
+    const size_t end = list.find_first_not_of("0123456789abcdefABCDEF", i + 1);
+    const std::string digits = list.substr(i + 1, end == std::string::npos ? end : end - i - 1);
+    if (digits.empty()) continue;
+    const unsigned long id = std::stoul(digits, nullptr, 16);
     if (id == 0 || id == 0xFFFF) continue;
     std::ostringstream text;
     text << std::hex << std::setw(4) << std::setfill('0') << id;
@@ -397,10 +409,11 @@ TEST_F(ReaderRule, NamesOnlyTheRegisteredIdsAndIsReadBeforeTheSeatTag) {
 TEST_F(ReaderRule, TheMetainfoOffersThePackageForTheSameReaders) {
   const std::string metainfo = ReadText(SORVEX_METAINFO);
   std::set<std::string> offered;
-  const std::regex modalias(R"(<modalias>usb:v0403p([0-9A-Fa-f]{4})d\*</modalias>)");
-  for (auto it = std::sregex_iterator(metainfo.begin(), metainfo.end(), modalias); it != std::sregex_iterator();
-       ++it) {
-    std::string id = (*it)[1];
+  const std::string head = "<modalias>usb:v0403p", tail = "d*</modalias>";
+  for (size_t at = 0; (at = metainfo.find(head, at)) != std::string::npos; at += head.size()) {
+    std::string id = metainfo.substr(at + head.size(), 4);
+    const bool hex = id.size() == 4 && id.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    if (!hex || metainfo.compare(at + head.size() + 4, tail.size(), tail) != 0) continue;
     std::transform(id.begin(), id.end(), id.begin(), ::tolower);
     offered.insert(id);
   }
