@@ -20,7 +20,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <optional>
@@ -160,8 +159,7 @@ std::u16string LogEntry(const Card& ACard, const char16_t* AShown, const std::u1
 
 // The lines of a transfer log (UTF-16 little-endian, CR LF).
 std::vector<std::u16string> ReadLog(const fs::path& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string bytes = testtools::ReadFileText(APath);
   std::u16string text;
   for (size_t i = 0; i + 1 < bytes.size(); i += 2)
     text += char16_t(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
@@ -600,8 +598,7 @@ TEST_F(TypedCard, AfterAlwaysOnTopIsSwitchedTheProgramStillKnowsItsWindow) {
   ChooseInMenu(menu, {"Down", "Down", "Down", "Down", "Return"});
   std::string stored;
   EXPECT_TRUE(WaitUntil([&] {
-    std::ifstream in(home_.ConfigDir() / "Sorvex.ini");
-    stored.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    stored = home_.ReadSettings();
     return stored.find("TopMost=0") != std::string::npos;
   }, kCardMs)) << stored;
   const XWindow before = window_;
@@ -669,8 +666,7 @@ TEST_P(TrayPick, AStandardFormatPickedFromTheTrayIsTheOneAfterARestart) {
   // Stored at once: the standard flag, and with it the format's name.
   std::string stored;
   EXPECT_TRUE(WaitUntil([&] {
-    std::ifstream in(home_.ConfigDir() / "Sorvex.ini");
-    stored.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    stored = home_.ReadSettings();
     return stored.find("Std" + key + "=1") != std::string::npos && stored.find(key + "=gone") == std::string::npos;
   }, kCardMs)) << stored;
   ExitThroughContextMenu();

@@ -16,7 +16,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -287,8 +286,7 @@ TEST_F(ProgramOnX, AnEndRequestFromOutsideKeepsWhatExitKeeps) {
     const auto code = app.WaitExit(kStartMs);
     ASSERT_TRUE(code.has_value()) << "signal " << sig;
     EXPECT_EQ(*code, 0);
-    std::ifstream in(Home("a").ConfigDir() / "Sorvex.ini");
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = Home("a").ReadSettings();
     EXPECT_NE(text.find("FormPos=[123,234]"), std::string::npos) << text;
     m_programs.clear();
   }
@@ -425,11 +423,6 @@ INSTANTIATE_TEST_SUITE_P(
                       InstanceCase{"BothOff", false, false, false}),
     [](const ::testing::TestParamInfo<InstanceCase>& AInfo) { return std::string(AInfo.param.name); });
 
-std::string ReadWhole(const fs::path& AFile) {
-  std::ifstream in(AFile);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 size_t Occurrences(const std::string& AText, const std::string& AWhat) {
   size_t n = 0;
   for (size_t at = AText.find(AWhat); at != std::string::npos; at = AText.find(AWhat, at + 1)) ++n;
@@ -475,7 +468,7 @@ TEST_P(InstancesInAnOddRuntimeFolder, ASecondStartStillWakesTheFirst) {
   // Only a start without any lock says so, once.
   const size_t notices = c.folder == RuntimeFolder::NoLockAnywhere ? 1 : 0;
   for (const char* err : {"first.err", "second.err"}) {
-    const std::string text = ReadWhole(m_dir / err);
+    const std::string text = testtools::ReadFileText(m_dir / err);
     EXPECT_EQ(Occurrences(text, "single-instance lock"), notices) << err << ":\n" << text;
   }
 }
@@ -490,13 +483,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ProgramOnX, AWriteCutByTheFileSizeLimitFailsAndTheProgramGoesOn) {
   WriteSettings("Port=\n");
   const fs::path folder = Home("a").ConfigDir();
-  const std::string before = ReadWhole(folder / "Sorvex.ini");
+  const std::string before = testtools::ReadFileText(folder / "Sorvex.ini");
   // No file may grow at all: the settings written at start and at the end
   // cannot be, as on a full disk.
   ChildProcess& app = StartWith({"prlimit", "--fsize=0"}, {}, ProgramEnv());
   ASSERT_NE(WaitMainWindow(app), 0u) << "the program did not come up; running: " << app.Running();
   EndFromOutside(app);
-  EXPECT_EQ(ReadWhole(folder / "Sorvex.ini"), before);
+  EXPECT_EQ(testtools::ReadFileText(folder / "Sorvex.ini"), before);
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
   EXPECT_EQ(names, std::vector<std::string>{"Sorvex.ini"}) << "a temporary file was left behind";
@@ -522,11 +515,11 @@ TEST_F(ProgramOnX, WithoutAHomeFolderItRunsOnItsBuiltInSettingsAndWritesNothing)
   const std::string id = std::to_string(user);
   ChildProcess& app = StartWith({"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"}, {}, env,
                                 m_dir / "errors");
-  ASSERT_NE(WaitMainWindow(app), 0u) << "the program did not come up:\n" << ReadWhole(m_dir / "errors");
+  ASSERT_NE(WaitMainWindow(app), 0u) << "the program did not come up:\n" << testtools::ReadFileText(m_dir / "errors");
   // Ending stores the window's place, like the start stores the settings:
   // neither may go anywhere.
   EndFromOutside(app);
-  const std::string errors = ReadWhole(m_dir / "errors");
+  const std::string errors = testtools::ReadFileText(m_dir / "errors");
   EXPECT_EQ(Occurrences(errors, "no per-user folder"), 1u) << errors;
   EXPECT_EQ(errors.find("cannot be written"), std::string::npos) << errors;
   // That user can write only in its runtime folder and in the folders

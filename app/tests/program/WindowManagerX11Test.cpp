@@ -11,7 +11,7 @@
 #include <csignal>
 
 #include <chrono>
-#include <fstream>
+#include <sstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -303,7 +303,7 @@ void RoundTrip(WmView& AWm, const Program& AProgram, Window AMain) {
 
 // "FormPos" of the settings file, as stored.
 std::string StoredFormPos(const testtools::ProgramHome& AHome) {
-  std::ifstream in(AHome.ConfigDir() / "Sorvex.ini");
+  std::istringstream in(AHome.ReadSettings());
   std::string line;
   while (std::getline(in, line))
     if (line.rfind("FormPos=", 0) == 0) return line.substr(8);

@@ -4,10 +4,16 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <iterator>
 
 namespace testtools {
 
 namespace fs = std::filesystem;
+
+std::string ReadFileText(const fs::path& AFile) {
+  std::ifstream in(AFile, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 ProgramHome::ProgramHome() {
   const char* tmp = getenv("TMPDIR");
@@ -28,6 +34,8 @@ ProgramHome::~ProgramHome() {
 void ProgramHome::WriteSettings(const std::string& ALines) const {
   std::ofstream(ConfigDir() / "Sorvex.ini") << "[Main]\n" << ALines;
 }
+
+std::string ProgramHome::ReadSettings() const { return ReadFileText(ConfigDir() / "Sorvex.ini"); }
 
 Environment ProgramHome::ProgramEnvironment() const {
   Environment env = CurrentEnvironment();

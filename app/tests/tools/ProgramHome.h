@@ -10,6 +10,9 @@
 
 namespace testtools {
 
+// A whole file as bytes; empty when it cannot be read.
+std::string ReadFileText(const std::filesystem::path& AFile);
+
 class ProgramHome {
  public:
   ProgramHome();
@@ -24,6 +27,8 @@ class ProgramHome {
   // Writes the settings file there: section [Main] with ALines
   // ("Key=value" lines).
   void WriteSettings(const std::string& ALines) const;
+  // The settings file as it stands now (empty when there is none).
+  std::string ReadSettings() const;
   // This process's environment with HOME, XDG_CONFIG_HOME, XDG_DATA_HOME,
   // XDG_CACHE_HOME, XDG_STATE_HOME and XDG_RUNTIME_DIR (0700) in the home,
   // and the program on X11.
