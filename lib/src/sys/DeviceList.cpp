@@ -1,9 +1,11 @@
 #include "sys/DeviceList.h"
 
+#include <sys/stat.h>
 #include <sys/utsname.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <mutex>
 #include <string_view>
 
 #include "YvSeams.h"
@@ -147,6 +149,35 @@ bool ListsFtdiModule(std::string_view line) {
   return IsFtdiModulePath(colon == std::string_view::npos ? line : line.substr(0, colon));
 }
 
+// What a module list file is now, to tell whether it changed: its inode,
+// size and time of change; "-" when there is none.
+std::string ListStamp(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return "-";
+  return std::to_string(st.st_ino) + "/" + std::to_string(st.st_size) + "/" +
+         std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+}
+
+// The module tree's last answer. Every listing asks (the detector lists at
+// each rescan) and modules.dep runs to hundreds of kilobytes, so the files
+// are read again only when they change, as when a kernel package is
+// installed. Never destroyed, like the roots: a host may list from an exit
+// handler.
+std::mutex g_moduleTreeLock;
+std::string& g_moduleTreeKey = *new std::string;
+bool g_moduleTreeAnswer = false;
+
+bool ModuleTreeHasFtdi(const std::string& tree) {
+  const std::string builtin = tree + "/modules.builtin", dep = tree + "/modules.dep";
+  const std::string key = tree + "|" + ListStamp(builtin) + "|" + ListStamp(dep);
+  std::lock_guard<std::mutex> lock(g_moduleTreeLock);
+  if (key != g_moduleTreeKey) {
+    g_moduleTreeAnswer = AnyLine(builtin, ListsFtdiModule) || AnyLine(dep, ListsFtdiModule);
+    g_moduleTreeKey = key;
+  }
+  return g_moduleTreeAnswer;
+}
+
 }  // namespace
 
 bool FtdiDriverInstalled() {
@@ -159,9 +190,7 @@ bool FtdiDriverInstalled() {
   if (uname(&u) != 0) return false;
   const size_t slash = root.find_last_of('/');
   const std::string system = slash == std::string::npos ? std::string() : root.substr(0, slash);
-  const std::string tree = system + "/lib/modules/" + u.release;
-  return AnyLine(tree + "/modules.builtin", ListsFtdiModule) ||
-         AnyLine(tree + "/modules.dep", ListsFtdiModule);
+  return ModuleTreeHasFtdi(system + "/lib/modules/" + u.release);
 }
 
 }  // namespace ylvane::sys

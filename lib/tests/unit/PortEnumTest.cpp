@@ -249,6 +249,18 @@ TEST_F(PortListing, PlainPortsStayAsTheyWereWhenAReaderArrives) {
   EXPECT_EQ(List(1), std::vector<Listed>{Ft(u"A5", u"ttyUSB0", 1)});
 }
 
+// A kernel package installed while the library runs changes the module
+// tree: the next listing reads it afresh.
+TEST_F(PortListing, AModuleTreeChangedMeanwhileIsReadAfresh) {
+  fx_.AddUart("ttyS9", 4);
+  fx_.WriteModuleList("modules.dep", "kernel/drivers/usb/serial/pl2303.ko:\n");
+  Register(0, {0x1234});
+  EXPECT_EQ(List(1), std::vector<Listed>{Com(u"ttyS9", 0x7FFFFFFF)});
+  fx_.WriteModuleList("modules.dep", "kernel/drivers/usb/serial/pl2303.ko:\n"
+                                     "kernel/drivers/usb/serial/ftdi_sio.ko:\n");
+  EXPECT_TRUE(List(1).empty());
+}
+
 TEST_F(PortListing, SerialNumbersDescendByCodeUnitAndUnnamedDevicesAreLeftOut) {
   fx_.SetFtdiDriver(true);
   fx_.AddUsb("1-1", 0x0403, 0x1234, "FT00A1B", "R", "ttyUSB0");
