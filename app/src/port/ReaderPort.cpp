@@ -215,16 +215,24 @@ TPort::~TPort() {
   m_Tr.reset();
 }
 
+HRESULT TPort::OpenHandle(const QString& AName) {
+  const HRESULT hr = YV_Open(&m_hPort, Utf16(AName), YV_PORT_COM, kBaudRate, kEventChar, kStopBits);
+  if (hr != S_OK) {
+    m_hPort = nullptr;
+    return hr;
+  }
+  m_fLost = false;
+  m_Tr->Update();
+  return S_OK;
+}
+
 HRESULT TPort::Open() {
   CritHold hold(m_Tr->Crit());
   if (m_hPort || m_fLost) return S_OK;
-  HRESULT hr = YV_Open(&m_hPort, Utf16(m_sPort), YV_PORT_COM, kBaudRate, kEventChar, kStopBits);
+  const HRESULT hr = OpenHandle(m_sPort);
   if (hr == S_OK) {
     m_sOpenedPort = m_sPort;
     m_sIdentity = DeviceIdentity(m_sPort);
-    m_Tr->Update();
-  } else {
-    m_hPort = nullptr;
   }
   return hr;
 }
@@ -262,12 +270,7 @@ QString TPort::OpenedPort() {
 bool TPort::ReopenLost() {
   CritHold hold(m_Tr->Crit());
   if (!m_fLost || m_sIdentity.isEmpty() || DeviceIdentity(m_sOpenedPort) != m_sIdentity) return false;
-  YV_HANDLE h = nullptr;
-  if (YV_Open(&h, Utf16(m_sOpenedPort), YV_PORT_COM, kBaudRate, kEventChar, kStopBits) != S_OK) return false;
-  m_hPort = h;
-  m_fLost = false;
-  m_Tr->Update();
-  return true;
+  return OpenHandle(m_sOpenedPort) == S_OK;
 }
 
 QByteArray TPort::Data() {

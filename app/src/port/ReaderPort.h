@@ -131,6 +131,9 @@ class TPort {
  private:
   friend class TPortThread;
 
+  // Opens AName with the reader's line settings into m_hPort (with the
+  // thread's lock held); on success the port is no longer lost.
+  HRESULT OpenHandle(const QString& AName);
   bool ReadPort(void* ABuf, int32_t ACount, int32_t& AGot, HRESULT& AResult);
   void DoReceive();
   // The device behind the open port went away: the handle is released,
