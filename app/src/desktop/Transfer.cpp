@@ -76,8 +76,9 @@ void TTransfer::TransferByKeyboard(const QString& AText, QString& AShown, QStrin
   if (auto* native = qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
     x11::XDesktop::SyncConnection(native->connection());
 
+  const std::vector<x11::WindowId> own = OwnWindows(m_ownWindow);
   std::vector<x11::WindowId> ownTops;
-  for (x11::WindowId w : OwnWindows(m_ownWindow))
+  for (x11::WindowId w : own)
     if (const x11::WindowId top = desktop->TopLevelOf(w)) ownTops.push_back(top);
   auto ours = [&](x11::WindowId AWindow) {
     const x11::WindowId top = AWindow ? desktop->TopLevelOf(AWindow) : 0;
@@ -104,7 +105,7 @@ void TTransfer::TransferByKeyboard(const QString& AText, QString& AShown, QStrin
       desktop->SetKeepAbove(main, false);
       aboveCleared = true;
     }
-    if (x11::WindowId below = desktop->WindowBelow(front, OwnWindows(m_ownWindow))) {
+    if (x11::WindowId below = desktop->WindowBelow(front, own)) {
       desktop->Activate(below);
       switched = true;
       // The first key must not reach our window: wait until the focus moved.

@@ -26,15 +26,18 @@ class TQtBeep : public ISystemBeep {
   void Beep() override { QApplication::beep(); }
 };
 
-// The window's X window as the window system knows it now. Qt makes a new
-// one for a window whose stay-on-top flag changed; the widget's own winId()
-// goes on naming the old one.
+}  // namespace
+
 WId CurrentWindowId(const QWidget& AWindow) {
   const QWindow* handle = AWindow.windowHandle();
   return handle && handle->handle() ? handle->winId() : 0;
 }
 
-}  // namespace
+x11::XDesktop* WindowDesktop() {
+  static const std::unique_ptr<x11::XDesktop> desktop =
+      QGuiApplication::platformName() == QLatin1String("xcb") ? x11::XDesktop::Open() : nullptr;
+  return desktop.get();
+}
 
 ISystemBeep& SystemBeep() {
   static TQtBeep beep;
@@ -42,8 +45,7 @@ ISystemBeep& SystemBeep() {
 }
 
 bool WindowCornerCovered(const QWidget& AWindow) {
-  if (QGuiApplication::platformName() != QLatin1String("xcb")) return false;
-  static std::unique_ptr<x11::XDesktop> desktop = x11::XDesktop::Open();
+  x11::XDesktop* desktop = WindowDesktop();
   if (!desktop) return false;
   const QPoint corner = AWindow.frameGeometry().topLeft();
   const x11::WindowId own = desktop->TopLevelOf(CurrentWindowId(AWindow));

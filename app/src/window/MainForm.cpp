@@ -41,10 +41,9 @@
 #include "ylvane.h"
 
 bool WindowStandsAt(const QWidget& AWindow, const QPoint& APos) {
-  if (QGuiApplication::platformName() != QLatin1String("xcb")) return true;
-  static std::unique_ptr<x11::XDesktop> desktop = x11::XDesktop::Open();
+  x11::XDesktop* desktop = WindowDesktop();
   int x = 0, y = 0;
-  return !desktop || !desktop->TopLevelPosition(AWindow.winId(), x, y) || QPoint(x, y) == APos;
+  return !desktop || !desktop->TopLevelPosition(CurrentWindowId(AWindow), x, y) || QPoint(x, y) == APos;
 }
 
 QPoint SnapToWorkArea(const QPoint& APos, const QSize& ASize, const QRect& AWorkArea) {

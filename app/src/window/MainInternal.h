@@ -5,9 +5,13 @@
 #include "SingleInstance.h"
 
 #include <QIcon>
+#include <qwindowdefs.h>
 
 class QWidget;
 class TfmMain;
+namespace x11 {
+class XDesktop;
+}
 
 // The window's images, in the order the buttons and the tray icon refer to
 // them, loaded by their resource names.
@@ -27,10 +31,19 @@ ISystemBeep& SystemBeep();
 void AttachPortNotify(TfmMain* AForm);
 void DetachPortNotify();
 
+// The window's X window as the window system knows it now; 0 before it has
+// one. Qt makes a new one for a window whose stay-on-top flag changed, and
+// the widget's own winId() goes on naming the old one.
+WId CurrentWindowId(const QWidget& AWindow);
+
 // Whether the window (its frame, under a window manager) stands at APos on
 // the screen now, as opposed to a place it passed through. Where the screen
 // cannot be asked (no X11), it stands wherever it is said to.
 bool WindowStandsAt(const QWidget& AWindow, const QPoint& APos);
+
+// The X display the window asks where and how it stands (one connection for
+// the program's questions about its own windows); null without X11.
+x11::XDesktop* WindowDesktop();
 
 // Whether another window covers the top-left corner of AWindow. Where the
 // stacking order cannot be asked (no X11), nothing counts as covering.
