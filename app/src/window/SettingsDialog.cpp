@@ -65,9 +65,7 @@ class TDelaySpinBox : public QSpinBox {
 };
 
 QSpinBox* DelayEdit(QWidget* AParent, const char* AName, const QRect& AGeometry) {
-  auto* e = new TDelaySpinBox(AParent);
-  e->setObjectName(QLatin1String(AName));
-  e->setGeometry(AGeometry);
+  auto* e = Named<TDelaySpinBox>(AParent, AName, AGeometry);
   e->setRange(0, int(TAppConfig::kMaxKeyDelay));
   return e;
 }
