@@ -1,7 +1,5 @@
 #include "sys/CondBridge.h"
 
-#include <new>
-
 namespace ylvane::sys {
 
 CondRecord* NewCondRecord() {
