@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QMenu>
 
+#include "AppConfig.h"
 #include "AppMessages.h"
 #include "MainForm.h"
 
@@ -86,9 +87,16 @@ QString TfmMain::GetCheckedItemCaption(const QMenu* ASubmenu) {
 void TfmMain::FmtItemClick(TCvtFmtType ATip, bool AStd) {
   const QString name = GetCheckedItemCaption(FmtSubmenu(ATip, AStd));
   if (name.isEmpty()) return;
-  // The class's format name is not stored from here; a change of its
-  // standard flag is, by the "Standard" box's own handler.
+  // Without a profile the settings are the only place the next start finds
+  // the choice in, as for a pick in the window's list. A pick that leaves
+  // the class on its kind of formats gives the "Standard" box nothing to
+  // store, so the pick is stored here; one update makes it a single write
+  // when the box's handler stores the class too. An open profile keeps its
+  // own choice and writes it when it closes.
+  m_config->BeginUpdate(false);
   SetCurFmt(ATip, name, AStd, false);
+  if (!m_oUsrProfile->Opened()) StoreCurFmt(ATip);
+  m_config->EndUpdate();
 }
 
 void TfmMain::menuTrayPopup() {

@@ -629,6 +629,52 @@ TEST_F(MainWindow, PickingFromTheTrayMovesTheClassAndStoresTheFormatWithItsStand
   EXPECT_TRUE(form.UsrProfile().GetCurFmtStd(cft_MUL));
 }
 
+// A pick that leaves the class's kind as it was (standard before, standard
+// after) has no "Standard" box to store it: the next start must still find it,
+// in the settings without a profile and in the profile's file with one.
+TEST_F(MainWindow, AStandardFormatPickedFromTheTrayOnAStandardClassIsCurrentAfterARestart) {
+  const struct {
+    const char* what;
+    bool profile;
+  } cases[] = {{"fresh home, no profile", false}, {"a profile open", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    QFile::remove(SettingsPath());
+    QFile::remove(home_.filePath("Sorvex/profiles/shop.ini"));
+    if (c.profile) {
+      PutProfile("shop", kTrayProfile);  // HID on the standard formats, none chosen
+      PutSettings("[Main]\nProfile=shop\n");
+    }
+    QString picked;
+    {
+      TfmMain& form = Start();
+      ASSERT_EQ(form.UsrProfile().Opened(), c.profile);
+      ASSERT_TRUE(form.UsrProfile().GetCurFmtStd(cft_Hid));
+      PopUpTray(form);
+      QAction* item = form.FmtSubmenu(cft_Hid, true)->actions().last();
+      picked = item->text();
+      item->trigger();
+      ASSERT_EQ(form.UsrProfile().GetCurFmtName(cft_Hid), picked);
+    }
+    form_.reset();  // Exit
+    const TIniFile settings(SettingsPath());
+    if (c.profile) {
+      // The profile holds the choice; the settings' own stays untouched.
+      EXPECT_EQ(settings.ReadString("Main", "HidFormat", "<none>"), "<none>");
+      EXPECT_EQ(TIniFile(home_.filePath("Sorvex/profiles/shop.ini")).ReadString("Main", "CurHidFmt", ""), picked);
+    } else {
+      EXPECT_EQ(settings.ReadString("Main", "HidFormat", ""), picked);
+      EXPECT_EQ(settings.ReadString("Main", "StdHidFormat", ""), "1");
+    }
+
+    TfmMain& again = Start();
+    EXPECT_EQ(again.UsrProfile().GetCurFmtName(cft_Hid), picked);
+    EXPECT_TRUE(again.UsrProfile().GetCurFmtStd(cft_Hid));
+    EXPECT_EQ(Find<QComboBox>(again, "cbHidFmt")->currentText(), picked);
+    form_.reset();
+  }
+}
+
 // One card of each class, and its text by the last standard format of the
 // class (the highest id): worked out by hand from the formats' definitions.
 // wXY is bY * 256 + bX.
