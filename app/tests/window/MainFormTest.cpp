@@ -1059,7 +1059,7 @@ TEST_F(MainWindow, TheSettingsDialogAppliesAndStoresItsChoicesOnlyOnOk) {
   EXPECT_FALSE(stored.GetTopMost());
 }
 
-TEST_F(MainWindow, ANewProfileBecomesCurrentAndListedWithoutChangingTheStoredOne) {
+TEST_F(MainWindow, ANewProfileBecomesCurrentListedAndStored) {
   PutProfile("shop", kTrayProfile);
   PutSettings("[Main]\nProfile=shop\n");
   TfmMain& form = Start();
@@ -1078,13 +1078,68 @@ TEST_F(MainWindow, ANewProfileBecomesCurrentAndListedWithoutChangingTheStoredOne
   EXPECT_GE(list->findText("shop"), 0);
   EXPECT_EQ(form.MenuInitFlags(), 0x3Fu);
   EXPECT_EQ(Find<QComboBox>(form, "cbMULFmt")->currentText(), "Own UL");  // copied
-  EXPECT_EQ(TIniFile(SettingsPath()).ReadString("Main", "Profile", ""), "shop");
+  EXPECT_EQ(TIniFile(SettingsPath()).ReadString("Main", "Profile", ""), "kiosk");
 
   // Cancelled: nothing changes.
   WhenModal<TfmNewProfile>([](TfmNewProfile& d) { d.reject(); });
   Find<QToolButton>(form, "btnNewProfile")->click();
   EXPECT_EQ(form.UsrProfile().ProfileName(), "kiosk");
   EXPECT_EQ(list->count(), 2);
+  EXPECT_EQ(TIniFile(SettingsPath()).ReadString("Main", "Profile", ""), "kiosk");
+}
+
+// A profile made in the window, by its button or by Apply without one, and
+// the format of one's own applied in it: after a restart that profile is open
+// and cards are converted by that format.
+TEST_F(MainWindow, AProfileMadeInTheWindowIsOpenAgainAtTheNextStart) {
+  const struct {
+    const char* what;
+    bool byButton;  // else Apply asks for the profile
+  } cases[] = {{"the new-profile button", true}, {"Apply without a profile", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    QFile::remove(SettingsPath());
+    QFile::remove(home_.filePath("Sorvex/profiles/kiosk.ini"));
+    PutSettings("[Main]\nTransMethod=1\n");
+    {
+      TfmMain& form = Start();
+      ASSERT_FALSE(form.UsrProfile().Opened());
+      auto makeKiosk = [] {
+        WhenModal<TfmNewProfile>([](TfmNewProfile& d) {
+          Find<QComboBox>(d, "cbName")->setEditText("kiosk");
+          Find<QPushButton>(d, "btnOK")->click();
+        });
+      };
+      if (c.byButton) {
+        makeKiosk();
+        Find<QToolButton>(form, "btnNewProfile")->click();
+        ASSERT_TRUE(form.UsrProfile().Opened());
+      }
+      Find<QTabWidget>(form, "PageControl1")->setCurrentIndex(cft_MUL);
+      Find<QCheckBox>(form, "chkMULFmtStd")->click();
+      Find<QLineEdit>(form, "edtName")->setText("Mine");
+      Find<QLineEdit>(form, "edtTemplate")->setText("<%.2X>");
+      Find<QLineEdit>(form, "edtReplaces")->setText("b0");
+      if (!c.byButton) makeKiosk();
+      Find<QPushButton>(form, "btnApplyFmt")->click();
+      ASSERT_TRUE(dialogs_.errors.isEmpty()) << dialogs_.errors.join('|').toStdString();
+      ASSERT_EQ(form.UsrProfile().ProfileName(), "kiosk");
+    }
+    form_.reset();  // Exit
+
+    TestPty pty;
+    ASSERT_TRUE(pty.Ok());
+    TfmMain& again = Start({"-p" + QString::fromStdString(pty.Path().substr(5))});
+    EXPECT_TRUE(again.UsrProfile().Opened());
+    EXPECT_EQ(Find<QComboBox>(again, "cbUsrProfile")->currentText(), "kiosk");
+    EXPECT_EQ(Find<QComboBox>(again, "cbMULFmt")->currentText(), "Mine");
+    EXPECT_FALSE(Find<QCheckBox>(again, "chkMULFmtStd")->isChecked());
+    QGuiApplication::clipboard()->clear();
+    ASSERT_TRUE(pty.Send("Mifare[04A1B2C3D4E5F6] (UL)\r\n"));
+    EXPECT_TRUE(WaitFor([&] { return QGuiApplication::clipboard()->text() == "<04>"; }))
+        << "\"" << QGuiApplication::clipboard()->text().toStdString() << "\"";
+    form_.reset();
+  }
 }
 
 TEST_F(MainWindow, TheAboutBoxOpensFromTheHelpMenu) {
