@@ -215,6 +215,9 @@ void TfmMain::CreateControls() {
   edtName = Named<QLineEdit>(panFmtEdit, "edtName");
   labHint = Label(panFmtEdit, "labHint", QStringLiteral("Comment:"));
   edtHint = Named<QPlainTextEdit>(panFmtEdit, "edtHint");
+  // A comment of several lines, but a field like the others for the
+  // keyboard: Tab moves on rather than typing a tab into the comment.
+  edtHint->setTabChangesFocus(true);
   labTemplate = Label(panFmtEdit, "labTemplate", QStringLiteral("Template:"));
   edtTemplate = Named<QLineEdit>(panFmtEdit, "edtTemplate");
   labReplaces = Label(panFmtEdit, "labReplaces", QStringLiteral("Parameters:"));

@@ -1254,6 +1254,32 @@ TEST_F(FormatEditor, ParametersAreCheckedAgainstTheClassAndErrorsNameThePosition
   }
 }
 
+// The comment is one field among the others: Tab and Shift+Tab move on
+// from it, and no tab character gets into the format's comment.
+TEST_F(FormatEditor, TabAndShiftTabLeaveTheCommentBox) {
+  StartEditing();
+  ASSERT_FALSE(hint_->isReadOnly());
+  hint_->setPlainText("for the front desk");
+  const struct {
+    const char* what;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    QWidget* to;
+  } cases[] = {
+      {"Tab", Qt::Key_Tab, Qt::NoModifier, template_},
+      {"Shift+Tab", Qt::Key_Backtab, Qt::ShiftModifier, name_},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    hint_->setFocus(Qt::OtherFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), hint_);
+    QKeyEvent press(QEvent::KeyPress, c.key, c.modifiers, "\t");
+    QCoreApplication::sendEvent(hint_, &press);
+    EXPECT_EQ(QApplication::focusWidget(), c.to);
+    EXPECT_EQ(hint_->toPlainText(), "for the front desk");
+  }
+}
+
 TEST_F(FormatEditor, ApplyCreatesAFormatThenUpdatesTheSameSection) {
   TfmMain& form = StartEditing();
   auto* list = Find<QComboBox>(form, "cbMULFmt");
