@@ -341,6 +341,49 @@ TEST_F(MainWindow, ACardTravelsFromThePortToTheClipboardAndTheControls) {
   EXPECT_TRUE(logText.endsWith("  \"04#44A1\\r\" -> \"<clipboard>\" [MUL: \"Own\"]\r\n")) << logText.toStdString();
 }
 
+// Which characters of the "Sent" field show in the marks' colour: "B" for
+// a blue one, "." for any other.
+QString BlueOf(const QTextEdit& AEdit) {
+  QString shown;
+  for (int i = 0; i < AEdit.toPlainText().size(); ++i) {
+    QTextCursor c(AEdit.document());
+    c.setPosition(i);
+    c.setPosition(i + 1, QTextCursor::KeepAnchor);
+    shown += c.charFormat().foreground().color() == QColor(0, 0, 255) ? u'B' : u'.';
+  }
+  return shown;
+}
+
+TEST_F(MainWindow, EachSentTextShowsOnlyItsOwnMarksInBlue) {
+  PutSettings("[Main]\nTransMethod=1\n");
+  PutProfile("p", "[MUL.1]\nname=Marked\nhint=\ntemplate=%.2X,%.2X\\r\nreplaces=b0 b1\n"
+                  "[M1K.1]\nname=Plain\nhint=\ntemplate=%.2X%.2X\nreplaces=b0 b1\n"
+                  "[Main]\nCurMULFmt=Marked\nCurMULFmtStd=0\nCurM1kFmt=Plain\nCurM1kFmtStd=0\n");
+  TestPty pty;
+  ASSERT_TRUE(pty.Ok());
+  TfmMain& form = Start({"p", "-p" + QString::fromStdString(pty.Path().substr(5))});
+  ASSERT_TRUE(form.Port().Opened());
+  auto* trans = Find<QTextEdit>(form, "edtTrans");
+  // The first text ends in a mark; what follows must not take its colour.
+  const struct {
+    const char* line;
+    const char* shown;
+    const char* blue;
+  } cards[] = {
+      {"Mifare[04A1B2] (UL)\r\n", "04#44A1\\r", "..BBB..BB"},
+      {"Mifare[1A2B3C4D] (1K)\r\n", "1A2B", "...."},
+      {"Mifare[10203040] (UL)\r\n", "10#4420\\r", "..BBB..BB"},
+  };
+  for (const auto& c : cards) {
+    SCOPED_TRACE(c.line);
+    trans->clear();
+    ASSERT_TRUE(pty.Send(c.line));
+    ASSERT_TRUE(WaitFor([&] { return !trans->toPlainText().isEmpty(); }));
+    EXPECT_EQ(trans->toPlainText(), c.shown);
+    EXPECT_EQ(BlueOf(*trans), c.blue);
+  }
+}
+
 TEST_F(MainWindow, SwitchingThePortStoresTheChoiceAndTheControlsFollow) {
   TestPty pty;
   ASSERT_TRUE(pty.Ok());
