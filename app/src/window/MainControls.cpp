@@ -236,10 +236,10 @@ void TfmMain::CreateControls() {
   cbUsrProfile = Named<QComboBox>(grFmtPan, "cbUsrProfile");
   btnNewProfile = Named<QToolButton>(grFmtPan, "btnNewProfile");
   btnNewProfile->setIcon(WindowImage(imgNew));
-  btnNewProfile->setToolTip(QStringLiteral("Создать новый профиль"));
+  btnNewProfile->setToolTip(QStringLiteral("Create a new profile"));
   btnDelProfile = Named<QToolButton>(grFmtPan, "btnDelProfile");
   btnDelProfile->setIcon(WindowImage(imgDelete));
-  btnDelProfile->setToolTip(QStringLiteral("Удалить текущий профиль"));
+  btnDelProfile->setToolTip(QStringLiteral("Delete the current profile"));
   connect(btnDelProfile, &QToolButton::clicked, this, [this] { btnDelProfileClick(); });
   connect(btnNewProfile, &QToolButton::clicked, this, [this] { btnNewProfileClick(); });
   cbUsrProfile->installEventFilter(this);

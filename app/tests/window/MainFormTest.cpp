@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QLineEdit>
+#include <QMap>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QMessageBox>
@@ -34,6 +35,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <functional>
 
 #include "About.h"
@@ -525,6 +527,41 @@ TEST_F(MainWindow, TheShippedRussianFileTranslatesTheWindowAndBack) {
   EXPECT_EQ(apply->text(), "Apply");
   EXPECT_EQ(ComboItems(*defCmt), "none|Mifare UL,DF|Mifare 1K/4K|HID|Em-Marine|iCode|Exclusive");
   EXPECT_EQ(StandardButtonTexts(), "OK|&Yes|&No|Cancel");
+}
+
+// The window's hints (tool tips) are in the built-in language, English, and
+// the shipped Russian file gives each its own text.
+TEST_F(MainWindow, EveryHintIsEnglishAndTheRussianFileTranslatesIt) {
+  TfmMain& form = Start();
+  const int ru = FindLangIndex(form.Langs(), 0x419);
+  ASSERT_GE(ru, 0);
+  const TIniFile file(MakeLangPath(form.Langs()[ru].sFileName));
+  auto cyrillic = [](const QString& AText) {
+    return std::any_of(AText.begin(), AText.end(), [](QChar ch) { return ch.script() == QChar::Script_Cyrillic; });
+  };
+  QMap<QString, QString> english;
+  for (QObject* c : OwnedComponents(&form)) {
+    const auto hint = ResolveTextPath(c, "Hint", false);
+    if (!hint || hint->Get().isEmpty()) continue;
+    const QString key = "TfmMain-" + c->objectName() + "-Hint";
+    english[key] = hint->Get();
+    EXPECT_FALSE(cyrillic(hint->Get())) << key.toStdString() << ": " << hint->Get().toStdString();
+    EXPECT_TRUE(cyrillic(file.ReadString("Forms", key, ""))) << "no Russian text: " << key.toStdString();
+  }
+  EXPECT_TRUE(english.contains("TfmMain-btnNewProfile-Hint"));
+  EXPECT_TRUE(english.contains("TfmMain-btnDelProfile-Hint"));
+
+  form.SetLang(ru);
+  EXPECT_EQ(Find<QToolButton>(form, "btnNewProfile")->toolTip(),
+            QString::fromUtf8("Создать новый профиль"));
+  EXPECT_EQ(Find<QToolButton>(form, "btnDelProfile")->toolTip(),
+            QString::fromUtf8("Удалить текущий профиль"));
+  form.SetLang(-1);
+  for (auto it = english.cbegin(); it != english.cend(); ++it) {
+    const auto hint = ResolveFormKey({&form}, it.key());
+    ASSERT_TRUE(hint) << it.key().toStdString();
+    EXPECT_EQ(hint->text.Get(), it.value()) << it.key().toStdString();
+  }
 }
 
 TEST_F(MainWindow, AStoredLanguageTranslatesQtsOwnTextsFromTheStart) {
