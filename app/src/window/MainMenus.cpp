@@ -87,12 +87,10 @@ QString TfmMain::GetCheckedItemCaption(const QMenu* ASubmenu) {
 void TfmMain::FmtItemClick(TCvtFmtType ATip, bool AStd) {
   const QString name = GetCheckedItemCaption(FmtSubmenu(ATip, AStd));
   if (name.isEmpty()) return;
-  // Without a profile the settings are the only place the next start finds
-  // the choice in, as for a pick in the window's list. A pick that leaves
-  // the class on its kind of formats gives the "Standard" box nothing to
-  // store, so the pick is stored here; one update makes it a single write
-  // when the box's handler stores the class too. An open profile keeps its
-  // own choice and writes it when it closes.
+  // The next start must find the pick. Without a profile it goes to the
+  // settings, as a pick in the window's list does: the "Standard" box stores
+  // the class only when the pick changes its kind. An open profile keeps its
+  // own choice and writes it when it closes. One update, one write.
   m_config->BeginUpdate(false);
   SetCurFmt(ATip, name, AStd, false);
   if (!m_oUsrProfile->Opened()) StoreCurFmt(ATip);
