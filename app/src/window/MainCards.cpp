@@ -66,6 +66,9 @@ void TfmMain::ShowCardType(const QString& AName) { edtCardTip->setText(AName); }
 void TfmMain::ShowLastFmt(const QString& AText) { edtLastFmt->setText(AText); }
 
 void TfmMain::ShowTrans(const TransDisplay& AShown) {
+  // A new text takes the format of the caret's place in the old one: after a
+  // text that ended in a mark, the whole new text would come out blue.
+  edtTrans->setCurrentCharFormat(QTextCharFormat());
   edtTrans->setPlainText(AShown.text);
   // The marks (control characters and punctuation made visible) in blue.
   QTextCharFormat mark;

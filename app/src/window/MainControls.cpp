@@ -215,6 +215,9 @@ void TfmMain::CreateControls() {
   edtName = Named<QLineEdit>(panFmtEdit, "edtName");
   labHint = Label(panFmtEdit, "labHint", QStringLiteral("Comment:"));
   edtHint = Named<QPlainTextEdit>(panFmtEdit, "edtHint");
+  // A comment of several lines, but a field like the others for the
+  // keyboard: Tab moves on rather than typing a tab into the comment.
+  edtHint->setTabChangesFocus(true);
   labTemplate = Label(panFmtEdit, "labTemplate", QStringLiteral("Template:"));
   edtTemplate = Named<QLineEdit>(panFmtEdit, "edtTemplate");
   labReplaces = Label(panFmtEdit, "labReplaces", QStringLiteral("Parameters:"));
@@ -233,10 +236,10 @@ void TfmMain::CreateControls() {
   cbUsrProfile = Named<QComboBox>(grFmtPan, "cbUsrProfile");
   btnNewProfile = Named<QToolButton>(grFmtPan, "btnNewProfile");
   btnNewProfile->setIcon(WindowImage(imgNew));
-  btnNewProfile->setToolTip(QStringLiteral("Создать новый профиль"));
+  btnNewProfile->setToolTip(QStringLiteral("Create a new profile"));
   btnDelProfile = Named<QToolButton>(grFmtPan, "btnDelProfile");
   btnDelProfile->setIcon(WindowImage(imgDelete));
-  btnDelProfile->setToolTip(QStringLiteral("Удалить текущий профиль"));
+  btnDelProfile->setToolTip(QStringLiteral("Delete the current profile"));
   connect(btnDelProfile, &QToolButton::clicked, this, [this] { btnDelProfileClick(); });
   connect(btnNewProfile, &QToolButton::clicked, this, [this] { btnNewProfileClick(); });
   cbUsrProfile->installEventFilter(this);

@@ -282,7 +282,8 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   void btnDelProfileClick();
   void btnNewProfileClick();
   void ShowProfileStdFlags();
-  // The new-profile dialog, run modally on the user profile: true on OK.
+  // The new-profile dialog, run modally on the user profile: true on OK,
+  // with the profile made stored as the one the next start opens.
   bool RunNewProfileDialog();
   void actSettingsExecute();
   void DoAbout();

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QMenu>
 
+#include "AppConfig.h"
 #include "AppMessages.h"
 #include "MainForm.h"
 
@@ -86,9 +87,14 @@ QString TfmMain::GetCheckedItemCaption(const QMenu* ASubmenu) {
 void TfmMain::FmtItemClick(TCvtFmtType ATip, bool AStd) {
   const QString name = GetCheckedItemCaption(FmtSubmenu(ATip, AStd));
   if (name.isEmpty()) return;
-  // The class's format name is not stored from here; a change of its
-  // standard flag is, by the "Standard" box's own handler.
+  // The next start must find the pick. Without a profile it goes to the
+  // settings, as a pick in the window's list does: the "Standard" box stores
+  // the class only when the pick changes its kind. An open profile keeps its
+  // own choice and writes it when it closes. One update, one write.
+  m_config->BeginUpdate(false);
   SetCurFmt(ATip, name, AStd, false);
+  if (!m_oUsrProfile->Opened()) StoreCurFmt(ATip);
+  m_config->EndUpdate();
 }
 
 void TfmMain::menuTrayPopup() {

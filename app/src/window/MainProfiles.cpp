@@ -83,7 +83,13 @@ void TfmMain::cbUsrProfileKeyPress(char16_t AKey) {
 bool TfmMain::RunNewProfileDialog() {
   TfmNewProfile dlg(m_oLanguage, m_dialogs, this);
   dlg.SetProfile(m_oUsrProfile.get());
-  return dlg.exec() == QDialog::Accepted;
+  if (dlg.exec() != QDialog::Accepted) return false;
+  // The profile made is the one the user works in from now on: the next
+  // start opens it, as it opens one picked in the list. Left out of the
+  // settings, the next start would come up without it, and the formats
+  // applied in it would no longer convert the cards.
+  if (m_oUsrProfile->Opened()) m_config->SetUserProfile(m_oUsrProfile->ProfileName());
+  return true;
 }
 
 void TfmMain::btnNewProfileClick() {

@@ -641,15 +641,42 @@ const LastStdFormat kLastStdFormats[kClsCount] = {
     {kCards[6], "018,52719"},      {kCards[8], kCards[8].copied}, {kCards[9], kCards[9].copied},
 };
 
-class TrayPick : public EndToEnd, public ::testing::WithParamInterface<Cls> {};
+// The value of a key in the settings file's text; empty when it is missing.
+std::string SettingValue(const std::string& ASettings, const std::string& AKey) {
+  size_t at = 0;
+  while (at < ASettings.size()) {
+    size_t end = ASettings.find('\n', at);
+    if (end == std::string::npos) end = ASettings.size();
+    std::string line = ASettings.substr(at, end - at);
+    if (line.ends_with('\r')) line.pop_back();
+    if (line.starts_with(AKey + "=")) return line.substr(AKey.size() + 1);
+    at = end + 1;
+  }
+  return {};
+}
+
+// The class picked in, and where it stands before: on formats of the user's
+// own that no profile holds (the pick switches it to standard ones), or in
+// a fresh home, already on the standard formats (the pick changes only the
+// format).
+struct TrayPickCase {
+  Cls cls;
+  bool fromOwnFormats;
+};
+
+void PrintTo(const TrayPickCase& ACase, std::ostream* AOut) {
+  *AOut << kClassWords[ACase.cls] << (ACase.fromOwnFormats ? " from own formats" : " in a fresh home");
+}
+
+class TrayPick : public EndToEnd, public ::testing::WithParamInterface<TrayPickCase> {};
 
 TEST_P(TrayPick, AStandardFormatPickedFromTheTrayIsTheOneAfterARestart) {
-  const Cls cls = GetParam();
+  const Cls cls = GetParam().cls;
   const std::string key = kFormatKeys[cls];
   ASSERT_TRUE(StartTray());
-  // Every class on a format of the user's own that no profile holds.
   std::string settings = "TransMethod=1\n";
-  for (const char* k : kFormatKeys) settings += std::string(k) + "=gone\nStd" + k + "=0\n";
+  if (GetParam().fromOwnFormats)
+    for (const char* k : kFormatKeys) settings += std::string(k) + "=gone\nStd" + k + "=0\n";
   Start(settings, {});
   const auto icon = tray_->OnlyIcon();
   ASSERT_TRUE(icon);
@@ -667,7 +694,8 @@ TEST_P(TrayPick, AStandardFormatPickedFromTheTrayIsTheOneAfterARestart) {
   std::string stored;
   EXPECT_TRUE(WaitUntil([&] {
     stored = home_.ReadSettings();
-    return stored.find("Std" + key + "=1") != std::string::npos && stored.find(key + "=gone") == std::string::npos;
+    const std::string name = SettingValue(stored, key);
+    return SettingValue(stored, "Std" + key) == "1" && !name.empty() && name != "gone";
   }, kCardMs)) << stored;
   ExitThroughContextMenu();
 
@@ -687,8 +715,18 @@ TEST_P(TrayPick, AStandardFormatPickedFromTheTrayIsTheOneAfterARestart) {
   ExitThroughContextMenu();
 }
 
-INSTANTIATE_TEST_SUITE_P(Classes, TrayPick, ::testing::Values(MUL, M1K, HID, EMM, IC, EX),
-                         [](const ::testing::TestParamInfo<Cls>& AInfo) { return std::string(kClassWords[AInfo.param]); });
+std::vector<TrayPickCase> TrayPickCases() {
+  std::vector<TrayPickCase> cases;
+  for (const bool own : {true, false})
+    for (int c = 0; c < kClsCount; ++c) cases.push_back({Cls(c), own});
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, TrayPick, ::testing::ValuesIn(TrayPickCases()),
+                         [](const ::testing::TestParamInfo<TrayPickCase>& AInfo) {
+                           return std::string(kClassWords[AInfo.param.cls]) +
+                                  (AInfo.param.fromOwnFormats ? "_FromOwnFormats" : "_InAFreshHome");
+                         });
 
 // scripts/demo: its virtual reader, once the program has opened the port,
 // writes a sample card line every few seconds (here every second).

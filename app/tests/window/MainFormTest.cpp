@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QLineEdit>
+#include <QMap>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QMessageBox>
@@ -34,6 +35,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <functional>
 
 #include "About.h"
@@ -341,6 +343,49 @@ TEST_F(MainWindow, ACardTravelsFromThePortToTheClipboardAndTheControls) {
   EXPECT_TRUE(logText.endsWith("  \"04#44A1\\r\" -> \"<clipboard>\" [MUL: \"Own\"]\r\n")) << logText.toStdString();
 }
 
+// Which characters of the "Sent" field show in the marks' colour: "B" for
+// a blue one, "." for any other.
+QString BlueOf(const QTextEdit& AEdit) {
+  QString shown;
+  for (int i = 0; i < AEdit.toPlainText().size(); ++i) {
+    QTextCursor c(AEdit.document());
+    c.setPosition(i);
+    c.setPosition(i + 1, QTextCursor::KeepAnchor);
+    shown += c.charFormat().foreground().color() == QColor(0, 0, 255) ? u'B' : u'.';
+  }
+  return shown;
+}
+
+TEST_F(MainWindow, EachSentTextShowsOnlyItsOwnMarksInBlue) {
+  PutSettings("[Main]\nTransMethod=1\n");
+  PutProfile("p", "[MUL.1]\nname=Marked\nhint=\ntemplate=%.2X,%.2X\\r\nreplaces=b0 b1\n"
+                  "[M1K.1]\nname=Plain\nhint=\ntemplate=%.2X%.2X\nreplaces=b0 b1\n"
+                  "[Main]\nCurMULFmt=Marked\nCurMULFmtStd=0\nCurM1kFmt=Plain\nCurM1kFmtStd=0\n");
+  TestPty pty;
+  ASSERT_TRUE(pty.Ok());
+  TfmMain& form = Start({"p", "-p" + QString::fromStdString(pty.Path().substr(5))});
+  ASSERT_TRUE(form.Port().Opened());
+  auto* trans = Find<QTextEdit>(form, "edtTrans");
+  // The first text ends in a mark; what follows must not take its colour.
+  const struct {
+    const char* line;
+    const char* shown;
+    const char* blue;
+  } cards[] = {
+      {"Mifare[04A1B2] (UL)\r\n", "04#44A1\\r", "..BBB..BB"},
+      {"Mifare[1A2B3C4D] (1K)\r\n", "1A2B", "...."},
+      {"Mifare[10203040] (UL)\r\n", "10#4420\\r", "..BBB..BB"},
+  };
+  for (const auto& c : cards) {
+    SCOPED_TRACE(c.line);
+    trans->clear();
+    ASSERT_TRUE(pty.Send(c.line));
+    ASSERT_TRUE(WaitFor([&] { return !trans->toPlainText().isEmpty(); }));
+    EXPECT_EQ(trans->toPlainText(), c.shown);
+    EXPECT_EQ(BlueOf(*trans), c.blue);
+  }
+}
+
 TEST_F(MainWindow, SwitchingThePortStoresTheChoiceAndTheControlsFollow) {
   TestPty pty;
   ASSERT_TRUE(pty.Ok());
@@ -482,6 +527,41 @@ TEST_F(MainWindow, TheShippedRussianFileTranslatesTheWindowAndBack) {
   EXPECT_EQ(apply->text(), "Apply");
   EXPECT_EQ(ComboItems(*defCmt), "none|Mifare UL,DF|Mifare 1K/4K|HID|Em-Marine|iCode|Exclusive");
   EXPECT_EQ(StandardButtonTexts(), "OK|&Yes|&No|Cancel");
+}
+
+// The window's hints (tool tips) are in the built-in language, English, and
+// the shipped Russian file gives each its own text.
+TEST_F(MainWindow, EveryHintIsEnglishAndTheRussianFileTranslatesIt) {
+  TfmMain& form = Start();
+  const int ru = FindLangIndex(form.Langs(), 0x419);
+  ASSERT_GE(ru, 0);
+  const TIniFile file(MakeLangPath(form.Langs()[ru].sFileName));
+  auto cyrillic = [](const QString& AText) {
+    return std::any_of(AText.begin(), AText.end(), [](QChar ch) { return ch.script() == QChar::Script_Cyrillic; });
+  };
+  QMap<QString, QString> english;
+  for (QObject* c : OwnedComponents(&form)) {
+    const auto hint = ResolveTextPath(c, "Hint", false);
+    if (!hint || hint->Get().isEmpty()) continue;
+    const QString key = "TfmMain-" + c->objectName() + "-Hint";
+    english[key] = hint->Get();
+    EXPECT_FALSE(cyrillic(hint->Get())) << key.toStdString() << ": " << hint->Get().toStdString();
+    EXPECT_TRUE(cyrillic(file.ReadString("Forms", key, ""))) << "no Russian text: " << key.toStdString();
+  }
+  EXPECT_TRUE(english.contains("TfmMain-btnNewProfile-Hint"));
+  EXPECT_TRUE(english.contains("TfmMain-btnDelProfile-Hint"));
+
+  form.SetLang(ru);
+  EXPECT_EQ(Find<QToolButton>(form, "btnNewProfile")->toolTip(),
+            QString::fromUtf8("Создать новый профиль"));
+  EXPECT_EQ(Find<QToolButton>(form, "btnDelProfile")->toolTip(),
+            QString::fromUtf8("Удалить текущий профиль"));
+  form.SetLang(-1);
+  for (auto it = english.cbegin(); it != english.cend(); ++it) {
+    const auto hint = ResolveFormKey({&form}, it.key());
+    ASSERT_TRUE(hint) << it.key().toStdString();
+    EXPECT_EQ(hint->text.Get(), it.value()) << it.key().toStdString();
+  }
 }
 
 TEST_F(MainWindow, AStoredLanguageTranslatesQtsOwnTextsFromTheStart) {
@@ -627,6 +707,52 @@ TEST_F(MainWindow, PickingFromTheTrayMovesTheClassAndStoresTheFormatWithItsStand
   EXPECT_FALSE(item->isChecked());
   EXPECT_EQ(form.UsrProfile().GetCurFmtName(cft_MUL), wanted->m_sName);
   EXPECT_TRUE(form.UsrProfile().GetCurFmtStd(cft_MUL));
+}
+
+// A pick that leaves the class's kind as it was (standard before, standard
+// after) has no "Standard" box to store it: the next start must still find it,
+// in the settings without a profile and in the profile's file with one.
+TEST_F(MainWindow, AStandardFormatPickedFromTheTrayOnAStandardClassIsCurrentAfterARestart) {
+  const struct {
+    const char* what;
+    bool profile;
+  } cases[] = {{"fresh home, no profile", false}, {"a profile open", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    QFile::remove(SettingsPath());
+    QFile::remove(home_.filePath("Sorvex/profiles/shop.ini"));
+    if (c.profile) {
+      PutProfile("shop", kTrayProfile);  // HID on the standard formats, none chosen
+      PutSettings("[Main]\nProfile=shop\n");
+    }
+    QString picked;
+    {
+      TfmMain& form = Start();
+      ASSERT_EQ(form.UsrProfile().Opened(), c.profile);
+      ASSERT_TRUE(form.UsrProfile().GetCurFmtStd(cft_Hid));
+      PopUpTray(form);
+      QAction* item = form.FmtSubmenu(cft_Hid, true)->actions().last();
+      picked = item->text();
+      item->trigger();
+      ASSERT_EQ(form.UsrProfile().GetCurFmtName(cft_Hid), picked);
+    }
+    form_.reset();  // Exit
+    const TIniFile settings(SettingsPath());
+    if (c.profile) {
+      // The profile holds the choice; the settings' own stays untouched.
+      EXPECT_EQ(settings.ReadString("Main", "HidFormat", "<none>"), "<none>");
+      EXPECT_EQ(TIniFile(home_.filePath("Sorvex/profiles/shop.ini")).ReadString("Main", "CurHidFmt", ""), picked);
+    } else {
+      EXPECT_EQ(settings.ReadString("Main", "HidFormat", ""), picked);
+      EXPECT_EQ(settings.ReadString("Main", "StdHidFormat", ""), "1");
+    }
+
+    TfmMain& again = Start();
+    EXPECT_EQ(again.UsrProfile().GetCurFmtName(cft_Hid), picked);
+    EXPECT_TRUE(again.UsrProfile().GetCurFmtStd(cft_Hid));
+    EXPECT_EQ(Find<QComboBox>(again, "cbHidFmt")->currentText(), picked);
+    form_.reset();
+  }
 }
 
 // One card of each class, and its text by the last standard format of the
@@ -1013,7 +1139,7 @@ TEST_F(MainWindow, TheSettingsDialogAppliesAndStoresItsChoicesOnlyOnOk) {
   EXPECT_FALSE(stored.GetTopMost());
 }
 
-TEST_F(MainWindow, ANewProfileBecomesCurrentAndListedWithoutChangingTheStoredOne) {
+TEST_F(MainWindow, ANewProfileBecomesCurrentListedAndStored) {
   PutProfile("shop", kTrayProfile);
   PutSettings("[Main]\nProfile=shop\n");
   TfmMain& form = Start();
@@ -1032,13 +1158,68 @@ TEST_F(MainWindow, ANewProfileBecomesCurrentAndListedWithoutChangingTheStoredOne
   EXPECT_GE(list->findText("shop"), 0);
   EXPECT_EQ(form.MenuInitFlags(), 0x3Fu);
   EXPECT_EQ(Find<QComboBox>(form, "cbMULFmt")->currentText(), "Own UL");  // copied
-  EXPECT_EQ(TIniFile(SettingsPath()).ReadString("Main", "Profile", ""), "shop");
+  EXPECT_EQ(TIniFile(SettingsPath()).ReadString("Main", "Profile", ""), "kiosk");
 
   // Cancelled: nothing changes.
   WhenModal<TfmNewProfile>([](TfmNewProfile& d) { d.reject(); });
   Find<QToolButton>(form, "btnNewProfile")->click();
   EXPECT_EQ(form.UsrProfile().ProfileName(), "kiosk");
   EXPECT_EQ(list->count(), 2);
+  EXPECT_EQ(TIniFile(SettingsPath()).ReadString("Main", "Profile", ""), "kiosk");
+}
+
+// A profile made in the window, by its button or by Apply without one, and
+// the format of one's own applied in it: after a restart that profile is open
+// and cards are converted by that format.
+TEST_F(MainWindow, AProfileMadeInTheWindowIsOpenAgainAtTheNextStart) {
+  const struct {
+    const char* what;
+    bool byButton;  // else Apply asks for the profile
+  } cases[] = {{"the new-profile button", true}, {"Apply without a profile", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    QFile::remove(SettingsPath());
+    QFile::remove(home_.filePath("Sorvex/profiles/kiosk.ini"));
+    PutSettings("[Main]\nTransMethod=1\n");
+    {
+      TfmMain& form = Start();
+      ASSERT_FALSE(form.UsrProfile().Opened());
+      auto makeKiosk = [] {
+        WhenModal<TfmNewProfile>([](TfmNewProfile& d) {
+          Find<QComboBox>(d, "cbName")->setEditText("kiosk");
+          Find<QPushButton>(d, "btnOK")->click();
+        });
+      };
+      if (c.byButton) {
+        makeKiosk();
+        Find<QToolButton>(form, "btnNewProfile")->click();
+        ASSERT_TRUE(form.UsrProfile().Opened());
+      }
+      Find<QTabWidget>(form, "PageControl1")->setCurrentIndex(cft_MUL);
+      Find<QCheckBox>(form, "chkMULFmtStd")->click();
+      Find<QLineEdit>(form, "edtName")->setText("Mine");
+      Find<QLineEdit>(form, "edtTemplate")->setText("<%.2X>");
+      Find<QLineEdit>(form, "edtReplaces")->setText("b0");
+      if (!c.byButton) makeKiosk();
+      Find<QPushButton>(form, "btnApplyFmt")->click();
+      ASSERT_TRUE(dialogs_.errors.isEmpty()) << dialogs_.errors.join('|').toStdString();
+      ASSERT_EQ(form.UsrProfile().ProfileName(), "kiosk");
+    }
+    form_.reset();  // Exit
+
+    TestPty pty;
+    ASSERT_TRUE(pty.Ok());
+    TfmMain& again = Start({"-p" + QString::fromStdString(pty.Path().substr(5))});
+    EXPECT_TRUE(again.UsrProfile().Opened());
+    EXPECT_EQ(Find<QComboBox>(again, "cbUsrProfile")->currentText(), "kiosk");
+    EXPECT_EQ(Find<QComboBox>(again, "cbMULFmt")->currentText(), "Mine");
+    EXPECT_FALSE(Find<QCheckBox>(again, "chkMULFmtStd")->isChecked());
+    QGuiApplication::clipboard()->clear();
+    ASSERT_TRUE(pty.Send("Mifare[04A1B2C3D4E5F6] (UL)\r\n"));
+    EXPECT_TRUE(WaitFor([&] { return QGuiApplication::clipboard()->text() == "<04>"; }))
+        << "\"" << QGuiApplication::clipboard()->text().toStdString() << "\"";
+    form_.reset();
+  }
 }
 
 TEST_F(MainWindow, TheAboutBoxOpensFromTheHelpMenu) {
@@ -1150,6 +1331,32 @@ TEST_F(FormatEditor, ParametersAreCheckedAgainstTheClassAndErrorsNameThePosition
       const TIniFile ini(ProfilePath());
       EXPECT_EQ(ini.ReadString(CvtFmtTypeName(c.page) + ".1", "replaces", ""), c.repl);
     }
+  }
+}
+
+// The comment is one field among the others: Tab and Shift+Tab move on
+// from it, and no tab character gets into the format's comment.
+TEST_F(FormatEditor, TabAndShiftTabLeaveTheCommentBox) {
+  StartEditing();
+  ASSERT_FALSE(hint_->isReadOnly());
+  hint_->setPlainText("for the front desk");
+  const struct {
+    const char* what;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    QWidget* to;
+  } cases[] = {
+      {"Tab", Qt::Key_Tab, Qt::NoModifier, template_},
+      {"Shift+Tab", Qt::Key_Backtab, Qt::ShiftModifier, name_},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    hint_->setFocus(Qt::OtherFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), hint_);
+    QKeyEvent press(QEvent::KeyPress, c.key, c.modifiers, "\t");
+    QCoreApplication::sendEvent(hint_, &press);
+    EXPECT_EQ(QApplication::focusWidget(), c.to);
+    EXPECT_EQ(hint_->toPlainText(), "for the front desk");
   }
 }
 
