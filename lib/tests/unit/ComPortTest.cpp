@@ -88,7 +88,10 @@ TEST_F(ComPort, OpenFailuresLeaveNoHandle) {
       {u"pts", YV_E_PORT_NOT_EXISTS},   // a directory
       {u"../etc/passwd", YV_E_PORT_NOT_EXISTS},
       {u"", YV_E_PORT_NOT_EXISTS},
-      {u"tty0123456789012345678901234567", YV_E_PORT_NOT_EXISTS},  // 31 characters
+      {u"tty012345678901234567890123456", YV_E_PORT_NOT_EXISTS},  // 30 characters
+      // Longer names are refused as such, whether a device has them or not.
+      {u"tty0123456789012345678901234567", E_INVALIDARG},  // 31 characters
+      {u"serial/by-id/usb-Yv_Reader_A10K-if00-port0", E_INVALIDARG},  // 42, as links by id are
   };
   for (const auto& c : cases) {
     YV_HANDLE h = reinterpret_cast<YV_HANDLE>(1);
