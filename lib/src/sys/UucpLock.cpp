@@ -55,6 +55,11 @@ bool IsDevice(const std::string& path, dev_t dev) {
   return stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == dev;
 }
 
+bool IsOtherDevice(const std::string& path, dev_t dev) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev != dev;
+}
+
 bool IsFolder(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -132,8 +137,12 @@ bool DeviceLockedByOtherProcess(const std::string& path, const std::string& fina
     if (file.size() <= kLockPrefix.size() || file.substr(0, kLockPrefix.size()) != kLockPrefix)
       continue;
     const std::string_view name = file.substr(kLockPrefix.size());
-    if (std::find(names.begin(), names.end(), name) == names.end() && !LockNamesDevice(name, dev))
-      continue;
+    // A name the path gives is the lock of another device when a node of
+    // that name below /dev is one: "serial/by-id/x" gives "x", and so does
+    // a device "/dev/x" of its own.
+    const bool given = std::find(names.begin(), names.end(), name) != names.end() &&
+                       !IsOtherDevice("/dev/" + std::string(name), dev);
+    if (!given && !LockNamesDevice(name, dev)) continue;
     const pid_t owner = LiveLockOwner(dir + "/" + std::string(file));
     locked = owner != 0 && owner != getpid();
   }

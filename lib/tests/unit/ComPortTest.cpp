@@ -209,7 +209,7 @@ TEST(UucpLockContent, TheSizeTellsABinaryPidFromAnAsciiOne) {
       {"ASCII, two numbers", "  12 34\n", 0},
       {"ASCII, a second line", "1234\n\n", 0},
       {"blanks only", "          \n", 0},
-      {"a name", "minicom\n", 0},
+      {"a word", "reader\n", 0},
       {"empty", "", 0},
   };
   for (const Case& c : cases) EXPECT_EQ(ylvane::sys::LockFileOwner(c.content), c.owner) << c.what;
@@ -395,67 +395,73 @@ TEST_F(UucpLocks, APtyLockedUnderTheNamesTerminalProgramsWriteIsBusy) {
   }
 }
 
-// Runs in a child process with mounts of its own. The pty gets two more
-// names: a second node directly below /dev that is no link (the pty mounted
-// over a file), and a link in folders of their own with '_' in its name,
-// as the links to serial devices by id are; the other pty gets such a link
-// too. Whatever name a lock gives the device, opening it by any other is
-// busy. Prints the cases that answered otherwise; 77: mounts cannot be made.
+// Runs in a child process with mounts of its own. The pty gets more names:
+// a second node directly below /dev that is no link (the pty mounted over a
+// file), and links in folders of their own with '_' in their names, as the
+// links to serial devices by id are; the other pty gets such a link too.
+// Whatever name a lock gives the device, opening it by any other is busy;
+// a lock on the other pty is none, also when its name is the last part of
+// a name of this one. Prints the cases that answered otherwise; 77: mounts
+// cannot be made.
 int OpenALockedDeviceByItsOtherNames(const TestPty& pty, const TestPty& other,
                                      const std::string& lockDir) {
   if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
     return 77;
   const std::string id = std::to_string(getpid());
   const std::string number = pty.Path().substr(9);
-  const std::string twin = "ttyYvTwin" + id, folder = "yv" + id;
-  const std::string byId = folder + "/by-id/", link = byId + "Yv_R1", otherLink = byId + "Yv_R2";
+  const std::string twin = "ttyYvTwin" + id, folder = "yv" + id, byId = folder + "/by-id/";
+  const std::string link = byId + "Yv_R1_" + id, otherLink = byId + "Yv_R2_" + id;
+  // Its last part is the name of the other pty's own link directly below /dev.
+  const std::string clash = byId + "Yv_R3_" + id, clashNode = clash.substr(byId.size());
+  const std::pair<std::string, std::string> links[] = {
+      {link, pty.Path()}, {otherLink, other.Path()}, {clash, pty.Path()}, {clashNode, other.Path()}};
   const int fd = open(("/dev/" + twin).c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
   if (fd < 0) return 77;
   close(fd);
-  int wrong = 0;
-  if (mount(pty.Path().c_str(), ("/dev/" + twin).c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-      mkdir(("/dev/" + folder).c_str(), 0755) == 0 && mkdir(("/dev/" + byId).c_str(), 0755) == 0 &&
-      symlink(pty.Path().c_str(), ("/dev/" + link).c_str()) == 0 &&
-      symlink(other.Path().c_str(), ("/dev/" + otherLink).c_str()) == 0) {
-    auto underscored = [](std::string name) {
-      std::replace(name.begin(), name.end(), '/', '_');
-      return name;
-    };
-    struct Case {
-      std::string lock;
-      bool live;
-      std::string open;
-      HRESULT expected;
-    } cases[] = {
-        {"pts_" + number, true, twin, YV_E_PORT_BUSY},
-        {number, true, twin, YV_E_PORT_BUSY},
-        {twin, true, "pts/" + number, YV_E_PORT_BUSY},
-        {twin, true, link, YV_E_PORT_BUSY},
-        {underscored(link), true, "pts/" + number, YV_E_PORT_BUSY},
-        {underscored(link), true, twin, YV_E_PORT_BUSY},
-        {twin, false, "pts/" + number, S_OK},
-        {underscored(otherLink), true, "pts/" + number, S_OK},
-        {underscored(otherLink), true, twin, S_OK},
-    };
-    for (const Case& c : cases) {
-      for (const auto& e : std::filesystem::directory_iterator(lockDir))
-        std::filesystem::remove(e.path());
-      std::ofstream(lockDir + "/LCK.." + c.lock) << AsciiPid(c.live ? 1 : GonePid());
-      const std::u16string name(c.open.begin(), c.open.end());
-      YV_HANDLE h = nullptr;
-      const HRESULT hr = YV_Open(&h, name.c_str(), YV_PORT_COM, 9600, 10, 2);
-      if (h) YV_CloseHandle(h);
-      if (hr != c.expected) {
-        std::fprintf(stderr, "LCK..%s (%s), opening %s: 0x%08X\n", c.lock.c_str(),
-                     c.live ? "live" : "stale", c.open.c_str(), static_cast<unsigned>(hr));
-        ++wrong;
-      }
+  bool made = mount(pty.Path().c_str(), ("/dev/" + twin).c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+              mkdir(("/dev/" + folder).c_str(), 0755) == 0 &&
+              mkdir(("/dev/" + byId).c_str(), 0755) == 0;
+  for (const auto& [name, target] : links)
+    made = made && symlink(target.c_str(), ("/dev/" + name).c_str()) == 0;
+  auto underscored = [](std::string name) {
+    std::replace(name.begin(), name.end(), '/', '_');
+    return name;
+  };
+  struct Case {
+    std::string lock;
+    bool live;
+    std::string open;
+    HRESULT expected;
+  } cases[] = {
+      {"pts_" + number, true, twin, YV_E_PORT_BUSY},
+      {number, true, twin, YV_E_PORT_BUSY},
+      {twin, true, "pts/" + number, YV_E_PORT_BUSY},
+      {twin, true, link, YV_E_PORT_BUSY},
+      {underscored(link), true, "pts/" + number, YV_E_PORT_BUSY},
+      {underscored(link), true, twin, YV_E_PORT_BUSY},
+      {link.substr(byId.size()), true, link, YV_E_PORT_BUSY},
+      {twin, false, "pts/" + number, S_OK},
+      {underscored(otherLink), true, "pts/" + number, S_OK},
+      {underscored(otherLink), true, twin, S_OK},
+      {clashNode, true, clash, S_OK},
+  };
+  int wrong = made ? 0 : 100;
+  for (const Case& c : cases) {
+    if (!made) break;
+    for (const auto& e : std::filesystem::directory_iterator(lockDir))
+      std::filesystem::remove(e.path());
+    std::ofstream(lockDir + "/LCK.." + c.lock) << AsciiPid(c.live ? 1 : GonePid());
+    const std::u16string name(c.open.begin(), c.open.end());
+    YV_HANDLE h = nullptr;
+    const HRESULT hr = YV_Open(&h, name.c_str(), YV_PORT_COM, 9600, 10, 2);
+    if (h) YV_CloseHandle(h);
+    if (hr != c.expected) {
+      std::fprintf(stderr, "LCK..%s (%s), opening %s: 0x%08X\n", c.lock.c_str(),
+                   c.live ? "live" : "stale", c.open.c_str(), static_cast<unsigned>(hr));
+      ++wrong;
     }
-  } else {
-    wrong = 100;
   }
-  unlink(("/dev/" + otherLink).c_str());
-  unlink(("/dev/" + link).c_str());
+  for (const auto& [name, target] : links) unlink(("/dev/" + name).c_str());
   rmdir(("/dev/" + byId).c_str());
   rmdir(("/dev/" + folder).c_str());
   umount(("/dev/" + twin).c_str());
