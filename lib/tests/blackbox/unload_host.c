@@ -11,8 +11,8 @@
    The heap in use is taken after some cycles, once the run-time's own
    first-use allocations are made (the dynamic loader's tables grow over
    the first few loads of a library, then stay), and again after many
-   more; it must not have grown. Each dlclose() must also really unload the library, or the
-   test would prove nothing. Exits 0 when both hold. */
+   more; it must not have grown. Each dlclose() must also really unload
+   the library, or the test would prove nothing. Exits 0 when both hold. */
 #include "host_ports.h" /* first: it asks for the GNU interfaces */
 
 #include <malloc.h>
