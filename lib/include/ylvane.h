@@ -298,6 +298,14 @@ YV_API HRESULT YV_CALL YV_ProcessMessages(YV_HANDLE Notifier, YV_NOTIFY_CALLBACK
                                           void* UserData);
 YV_API HRESULT YV_CALL YV_DeviceEventNotify(uint32_t EventType, void* EventData);
 
+/*
+ * Opens a port of PortType by its Name. A YV_PORT_COM name is a path below
+ * /dev ("ttyUSB0", "pts/3", "serial/by-id/...") of at most 30 characters: a
+ * longer one answers E_INVALIDARG (open such a device by a shorter name that
+ * leads to it, such as "ttyUSB0"). A port that another opener holds, or that
+ * another running program has locked with a UUCP lock file under any name of
+ * the device, answers YV_E_PORT_BUSY.
+ */
 YV_API HRESULT YV_CALL YV_Open(YV_HANDLE* Port, const char16_t* Name, int32_t PortType,
                                uint32_t BaudRate, char EvChar, uint8_t StopBits);
 YV_API HRESULT YV_CALL YV_CloseHandle(YV_HANDLE Handle);

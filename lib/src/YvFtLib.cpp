@@ -9,6 +9,7 @@
 #include "YvFtLib.h"
 #include "YvSeams.h"
 #include "sys/DynLib.h"
+#include "sys/NeverDestroyed.h"
 #include "sys/Text.h"
 
 namespace ylvane {
@@ -18,7 +19,7 @@ namespace {
 // Never destroyed, like every static the ports use: a host's exit handler
 // may still open or list devices after the run-time destroyed the statics.
 std::mutex g_seamLock;
-std::string& g_ftLibPath = *new std::string("libftd2xx.so");
+sys::NeverDestroyed<std::string> g_ftLibPath("libftd2xx.so");
 
 // Our own declaration of the one driver function called here.
 using FtGetLibraryVersionFn = uint32_t (*)(uint32_t* version);
@@ -46,12 +47,12 @@ std::u16string FieldText(const char* field, size_t size) {
 
 std::string FtLibraryPath() {
   std::lock_guard<std::mutex> lock(g_seamLock);
-  return g_ftLibPath;
+  return *g_ftLibPath;
 }
 
 void SetFtLibraryPath(std::string path) {
   std::lock_guard<std::mutex> lock(g_seamLock);
-  g_ftLibPath = std::move(path);
+  *g_ftLibPath = std::move(path);
 }
 
 HRESULT GetFtLibVersion(uint32_t* Version) {

@@ -11,6 +11,7 @@
 #include "YvHandOff.h"
 #include "YvSeams.h"
 #include "sys/DynLib.h"
+#include "sys/NeverDestroyed.h"
 #include "sys/Text.h"
 
 namespace ylvane {
@@ -44,8 +45,8 @@ int g_nFtPorts = 0;
 // port gives its record back for the next port (a late signal there only
 // makes a host look for bytes and find none); the unload frees them all.
 // Room for every record made is kept, so that giving one back never
-// allocates.
-std::vector<sys::CondRecord*>& g_FreeRecords = *new std::vector<sys::CondRecord*>;
+// allocates; the unload gives the room back too.
+sys::NeverDestroyed<std::vector<sys::CondRecord*>> g_FreeRecords;
 size_t g_nRecords = 0;
 
 template <class Fn>
@@ -84,17 +85,17 @@ void CYvFtSnPort::UnloadFtLibrary() {
   delete g_hFtLib;
   g_hFtLib = nullptr;
   // The driver is gone, and every port has given its record back.
-  for (sys::CondRecord* r : g_FreeRecords) sys::DeleteCondRecord(r);
-  g_FreeRecords.clear();
+  for (sys::CondRecord* r : *g_FreeRecords) sys::DeleteCondRecord(r);
+  std::vector<sys::CondRecord*>().swap(*g_FreeRecords);
   g_nRecords = 0;
 }
 
 HRESULT CYvFtSnPort::CountPortIn(FtPortFuncs& funcs, sys::CondRecord*& record) {
   std::lock_guard<std::mutex> lock(g_ftLoadLock);
-  if (g_FreeRecords.empty()) {
+  if (g_FreeRecords->empty()) {
     // Made before the count, so that running out of memory counts nothing.
-    g_FreeRecords.reserve(g_nRecords + 1);
-    g_FreeRecords.push_back(sys::NewCondRecord());
+    g_FreeRecords->reserve(g_nRecords + 1);
+    g_FreeRecords->push_back(sys::NewCondRecord());
     ++g_nRecords;
   }
   if (g_nFtPorts == 0) {
@@ -107,15 +108,15 @@ HRESULT CYvFtSnPort::CountPortIn(FtPortFuncs& funcs, sys::CondRecord*& record) {
   } else {
     ++g_nFtPorts;
   }
-  record = g_FreeRecords.back();
-  g_FreeRecords.pop_back();
+  record = g_FreeRecords->back();
+  g_FreeRecords->pop_back();
   funcs = g_FtFuncs;
   return S_OK;
 }
 
 void CYvFtSnPort::CountPortOut(sys::CondRecord* record) {
   std::lock_guard<std::mutex> lock(g_ftLoadLock);
-  g_FreeRecords.push_back(record);  // room was kept for it
+  g_FreeRecords->push_back(record);  // room was kept for it
   if (--g_nFtPorts == 0) UnloadFtLibrary();
 }
 

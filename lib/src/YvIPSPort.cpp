@@ -7,6 +7,8 @@
 #include <map>
 #include <memory>
 
+#include "sys/NeverDestroyed.h"
+
 namespace ylvane {
 
 using CsLock = std::lock_guard<std::recursive_mutex>;
@@ -26,7 +28,9 @@ std::mutex& ListenMapLock() {
 }
 
 std::map<uint16_t, std::unique_ptr<CIPSPortListen>>& ListenMap() {
-  static auto* map = new std::map<uint16_t, std::unique_ptr<CIPSPortListen>>;
+  // An empty map holds no heap memory: with no server port open nothing is
+  // left behind when the library is unloaded.
+  static sys::NeverDestroyed<std::map<uint16_t, std::unique_ptr<CIPSPortListen>>> map;
   return *map;
 }
 

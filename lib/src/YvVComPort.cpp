@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
 #include <string_view>
 
 #include "sys/Text.h"
@@ -40,6 +41,10 @@ std::optional<std::string> CYvVComPort::DevicePath(const char16_t* Name) {
 
 HRESULT CYvVComPort::Open(const char16_t* Name, uint32_t BaudRate, char EvChar, uint8_t StopBits) {
   Close();
+  // A name past the limit is the caller's mistake, not a missing port: the
+  // real names of serial devices by id are longer, and "port not exists"
+  // would send the user looking for a device that is there.
+  if (std::char_traits<char16_t>::length(Name) > kMaxNameLength) return E_INVALIDARG;
   auto path = DevicePath(Name);
   if (!path) return YV_E_PORT_NOT_EXISTS;
   sys::TtyOpenResult opened = sys::TtyOpen(*path);

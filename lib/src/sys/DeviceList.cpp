@@ -4,7 +4,9 @@
 #include <sys/utsname.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string_view>
 
@@ -161,10 +163,12 @@ std::string ListStamp(const std::string& path) {
 // The module tree's last answer. Every listing asks (the detector lists at
 // each rescan) and modules.dep runs to hundreds of kilobytes, so the files
 // are read again only when they change, as when a kernel package is
-// installed. Never destroyed, like the roots: a host may list from an exit
-// handler.
+// installed. Plain values, never destroyed, like the roots: a host may list
+// from an exit handler. The key is kept in a buffer of its own rather than
+// a string on the heap, which would be lost when the library is unloaded;
+// a key too long for it is not kept, and the files are read every time.
 std::mutex g_moduleTreeLock;
-std::string& g_moduleTreeKey = *new std::string;
+char g_moduleTreeKey[PATH_MAX + 128] = "";
 bool g_moduleTreeAnswer = false;
 
 bool ModuleTreeHasFtdi(const std::string& tree) {
@@ -173,7 +177,10 @@ bool ModuleTreeHasFtdi(const std::string& tree) {
   std::lock_guard<std::mutex> lock(g_moduleTreeLock);
   if (key != g_moduleTreeKey) {
     g_moduleTreeAnswer = AnyLine(builtin, ListsFtdiModule) || AnyLine(dep, ListsFtdiModule);
-    g_moduleTreeKey = key;
+    if (key.size() < sizeof g_moduleTreeKey)
+      std::memcpy(g_moduleTreeKey, key.c_str(), key.size() + 1);
+    else
+      g_moduleTreeKey[0] = '\0';
   }
   return g_moduleTreeAnswer;
 }

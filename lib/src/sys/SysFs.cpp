@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "YvSeams.h"
+#include "sys/NeverDestroyed.h"
 
 namespace ylvane {
 
@@ -22,30 +23,30 @@ namespace {
 // handler, and the detector's worker may still be scanning, after the
 // run-time has destroyed the statics at exit().
 std::mutex g_rootLock;
-std::string& g_sysRoot = *new std::string("/sys");
-std::string& g_lockDir = *new std::string("/var/lock");
+sys::NeverDestroyed<std::string> g_sysRoot("/sys");
+sys::NeverDestroyed<std::string> g_lockDir("/var/lock");
 int g_ttyWaitMs = 2000;
 
 }  // namespace
 
 std::string SysRoot() {
   std::lock_guard<std::mutex> lock(g_rootLock);
-  return g_sysRoot;
+  return *g_sysRoot;
 }
 
 void SetSysRoot(std::string path) {
   std::lock_guard<std::mutex> lock(g_rootLock);
-  g_sysRoot = std::move(path);
+  *g_sysRoot = std::move(path);
 }
 
 std::string LockDir() {
   std::lock_guard<std::mutex> lock(g_rootLock);
-  return g_lockDir;
+  return *g_lockDir;
 }
 
 void SetLockDir(std::string path) {
   std::lock_guard<std::mutex> lock(g_rootLock);
-  g_lockDir = std::move(path);
+  *g_lockDir = std::move(path);
 }
 
 int UsbTtyWaitMs() {

@@ -108,14 +108,6 @@ bool IsOwnTerminal(dev_t dev) {
   return ctty != 0 && ctty == dev;
 }
 
-// A name of a device directly below /dev ("ttyUSB0"), as UUCP lock files
-// name ports; empty for anything else.
-std::string LockName(const std::string& path) {
-  if (path.compare(0, 5, "/dev/") != 0) return {};
-  std::string rest = path.substr(5);
-  return rest.empty() || rest.find('/') != std::string::npos ? std::string() : rest;
-}
-
 // The kernel's name of the file a path finally leads to, asked of a
 // descriptor that only names the file (O_PATH opens no device). Not
 // realpath(): the device test bed's interposer mangles its answer for a link
@@ -129,16 +121,6 @@ std::string FinalPath(const std::string& path) {
   return n > 0 && n < ssize_t(sizeof buf) ? std::string(buf, size_t(n)) : std::string();
 }
 
-// Whether another live program has marked the port as its own with a UUCP
-// lock file, under the name given or under the device that name leads to
-// (a link below /dev). We write no lock of our own.
-bool LockedByAnotherProgram(const std::string& path) {
-  const std::string given = LockName(path);
-  const std::string device = LockName(FinalPath(path));
-  return (!given.empty() && TtyLockedByOtherProcess(given)) ||
-         (!device.empty() && device != given && TtyLockedByOtherProcess(device));
-}
-
 }  // namespace
 
 TtyOpenResult TtyOpen(const std::string& path) {
@@ -146,7 +128,10 @@ TtyOpenResult TtyOpen(const std::string& path) {
   if (stat(path.c_str(), &st) != 0) return Fail(-1, errno, FailureOf(errno));
   if (!S_ISCHR(st.st_mode) || !IsTerminalDevice(st.st_rdev) || IsOwnTerminal(st.st_rdev))
     return Fail(-1, ENOTTY, TtyOpenFailure::NotExists);
-  if (LockedByAnotherProgram(path)) return Fail(-1, EBUSY, TtyOpenFailure::Busy);
+  // Another live program may have marked the device as its own with a UUCP
+  // lock file, by this name or by another one. We write no lock of our own.
+  if (DeviceLockedByOtherProcess(path, FinalPath(path), st.st_rdev))
+    return Fail(-1, EBUSY, TtyOpenFailure::Busy);
   int fd;
   do {
     fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

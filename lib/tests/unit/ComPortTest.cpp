@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -25,6 +26,7 @@
 #include "YvPort.h"
 #include "YvSeams.h"
 #include "YvVComPort.h"
+#include "sys/UucpLock.h"
 #include "ylvane.h"
 
 namespace {
@@ -86,7 +88,10 @@ TEST_F(ComPort, OpenFailuresLeaveNoHandle) {
       {u"pts", YV_E_PORT_NOT_EXISTS},   // a directory
       {u"../etc/passwd", YV_E_PORT_NOT_EXISTS},
       {u"", YV_E_PORT_NOT_EXISTS},
-      {u"tty0123456789012345678901234567", YV_E_PORT_NOT_EXISTS},  // 31 characters
+      {u"tty012345678901234567890123456", YV_E_PORT_NOT_EXISTS},  // 30 characters
+      // Longer names are refused as such, whether a device has them or not.
+      {u"tty0123456789012345678901234567", E_INVALIDARG},  // 31 characters
+      {u"serial/by-id/usb-Yv_Reader_A10K-if00-port0", E_INVALIDARG},  // 42, as links by id are
   };
   for (const auto& c : cases) {
     YV_HANDLE h = reinterpret_cast<YV_HANDLE>(1);
@@ -178,14 +183,61 @@ TEST(ComPortDeathTest, TheHostsOwnTerminalsAreNoPorts) {
   EXPECT_EXIT(_exit(OpenTheHostsOwnTerminals()), ::testing::ExitedWithCode(0), "");
 }
 
+// Lock writers tell their two forms apart by the size: exactly 4 bytes
+// are a binary pid, whatever its bytes look like; anything else is ASCII
+// digits with blanks and a newline. Content of neither form names nobody.
+TEST(UucpLockContent, TheSizeTellsABinaryPidFromAnAsciiOne) {
+  using std::string_literals::operator""s;
+  struct Case {
+    const char* what;
+    std::string content;
+    pid_t owner;
+  } cases[] = {
+      {"ASCII, padded", "      1234\n", 1234},
+      {"ASCII, unpadded", "1234\n", 1234},
+      {"ASCII, without a newline", "     12345", 12345},
+      {"ASCII, blanks after the digits", "  1234  \n", 1234},
+      {"binary", "\x01\x00\x00\x00"s, 1},
+      {"binary whose first bytes are digits", "\x38\x39\x00\x00"s, 14648},
+      {"binary whose first byte is a blank", "\x20\x31\x00\x00"s, 0x3120},
+      {"four ASCII bytes are binary", "123\n", 0x0A333231},
+      {"binary, negative", "\xFF\xFF\xFF\xFF", 0},
+      {"binary, zero", "\x00\x00\x00\x00"s, 0},
+      {"ASCII, zero", "         0\n", 0},
+      {"ASCII, beyond any pid", "99999999999\n", 0},
+      {"ASCII, something after the number", "  1234x\n", 0},
+      {"ASCII, two numbers", "  12 34\n", 0},
+      {"ASCII, a second line", "1234\n\n", 0},
+      {"blanks only", "          \n", 0},
+      {"a word", "reader\n", 0},
+      {"empty", "", 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ylvane::sys::LockFileOwner(c.content), c.owner) << c.what;
+}
+
+// A lock file's usual content.
+std::string AsciiPid(pid_t pid) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+  return text;
+}
+
+// The id of a process that has ended.
+pid_t GonePid() {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  return child;
+}
+
 // A port that another program has marked as its own with a UUCP lock file
 // is busy, as the listing shows it, unless the program is gone or is this
-// one; the lock may name the port by the name given or by the device the
-// name leads to. The port names are links in /dev to a pty.
+// one; the lock may name the port by the name given, by the device the name
+// leads to, or by any other name of that device. Where the tests need
+// names of their own in /dev (links, nodes), they need root.
 class UucpLocks : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (access("/dev", W_OK) != 0) GTEST_SKIP() << "needs links in /dev (run as root)";
     ASSERT_TRUE(pty_.Ok());
     char tmpl[] = "/tmp/ylvane-lock.XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -211,14 +263,25 @@ class UucpLocks : public ::testing::Test {
     nodes_.push_back(name);
     return name;
   }
+  static bool CanMakeNames() { return access("/dev", W_OK) == 0; }
   void Lock(const std::string& tty, const std::string& content) {
     std::ofstream(lockDir_ + "/LCK.." + tty, std::ios::binary) << content;
   }
-  static pid_t GonePid() {
-    const pid_t child = fork();
-    if (child == 0) _exit(0);
-    waitpid(child, nullptr, 0);
-    return child;
+  void RemoveLocks() {
+    for (const auto& e : std::filesystem::directory_iterator(lockDir_))
+      std::filesystem::remove(e.path());
+  }
+
+  // Whether this machine lets a process make mounts of its own.
+  static bool MountsOfItsOwn() {
+    const pid_t probe = fork();
+    if (probe == 0)
+      _exit(unshare(CLONE_NEWNS) == 0 &&
+                    mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
+                ? 0
+                : 77);
+    int status = 0;
+    return waitpid(probe, &status, 0) == probe && WIFEXITED(status) && WEXITSTATUS(status) == 0;
   }
   static HRESULT OpenName(const std::string& name) {
     const std::u16string n(name.begin(), name.end());
@@ -234,11 +297,7 @@ class UucpLocks : public ::testing::Test {
 };
 
 TEST_F(UucpLocks, ALiveLockOfAnotherProgramMakesThePortBusy) {
-  char ascii[16];
-  auto asciiPid = [&](pid_t pid) {
-    std::snprintf(ascii, sizeof ascii, "%10d\n", static_cast<int>(pid));
-    return std::string(ascii);
-  };
+  if (!CanMakeNames()) GTEST_SKIP() << "needs links in /dev (run as root)";
   auto binaryPid = [](int32_t pid) { return std::string(reinterpret_cast<char*>(&pid), 4); };
   struct Case {
     const char* what;
@@ -246,10 +305,10 @@ TEST_F(UucpLocks, ALiveLockOfAnotherProgramMakesThePortBusy) {
     HRESULT expected;
   } cases[] = {
       {"no lock", "", S_OK},
-      {"live, ASCII", asciiPid(1), YV_E_PORT_BUSY},
+      {"live, ASCII", AsciiPid(1), YV_E_PORT_BUSY},
       {"live, binary", binaryPid(1), YV_E_PORT_BUSY},
-      {"stale", asciiPid(GonePid()), S_OK},
-      {"this program's own", asciiPid(getpid()), S_OK},
+      {"stale", AsciiPid(GonePid()), S_OK},
+      {"this program's own", AsciiPid(getpid()), S_OK},
   };
   const std::string name = Link(Unique("Lock"), pty_.Path());
   ASSERT_FALSE(name.empty());
@@ -297,20 +356,128 @@ int OpenThroughALinkToALockedDevice(const std::string& ptyPath, const std::strin
 }
 
 TEST_F(UucpLocks, ALockOnTheDeviceANameLeadsToCounts) {
-  // Whether this machine lets a process make mounts of its own.
-  const pid_t probe = fork();
-  if (probe == 0)
-    _exit(unshare(CLONE_NEWNS) == 0 &&
-                  mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0
-              ? 0
-              : 77);
-  int status = 0;
-  ASSERT_EQ(waitpid(probe, &status, 0), probe);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) GTEST_SKIP() << "no mounts of its own here";
+  if (!CanMakeNames()) GTEST_SKIP() << "needs nodes in /dev (run as root)";
+  if (!MountsOfItsOwn()) GTEST_SKIP() << "no mounts of its own here";
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
         const int result = OpenThroughALinkToALockedDevice(pty_.Path(), lockDir_);
+        TearDown();  // the child's own fixture: its TearDown would not run
+        _exit(result);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// The names serial terminal programs give a pty in their locks: its number
+// ("LCK..3" for /dev/pts/3) or its path below /dev with '_' for '/'
+// ("LCK..pts_3"). Another pty's lock is no lock on this one.
+TEST_F(UucpLocks, APtyLockedUnderTheNamesTerminalProgramsWriteIsBusy) {
+  TestPty other;
+  ASSERT_TRUE(other.Ok());
+  const std::string number = pty_.Path().substr(9), otherNumber = other.Path().substr(9);
+  struct Case {
+    std::string lock;
+    std::string content;
+    HRESULT expected;
+  } cases[] = {
+      {number, AsciiPid(1), YV_E_PORT_BUSY},
+      {"pts_" + number, AsciiPid(1), YV_E_PORT_BUSY},
+      {number, AsciiPid(GonePid()), S_OK},
+      {"pts_" + number, AsciiPid(GonePid()), S_OK},
+      {"pts_" + number, AsciiPid(getpid()), S_OK},
+      {otherNumber, AsciiPid(1), S_OK},
+      {"pts_" + otherNumber, AsciiPid(1), S_OK},
+  };
+  for (const Case& c : cases) {
+    RemoveLocks();
+    Lock(c.lock, c.content);
+    EXPECT_EQ(OpenName("pts/" + number), c.expected) << "LCK.." << c.lock << ": " << c.content;
+  }
+}
+
+// Runs in a child process with mounts of its own. The pty gets more names:
+// a second node directly below /dev that is no link (the pty mounted over a
+// file), and links in folders of their own with '_' in their names, as the
+// links to serial devices by id are; the other pty gets such a link too.
+// Whatever name a lock gives the device, opening it by any other is busy;
+// a lock on the other pty is none, also when its name is the last part of
+// a name of this one. Prints the cases that answered otherwise; 77: mounts
+// cannot be made.
+int OpenALockedDeviceByItsOtherNames(const TestPty& pty, const TestPty& other,
+                                     const std::string& lockDir) {
+  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    return 77;
+  const std::string id = std::to_string(getpid());
+  const std::string number = pty.Path().substr(9);
+  const std::string twin = "ttyYvTwin" + id, folder = "yv" + id, byId = folder + "/by-id/";
+  const std::string link = byId + "Yv_R1_" + id, otherLink = byId + "Yv_R2_" + id;
+  // Its last part is the name of the other pty's own link directly below /dev.
+  const std::string clash = byId + "Yv_R3_" + id, clashNode = clash.substr(byId.size());
+  const std::pair<std::string, std::string> links[] = {
+      {link, pty.Path()}, {otherLink, other.Path()}, {clash, pty.Path()}, {clashNode, other.Path()}};
+  const int fd = open(("/dev/" + twin).c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd < 0) return 77;
+  close(fd);
+  bool made = mount(pty.Path().c_str(), ("/dev/" + twin).c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+              mkdir(("/dev/" + folder).c_str(), 0755) == 0 &&
+              mkdir(("/dev/" + byId).c_str(), 0755) == 0;
+  for (const auto& [name, target] : links)
+    made = made && symlink(target.c_str(), ("/dev/" + name).c_str()) == 0;
+  auto underscored = [](std::string name) {
+    std::replace(name.begin(), name.end(), '/', '_');
+    return name;
+  };
+  struct Case {
+    std::string lock;
+    bool live;
+    std::string open;
+    HRESULT expected;
+  } cases[] = {
+      {"pts_" + number, true, twin, YV_E_PORT_BUSY},
+      {number, true, twin, YV_E_PORT_BUSY},
+      {twin, true, "pts/" + number, YV_E_PORT_BUSY},
+      {twin, true, link, YV_E_PORT_BUSY},
+      {underscored(link), true, "pts/" + number, YV_E_PORT_BUSY},
+      {underscored(link), true, twin, YV_E_PORT_BUSY},
+      {link.substr(byId.size()), true, link, YV_E_PORT_BUSY},
+      {twin, false, "pts/" + number, S_OK},
+      {underscored(otherLink), true, "pts/" + number, S_OK},
+      {underscored(otherLink), true, twin, S_OK},
+      {clashNode, true, clash, S_OK},
+  };
+  int wrong = made ? 0 : 100;
+  for (const Case& c : cases) {
+    if (!made) break;
+    for (const auto& e : std::filesystem::directory_iterator(lockDir))
+      std::filesystem::remove(e.path());
+    std::ofstream(lockDir + "/LCK.." + c.lock) << AsciiPid(c.live ? 1 : GonePid());
+    const std::u16string name(c.open.begin(), c.open.end());
+    YV_HANDLE h = nullptr;
+    const HRESULT hr = YV_Open(&h, name.c_str(), YV_PORT_COM, 9600, 10, 2);
+    if (h) YV_CloseHandle(h);
+    if (hr != c.expected) {
+      std::fprintf(stderr, "LCK..%s (%s), opening %s: 0x%08X\n", c.lock.c_str(),
+                   c.live ? "live" : "stale", c.open.c_str(), static_cast<unsigned>(hr));
+      ++wrong;
+    }
+  }
+  for (const auto& [name, target] : links) unlink(("/dev/" + name).c_str());
+  rmdir(("/dev/" + byId).c_str());
+  rmdir(("/dev/" + folder).c_str());
+  umount(("/dev/" + twin).c_str());
+  unlink(("/dev/" + twin).c_str());
+  return wrong == 0 ? 0 : 1;
+}
+
+TEST_F(UucpLocks, ALockOnAnyNameOfTheDeviceCounts) {
+  if (!CanMakeNames()) GTEST_SKIP() << "needs nodes in /dev (run as root)";
+  if (!MountsOfItsOwn()) GTEST_SKIP() << "no mounts of its own here";
+  TestPty other;
+  ASSERT_TRUE(other.Ok());
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        const int result = OpenALockedDeviceByItsOtherNames(pty_, other, lockDir_);
         TearDown();  // the child's own fixture: its TearDown would not run
         _exit(result);
       },
