@@ -39,11 +39,14 @@ sys::DynLib* g_hFtLib = nullptr;
 FtPortFuncs g_FtFuncs;
 int g_nFtPorts = 0;
 // The event records handed to the driver. The driver may signal a record
-// until its handle is closed, and, when it refuses the close, until it is
-// unloaded: so a record lives as long as the driver is loaded. A closed
-// port gives its record back for the next port (a late signal there only
-// makes a host look for bytes and find none); the unload frees them all.
-// Room for every record made is kept, so that giving one back never
+// until its handle is closed, and, when it refuses the close, for as long
+// as it stays loaded, which is not ours to tell: our unload is only one
+// reference among those of a listing or version query on another thread,
+// and of a host that loaded the driver itself. So a record, once made,
+// lives as long as the process. A closed port gives its record back for the
+// next port (a late signal there only makes a host look for bytes and find
+// none), so there are never more records than ports once open at the same
+// time. Room for every record made is kept, so that giving one back never
 // allocates.
 std::vector<sys::CondRecord*>& g_FreeRecords = *new std::vector<sys::CondRecord*>;
 size_t g_nRecords = 0;
@@ -83,10 +86,6 @@ void CYvFtSnPort::UnloadFtLibrary() {
   g_FtFuncs = FtPortFuncs{};
   delete g_hFtLib;
   g_hFtLib = nullptr;
-  // The driver is gone, and every port has given its record back.
-  for (sys::CondRecord* r : g_FreeRecords) sys::DeleteCondRecord(r);
-  g_FreeRecords.clear();
-  g_nRecords = 0;
 }
 
 HRESULT CYvFtSnPort::CountPortIn(FtPortFuncs& funcs, sys::CondRecord*& record) {
@@ -99,11 +98,7 @@ HRESULT CYvFtSnPort::CountPortIn(FtPortFuncs& funcs, sys::CondRecord*& record) {
   }
   if (g_nFtPorts == 0) {
     HRESULT hr = LoadFtLibrary();
-    if (YV_FAILED(hr)) {
-      // Nothing is loaded: nothing can signal the records.
-      UnloadFtLibrary();
-      return hr;
-    }
+    if (YV_FAILED(hr)) return hr;
   } else {
     ++g_nFtPorts;
   }

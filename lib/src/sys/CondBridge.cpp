@@ -10,13 +10,6 @@ CondRecord* NewCondRecord() {
   return r;
 }
 
-void DeleteCondRecord(CondRecord* record) {
-  if (!record) return;
-  pthread_cond_destroy(&record->cond);
-  pthread_mutex_destroy(&record->mutex);
-  delete record;
-}
-
 CondBridge::CondBridge() { pthread_cond_init(&m_waiting, nullptr); }
 
 CondBridge::~CondBridge() {

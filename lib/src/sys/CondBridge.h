@@ -20,10 +20,9 @@ struct CondRecord {
   int value;
 };
 
-// A record of its own allocation, sized exactly as the driver's, and its
-// end. Its owner keeps it as long as the driver may signal it.
+// A record of its own allocation, sized exactly as the driver's. It has no
+// end: nothing tells when a driver that was given it has let go of it.
 CondRecord* NewCondRecord();
-void DeleteCondRecord(CondRecord* record);
 
 class CondBridge {
  public:
