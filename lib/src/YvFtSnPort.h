@@ -11,7 +11,7 @@
 
 #include "YvPort.h"
 #include "sys/CondBridge.h"
-#include "sys/Event.h"
+#include "sys/event/Event.h"
 
 namespace ylvane {
 

@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "GuiHandOver.h"
-#include "sys/Event.h"
+#include "Event.h"
 #include "ylvane.h"
 
 class TPort;
