@@ -7,9 +7,11 @@ set(_src ${CMAKE_CURRENT_SOURCE_DIR}/src/port)
 set(_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/port)
 
 # The eventfd-backed event is the library's own small class, compiled here
-# too (the shared library keeps its internals hidden).
-add_library(sorvex_event STATIC ${PROJECT_SOURCE_DIR}/lib/src/sys/Event.cpp)
-target_include_directories(sorvex_event PUBLIC ${PROJECT_SOURCE_DIR}/lib/src)
+# too (the shared library keeps its internals hidden). Its folder holds it
+# alone, so the rest of the library's insides stay off the include path of
+# everything that links the port.
+add_library(sorvex_event STATIC ${PROJECT_SOURCE_DIR}/lib/src/sys/event/Event.cpp)
+target_include_directories(sorvex_event PUBLIC ${PROJECT_SOURCE_DIR}/lib/src/sys/event)
 
 add_library(sorvex_port STATIC ${_src}/DeviceIdentity.cpp ${_src}/GuiHandOver.cpp ${_src}/ReaderPort.cpp)
 target_include_directories(sorvex_port PUBLIC ${_src})

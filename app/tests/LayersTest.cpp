@@ -23,17 +23,20 @@ namespace {
 // Each folder of app/src and what its files may include, as paths below the
 // project's root. desktop/x11 is the X11 layer: no Qt, nothing of ours.
 // port and desktop both stand on core and know nothing of each other.
+// Of the library's insides the port has the event class alone (its folder
+// holds nothing else), which the window sees through the port's header.
 const std::map<std::string, std::vector<std::string>> kLayers = {
     {"app/src/core", {"app/src/core"}},
-    {"app/src/port", {"app/src/core", "app/src/port", "lib/include", "lib/src"}},
+    {"app/src/port", {"app/src/core", "app/src/port", "lib/include", "lib/src/sys/event"}},
     {"app/src/desktop/x11", {"app/src/desktop/x11"}},
     {"app/src/desktop", {"app/src/core", "app/src/desktop", "app/src/desktop/x11"}},
     {"app/src/window",
      {"app/src/core", "app/src/port", "app/src/desktop", "app/src/desktop/x11", "app/src/window",
-      "lib/include"}},
+      "lib/include", "lib/src/sys/event"}},
 };
-// The library's header folders, where a name not found among ours is looked for.
-const std::vector<std::string> kLibraryRoots = {"lib/include", "lib/src"};
+// The library's header folders, where a name not found among ours is looked
+// for; a header counts as belonging to the innermost one that holds it.
+const std::vector<std::string> kLibraryRoots = {"lib/include", "lib/src/sys/event", "lib/src"};
 
 std::string Relative(const fs::path& APath, const fs::path& ARoot) {
   return APath.lexically_relative(ARoot).generic_string();
@@ -43,8 +46,10 @@ std::string Relative(const fs::path& APath, const fs::path& ARoot) {
 // header folder for the library's; empty for anything else.
 std::string HomeOf(const fs::path& AHeader, const fs::path& ARoot) {
   const std::string rel = Relative(AHeader, ARoot);
+  std::string home;
   for (const std::string& lib : kLibraryRoots)
-    if (rel.rfind(lib + "/", 0) == 0) return lib;
+    if (rel.rfind(lib + "/", 0) == 0 && lib.size() > home.size()) home = lib;
+  if (!home.empty()) return home;
   if (rel.rfind("app/src/", 0) == 0) return Relative(AHeader.parent_path(), ARoot);
   return {};
 }
@@ -127,6 +132,35 @@ TEST(Layers, NoFileOfTheProgramIncludesAHeaderOfAHigherLayer) {
   EXPECT_TRUE(faults.empty()) << all;
 }
 
+// The build's side of the rule: what each layer's targets have on their
+// include path, the folders the libraries they link hand on included (as
+// the build wrote it down). A folder of the sources there that the layer
+// may not use lets its files include that folder's headers by name.
+TEST(Layers, NoTargetOfTheProgramHasAFolderOfAHigherLayerOnItsIncludePath) {
+  const fs::path root = fs::weakly_canonical(SORVEX_SOURCE_DIR);
+  std::ifstream in(SORVEX_LAYER_INCLUDE_PATHS);
+  ASSERT_TRUE(in) << SORVEX_LAYER_INCLUDE_PATHS;
+  int targets = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty()) continue;
+    ++targets;
+    const size_t tab = line.find('\t');
+    ASSERT_NE(tab, std::string::npos) << line;
+    const std::string layer = line.substr(0, tab);
+    ASSERT_TRUE(kLayers.count(layer)) << layer;
+    const std::vector<std::string>& uses = kLayers.at(layer);
+    std::string dirs = line.substr(tab + 1) + ";";
+    for (size_t at = 0, end; (end = dirs.find(';', at)) != std::string::npos; at = end + 1) {
+      const std::string dir = Relative(fs::weakly_canonical(dirs.substr(at, end - at)), root);
+      // Qt's headers, the system's, and what the build generates.
+      if (dir.rfind("app/", 0) != 0 && dir.rfind("lib/", 0) != 0) continue;
+      EXPECT_NE(std::find(uses.begin(), uses.end(), dir), uses.end())
+          << "a target of " << layer << " has " << dir << " on its include path";
+    }
+  }
+  EXPECT_GT(targets, 0);
+}
+
 // A small tree of the same shape, with one header in each layer, an
 // including file placed in one folder, and the fault its include must give.
 struct IncludeCase {
@@ -147,7 +181,7 @@ class LayerRule : public testing::TestWithParam<IncludeCase> {
     for (const char* header :
          {"app/src/core/Profiles.h", "app/src/core/Twice.h", "app/src/port/ReaderPort.h",
           "app/src/desktop/Transfer.h", "app/src/desktop/x11/XDesktop.h", "app/src/window/MainForm.h",
-          "app/src/window/Twice.h", "lib/include/ylvane.h", "lib/src/YvLib.h", "lib/src/sys/Event.h",
+          "app/src/window/Twice.h", "lib/include/ylvane.h", "lib/src/YvLib.h", "lib/src/sys/event/Event.h",
           "Outside.h"})
       Write(header, "#pragma once\n");
   }
@@ -181,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         IncludeCase{"core", "Profiles.h", ""}, IncludeCase{"port", "Profiles.h", ""},
         IncludeCase{"port", "ReaderPort.h", ""}, IncludeCase{"port", "ylvane.h", ""},
-        IncludeCase{"port", "sys/Event.h", ""}, IncludeCase{"desktop", "Profiles.h", ""},
+        IncludeCase{"port", "Event.h", ""}, IncludeCase{"desktop", "Profiles.h", ""},
         IncludeCase{"desktop", "XDesktop.h", ""}, IncludeCase{"desktop/x11", "XDesktop.h", ""},
         IncludeCase{"window", "MainForm.h", ""}, IncludeCase{"window", "ReaderPort.h", ""},
         IncludeCase{"window", "Transfer.h", ""}, IncludeCase{"window", "XDesktop.h", ""},
@@ -198,6 +232,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The port library: its interface from the port up, its insides for the port alone.
         IncludeCase{"core", "ylvane.h", "of lib/include, which app/src/core may not use"},
         IncludeCase{"window", "YvLib.h", "of lib/src, which app/src/window may not use"},
+        IncludeCase{"port", "YvLib.h", "of lib/src, which app/src/port may not use"},
         IncludeCase{"core", "../../../lib/src/YvLib.h", "of lib/src, which app/src/core may not use"},
         // Our headers go by their plain names only.
         IncludeCase{"desktop", "x11/XDesktop.h", "names a folder"},

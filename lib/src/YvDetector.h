@@ -22,7 +22,7 @@
 #include "YvDetectorLink.h"
 #include "YvDeviceMaps.h"
 #include "YvNotifier.h"
-#include "sys/Event.h"
+#include "sys/event/Event.h"
 
 namespace ylvane {
 

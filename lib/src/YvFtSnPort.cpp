@@ -39,15 +39,19 @@ std::mutex g_ftLoadLock;
 sys::DynLib* g_hFtLib = nullptr;
 FtPortFuncs g_FtFuncs;
 int g_nFtPorts = 0;
-// The event records handed to the driver. The driver may signal a record
-// until its handle is closed, and, when it refuses the close, until it is
-// unloaded: so a record lives as long as the driver is loaded. A closed
-// port gives its record back for the next port (a late signal there only
-// makes a host look for bytes and find none); the unload frees them all.
-// Room for every record made is kept, so that giving one back never
-// allocates; the unload gives the room back too.
+// The event records handed to the driver. The driver signals a record
+// until its handle is closed; a handle whose close it refused it may go on
+// signalling for as long as it stays loaded, which is not ours to tell: our
+// unload is only one reference among those of a listing or version query on
+// another thread, and of a host that loaded the driver itself. So the record
+// of a refused close is stranded: never handed out again and never freed.
+// A closed port gives its record back for the next port, and the unload
+// frees those, so that a host loading and unloading the library again and
+// again does not grow. Room for every record made is kept in both lists, so
+// that giving one back never allocates.
 sys::NeverDestroyed<std::vector<sys::CondRecord*>> g_FreeRecords;
-size_t g_nRecords = 0;
+sys::NeverDestroyed<std::vector<sys::CondRecord*>> g_StrandedRecords;
+size_t g_nRecords = 0;  // made and not freed
 
 template <class Fn>
 bool Bind(const sys::DynLib& lib, const char* name, Fn& fn) {
@@ -84,10 +88,12 @@ void CYvFtSnPort::UnloadFtLibrary() {
   g_FtFuncs = FtPortFuncs{};
   delete g_hFtLib;
   g_hFtLib = nullptr;
-  // The driver is gone, and every port has given its record back.
+  // Every port has closed: the driver signals none of the records given
+  // back. The stranded ones stay.
   for (sys::CondRecord* r : *g_FreeRecords) sys::DeleteCondRecord(r);
+  g_nRecords -= g_FreeRecords->size();
   std::vector<sys::CondRecord*>().swap(*g_FreeRecords);
-  g_nRecords = 0;
+  if (g_StrandedRecords->empty()) std::vector<sys::CondRecord*>().swap(*g_StrandedRecords);
 }
 
 HRESULT CYvFtSnPort::CountPortIn(FtPortFuncs& funcs, sys::CondRecord*& record) {
@@ -95,6 +101,7 @@ HRESULT CYvFtSnPort::CountPortIn(FtPortFuncs& funcs, sys::CondRecord*& record) {
   if (g_FreeRecords->empty()) {
     // Made before the count, so that running out of memory counts nothing.
     g_FreeRecords->reserve(g_nRecords + 1);
+    g_StrandedRecords->reserve(g_nRecords + 1);
     g_FreeRecords->push_back(sys::NewCondRecord());
     ++g_nRecords;
   }
@@ -114,9 +121,10 @@ HRESULT CYvFtSnPort::CountPortIn(FtPortFuncs& funcs, sys::CondRecord*& record) {
   return S_OK;
 }
 
-void CYvFtSnPort::CountPortOut(sys::CondRecord* record) {
+void CYvFtSnPort::CountPortOut(sys::CondRecord* record, bool AStranded) {
   std::lock_guard<std::mutex> lock(g_ftLoadLock);
-  g_FreeRecords->push_back(record);  // room was kept for it
+  // Room was kept for it in either list.
+  (AStranded ? *g_StrandedRecords : *g_FreeRecords).push_back(record);
   if (--g_nFtPorts == 0) UnloadFtLibrary();
 }
 
@@ -133,7 +141,7 @@ HRESULT CYvFtSnPort::Open(const char16_t* Name, uint32_t BaudRate, char EvChar, 
     sys::CondRecord* record;
     bool held = true;
     ~Counted() {
-      if (held) CountPortOut(record);
+      if (held) CountPortOut(record, false);
     }
   } counted{record};
 
@@ -187,14 +195,15 @@ HRESULT CYvFtSnPort::Open(const char16_t* Name, uint32_t BaudRate, char EvChar, 
 
 void CYvFtSnPort::Close() {
   if (!m_hFt) return;
-  m_ft.Close(m_hFt);  // its status tells nothing we could act on
+  // A refused close leaves the driver free to signal the record still.
+  const bool refused = m_ft.Close(m_hFt) != 0;
   m_hFt = nullptr;
   // The driver signals the record no more; the bridge can go.
   m_bridge.Stop();
   m_hEvent.Set();  // ends a pending wait
   m_ft = FtPortFuncs{};
   m_fGone = false;
-  CountPortOut(m_bridge.Record());
+  CountPortOut(m_bridge.Record(), refused);
 }
 
 HRESULT CYvFtSnPort::Unusable() const {

@@ -11,7 +11,7 @@
 
 #include "YvPort.h"
 #include "sys/CondBridge.h"
-#include "sys/Event.h"
+#include "sys/event/Event.h"
 
 namespace ylvane {
 
@@ -71,9 +71,10 @@ class CYvFtSnPort final : public CYvPort {
   static HRESULT LoadFtLibrary();
   static void UnloadFtLibrary();
   // A port counted in takes an event record for the driver; counted out,
-  // it gives the record back.
+  // it gives the record back, or strands it when the driver refused to
+  // close the port's handle and so may still signal it.
   static HRESULT CountPortIn(FtPortFuncs& funcs, sys::CondRecord*& record);
-  static void CountPortOut(sys::CondRecord* record);
+  static void CountPortOut(sys::CondRecord* record, bool AStranded);
 
   // Status of a failed driver call. A device that is no longer there
   // (the driver says so, or its device list lacks the serial number) is

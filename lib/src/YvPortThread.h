@@ -7,7 +7,7 @@
 #include <functional>
 #include <thread>
 
-#include "sys/Event.h"
+#include "sys/event/Event.h"
 
 namespace ylvane {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "sys/Event.h"
+#include "sys/event/Event.h"
 
 namespace ylvane {
 

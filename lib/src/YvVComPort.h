@@ -15,7 +15,7 @@
 
 #include "YvPort.h"
 #include "YvRecvBuffer.h"
-#include "sys/Event.h"
+#include "sys/event/Event.h"
 
 namespace ylvane {
 

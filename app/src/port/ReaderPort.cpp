@@ -267,10 +267,10 @@ QString TPort::OpenedPort() {
   return m_sOpenedPort;
 }
 
-bool TPort::ReopenLost() {
+HRESULT TPort::ReopenLost() {
   CritHold hold(m_Tr->Crit());
-  if (!m_fLost || m_sIdentity.isEmpty() || DeviceIdentity(m_sOpenedPort) != m_sIdentity) return false;
-  return OpenHandle(m_sOpenedPort) == S_OK;
+  if (!m_fLost || m_sIdentity.isEmpty() || DeviceIdentity(m_sOpenedPort) != m_sIdentity) return kNotTried;
+  return OpenHandle(m_sOpenedPort);
 }
 
 QByteArray TPort::Data() {

@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "GuiHandOver.h"
-#include "sys/Event.h"
+#include "Event.h"
 #include "ylvane.h"
 
 class TPort;
@@ -108,9 +108,13 @@ class TPort {
   bool Lost();
   // Opens a lost port again when the device now behind its name is the one
   // it had open (the same USB device, or the same sysfs device); a name
-  // that no device identifies (a pty) is never opened again. True when it
-  // was opened.
-  bool ReopenLost();
+  // that no device identifies (a pty) is never opened again. S_OK when it
+  // was opened; kNotTried when the port is not lost or the device is not the
+  // one (nothing was tried); else why the device would not open.
+  HRESULT ReopenLost();
+  // ReopenLost's answer when it tried nothing (a success code, as the
+  // library's own are non-negative).
+  static constexpr HRESULT kNotTried = 1;
   // The name the port was last opened by.
   QString OpenedPort();
   // The port's name as the library takes it ("ttyUSB0", "pts/3"); a new name

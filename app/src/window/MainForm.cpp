@@ -71,6 +71,7 @@ TfmMain::TfmMain(std::unique_ptr<TAppConfig> AConfig, std::unique_ptr<TMyCmdLine
   setWindowTitle(QStringLiteral("Sorvex"));
   // Its dialogs and message boxes take it over from it.
   setWindowIcon(ProgramIcon());
+  m_reopenTimer.callOnTimeout(this, &TfmMain::RetryReopenLostPort);
   CreateControls();
   CreateMenus();
   FormCreate();

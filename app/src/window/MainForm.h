@@ -11,8 +11,10 @@
 // languages, help).
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QPoint>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -225,8 +227,12 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   void PortReceive();
   void RegisterReader();
   // Opens the port of a pulled-out reader again when the port list holds
-  // its name and the device behind it is the reader.
+  // its name and the device behind it is the reader. The kernel tells of the
+  // reader before udev has given its node the group, mode and access list
+  // that let this user in: a refused open is tried again for a while (on a
+  // timer), and the user is told when the port still does not open.
   void ReopenLostPort();
+  void RetryReopenLostPort();
 
   // Change handlers of the controls.
   void cbPortsChange();
@@ -330,6 +336,8 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   std::unique_ptr<TUsrProfile> m_oUsrProfile;
   std::unique_ptr<TTransfer> m_transfer;
   std::unique_ptr<TPort> m_port;
+  QTimer m_reopenTimer;             // the next try of a refused reopen
+  QDeadlineTimer m_reopenDeadline;  // when the tries end
   CardPipeline m_pipeline;
   TAppLanguage m_oLanguage;
   TALangs m_aLangs;

@@ -21,6 +21,12 @@ namespace {
 // listed too, 0xFFFF the first two legacy ports.
 const uint16_t kReaderPids[] = {0x0000, 0x1234, 0x1235, 0x1237, 0xFFFF};
 
+// A reader that came back is tried again this often and this long while its
+// node refuses us: udev needs milliseconds to set it up, more on a busy
+// machine.
+constexpr int kReopenRetryMs = 100;
+constexpr int kReopenWaitMs = 3000;
+
 // The window the notifier's thread reaches, guarded so that it is never
 // used after the window has let go of it.
 std::mutex g_notifyLock;
@@ -92,10 +98,33 @@ void TfmMain::WMUpdatePorts(bool AArrival) {
 
 void TfmMain::ReopenLostPort() {
   // Only an arrival can bring the reader back; whatever device gets its
-  // name is looked at once, then, and never tried again by name alone.
+  // name is looked at then, and never tried again by name alone.
   if (!m_port->Lost()) return;
   if (cbPorts->findText(m_port->OpenedPort(), Qt::MatchExactly | Qt::MatchCaseSensitive) < 0) return;
-  m_port->ReopenLost();
+  if (!YV_FAILED(m_port->ReopenLost())) {
+    m_reopenTimer.stop();
+    return;
+  }
+  // Each arrival of the reader gives its node the full time again.
+  m_reopenDeadline.setRemainingTime(kReopenWaitMs);
+  m_reopenTimer.start(kReopenRetryMs);
+}
+
+void TfmMain::RetryReopenLostPort() {
+  // Switched off, or opened by the user, meanwhile: nothing to try.
+  if (!m_port->Lost()) {
+    m_reopenTimer.stop();
+    return;
+  }
+  // Nothing tried (another device has the name now, or none) ends the
+  // tries as an open does.
+  const HRESULT hr = m_port->ReopenLost();
+  const bool failed = YV_FAILED(hr);
+  if (failed && !m_reopenDeadline.hasExpired()) return;
+  m_reopenTimer.stop();
+  UpdateControls();
+  // The port stays switched on: the next arrival of the reader tries again.
+  if (failed) m_dialogs.ShowError(this, OpenError(hr, m_port->OpenedPort()));
 }
 
 void TfmMain::UpdatePortList() {

@@ -1,51 +1,61 @@
 // The message table, its lookup and the formatter of translated texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include "AppMessages.h"
 #include "common/QStringPrinter.h"
 
 namespace {
 
-TEST(AppMessages, BuiltinTextsByteForByte) {
-  const std::map<int, const char*> expected = {
-      {1, "Failed to open profile \"%s\"."},
-      {3, "[Error: syntax parameters (position %d)]"},
-      {4, "Syntax error parameters: the number of incorrect specifier (position %d)"},
-      {5, "Syntax error parameters: Not true number of bytes in number (position %d)"},
-      {6, "Syntax error parameters: number of bytes more than the maximum (position %d)"},
-      {8, "Incorrect parameters: the number of parameters in the line pattern not match the number of "
-          "parameters in the \"Parameters\"."},
-      {9, "Could not start Help."},
-      {10, "Could not open port: port \"%s\" does not exist."},
-      {11, "Could not open port: port \"%s\" occupied by another program."},
-      {12, "Failed to delete profile %s."},
-      {13, "Failed to create a profile file %s."},
-      {14, "Profile \"%s\" already exists. Replace?"},
-      {15, "Delete profile \"%s\"?"},
-      {16, "Failed to create a format."},
-      {17, "Unable to change the format."},
-      {18, "Unable to remove the format \"%s\"."},
-      {19, "%s (standard)"},
-      {20, "%s (custom)"},
-      {21, "[format is not set]"},
-      {22, "Enable"},
-      {23, "Disable"},
-      // Ours: any other failure to open a port, with the library's words.
-      {24, "Could not open port: port \"%s\": %s"},
-      // Ours: why, for a device this user may not use.
-      {25, "this user may not read and write the device, which belongs to the group \"%s\" (add the user to that "
-           "group and log in again)."},
+// Each message with the arguments the program passes it: the built-in text
+// (what is shown without a language, and whenever a translation does not
+// fit) must take exactly these, so that no caller shows a bare "%s" and no
+// argument is dropped. The numbers are what language files address.
+TEST(AppMessages, EachBuiltinTextTakesTheArgumentsItsCallersPass) {
+  const QString port = QStringLiteral("ttyUSB0"), name = QStringLiteral("Office");
+  const std::vector<std::pair<int, QList<TMsgArg>>> calls = {
+      {msgOpenProfileFailed, {name}},   {msgParamSyntax, {int32_t{17}}},
+      {msgParamBadSpecifier, {int32_t{17}}}, {msgParamBadByteCount, {int32_t{17}}},
+      {msgParamTooManyBytes, {int32_t{17}}}, {msgParamCountMismatch, {}},
+      {msgHelpFailed, {}},              {msgPortNotExists, {port}},
+      {msgPortBusy, {port}},            {msgDeleteProfileFailed, {name}},
+      {msgCreateProfileFailed, {name}}, {msgProfileExists, {name}},
+      {msgDeleteProfileAsk, {name}},    {msgCreateFormatFailed, {}},
+      {msgChangeFormatFailed, {}},      {msgRemoveFormatFailed, {name}},
+      {msgFormatStandard, {name}},      {msgFormatCustom, {name}},
+      {msgFormatNotSet, {}},            {msgEnable, {}},
+      {msgDisable, {}},                 {msgPortOpenFailed, {port, QStringLiteral("why")}},
+      {msgPortAccessDenied, {QStringLiteral("dialout")}},
   };
   std::vector<int> numbers;
-  for (const auto& [n, text] : expected) {
+  for (const auto& [n, args] : calls) {
     numbers.push_back(n);
-    EXPECT_EQ(BuiltinAppMsg(n).toUtf8(), QByteArray(text)) << n;
-    EXPECT_EQ(AppMsg(n), BuiltinAppMsg(n)) << n;
-    EXPECT_TRUE(IsAppMsgNumber(n)) << n;
+    const QString text = BuiltinAppMsg(n);
+    EXPECT_FALSE(text.isEmpty()) << n;
+    EXPECT_EQ(AppMsg(n), text) << n << ": no language is loaded";
+    QString shown;
+    ASSERT_TRUE(FormatMsgText(text, args, &shown)) << n << " does not take its arguments: " << text.toStdString();
+    EXPECT_EQ(FormatAppMsg(n, args), shown) << n;
+    EXPECT_FALSE(shown.contains(u'%')) << n << ": " << shown.toStdString();
+    if (!args.isEmpty()) {
+      QString fewer;
+      EXPECT_FALSE(FormatMsgText(text, args.mid(0, args.size() - 1), &fewer))
+          << n << " leaves its last argument out: " << text.toStdString();
+    }
   }
-  EXPECT_EQ(AppMsgNumbers(), numbers);
+  // The texts quoted to users by the port switch, as they stand.
+  EXPECT_EQ(FormatAppMsg(msgPortNotExists, {port}), "Could not open port: port \"ttyUSB0\" does not exist.");
+  EXPECT_EQ(FormatAppMsg(msgPortBusy, {port}), "Could not open port: port \"ttyUSB0\" occupied by another program.");
+
+  std::sort(numbers.begin(), numbers.end());
+  EXPECT_EQ(AppMsgNumbers(), numbers) << "a message without a caller above, or a caller without a message";
+  for (int n : numbers) EXPECT_TRUE(IsAppMsgNumber(n)) << n;
   for (int n : {0, 2, 7, 26, -1}) {
     EXPECT_FALSE(IsAppMsgNumber(n)) << n;
+    EXPECT_TRUE(BuiltinAppMsg(n).isEmpty()) << n;
     EXPECT_TRUE(AppMsg(n).isEmpty()) << n;
   }
 }

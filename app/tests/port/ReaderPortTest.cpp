@@ -254,7 +254,7 @@ TEST_F(ReaderPort, APulledOutReaderIsLetGoAndItsNameIsNotTakenAgainByItself) {
   TestPty plugged;
   ASSERT_TRUE(plugged.Ok());
   ASSERT_TRUE(plugIn(plugged));
-  EXPECT_FALSE(port_->ReopenLost());
+  EXPECT_EQ(port_->ReopenLost(), TPort::kNotTried);
   EXPECT_FALSE(HeldByUs(plugged.Path()));
   EXPECT_TRUE(port_->Lost());
 

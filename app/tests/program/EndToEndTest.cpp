@@ -14,6 +14,7 @@
 // choice), never taken from the program.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -264,7 +265,8 @@ class EndToEnd : public ::testing::Test {
   }
   // Starts the program on the settings its home holds.
   void Launch(const std::vector<std::string>& AArgs) {
-    std::vector<std::string> argv{SORVEX_PROGRAM};
+    std::vector<std::string> argv = runner_;
+    argv.push_back(SORVEX_PROGRAM);
     argv.insert(argv.end(), AArgs.begin(), AArgs.end());
     testtools::Environment env = home_.ProgramEnvironment();
     // No desktop bus: the notification area, when there is one, is ours.
@@ -337,6 +339,8 @@ class EndToEnd : public ::testing::Test {
     EXPECT_EQ(code, 0);
   }
 
+  // What the program is started through, when anything.
+  std::vector<std::string> runner_;
   XProbe probe_;
   testtools::ProgramHome home_;
   std::unique_ptr<testtools::TestTray> tray_;
@@ -469,6 +473,81 @@ TEST_F(EndToEnd, CopiesEveryCardKindToTheClipboardAcrossAReaderPulledOutAndPlugg
 
   ExitThroughContextMenu();
 }
+
+// A reader plugged back in is announced by the kernel the moment its tty
+// exists, when its node still belongs to root alone; udev gives it the
+// group, mode and access list that let the user in a moment later. The
+// program runs here as root without the power to override file permissions,
+// so that a node it does not own, mode 0600, refuses it as it refuses a
+// normal user; the test then grants the node late, or never.
+struct NodeCase {
+  const char* name;
+  bool granted;
+};
+
+void PrintTo(const NodeCase& ACase, std::ostream* AOut) { *AOut << ACase.name; }
+
+class ReaderNodeSetUpLate : public EndToEnd, public ::testing::WithParamInterface<NodeCase> {};
+
+TEST_P(ReaderNodeSetUpLate, TheReaderIsOpenedOnceItsNodeLetsTheUserInOrTheUserIsTold) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to hand the reader's node to another owner";
+  ASSERT_TRUE(StartUsbBed());
+  ASSERT_TRUE(StartTray());
+  const std::string port = "ttyUSB0";
+  auto reader = std::make_unique<VirtualReader>();
+  ASSERT_TRUE(reader->Ok());
+  ASSERT_TRUE(bed_->Plug("1-1", "R1", port, reader->DevicePath()));
+  runner_ = {"setpriv", "--bounding-set=-dac_override,-dac_read_search"};
+  Start("TransMethod=1\n", {"-p" + port, FormatSwitch(EX, kCopiedFormats)});
+  ASSERT_TRUE(reader->WaitOpened(kStartMs)) << "the program did not open " << port;
+  const auto icon = tray_->OnlyIcon();
+  ASSERT_TRUE(icon);
+  auto iconColour = [&] { return IconColour(*icon); };
+
+  const std::string gone = reader->DevicePath();
+  ASSERT_TRUE(bed_->Unplug("1-1", port));
+  reader->Unplug();
+  ASSERT_TRUE(WaitUntil([&] { return !HoldsDevice(program_->Pid(), gone); }, 5000));
+  ASSERT_TRUE(probe_.WaitFor([&] { return iconColour() == kInactiveColour; }));
+
+  // Plugged back in with its node not yet set up.
+  reader = std::make_unique<VirtualReader>();
+  ASSERT_TRUE(reader->Ok());
+  const std::string node = reader->DevicePath();
+  ASSERT_EQ(chown(node.c_str(), 54321, 54321), 0);
+  ASSERT_EQ(chmod(node.c_str(), 0600), 0);
+  ASSERT_TRUE(bed_->Plug("1-1", "R1", port, node));
+  // The icon shows the name listed once the program has taken the arrival
+  // in, and with it its first try.
+  ASSERT_TRUE(probe_.WaitFor([&] { return iconColour() == kActiveColour; })) << std::hex << iconColour();
+  EXPECT_FALSE(HoldsDevice(program_->Pid(), node)) << "a node the program may not use was opened";
+
+  if (GetParam().granted) {
+    ASSERT_EQ(chown(node.c_str(), 0, 0), 0);
+    ASSERT_TRUE(reader->WaitOpened(kCardMs)) << "the program did not open " << port << " once it could";
+    ASSERT_TRUE(reader->Send(kCards[9].line));
+    std::string got;
+    EXPECT_TRUE(WaitUntil([&] { return (got = ReadClipboard()) == kCards[9].copied; }, kCardMs)) << got;
+    ExitThroughContextMenu();
+    return;
+  }
+  // Never: after a while the user is told, in a message box (its words, the
+  // port and why, are the port switch's, tested with the window).
+  XWindow box = 0;
+  ASSERT_TRUE(probe_.WaitFor([&] { return (box = probe_.ViewableWindowOf(program_->Pid(), "DIALOG")) != 0; },
+                             kCardMs))
+      << "no message";
+  EXPECT_EQ(probe_.Title(box), "Sorvex");
+  EXPECT_FALSE(HoldsDevice(program_->Pid(), node));
+  ASSERT_TRUE(probe_.GiveFocus(box, 5000));
+  probe_.Key("Return");
+  EXPECT_TRUE(probe_.WaitFor([&] { return !probe_.Viewable(box); })) << "the message stayed";
+  ExitThroughContextMenu();
+}
+
+INSTANTIATE_TEST_SUITE_P(Node, ReaderNodeSetUpLate,
+                         ::testing::Values(NodeCase{"GrantedAfterTheArrival", true}, NodeCase{"NeverGranted", false}),
+                         [](const ::testing::TestParamInfo<NodeCase>& AInfo) { return std::string(AInfo.param.name); });
 
 // A pty has no device identity: once the program has let go of a pulled-out
 // pty, the terminal that next gets its name is no reader of ours.

@@ -7,7 +7,7 @@
 
 #include <thread>
 
-#include "sys/Event.h"
+#include "sys/event/Event.h"
 
 namespace ylvane::sys {
 

@@ -321,6 +321,28 @@ TEST_F(FtPort, TheDriverMaySignalAnEventRecordWhileItIsLoaded) {
   EXPECT_EQ(YV_CloseHandle(keep), S_OK);
 }
 
+// The library lets go of the driver with its last port, but the driver need
+// not go: this test links it (as a host may), and a listing or a version
+// query on another thread holds it loaded for a while. A device whose close
+// the driver refused then still signals the record it was given.
+TEST_F(FtPort, ARecordStaysValidAfterTheLastPortLetsGoOfTheDriver) {
+  ASSERT_EQ(Open(u"FT01"), S_OK);
+  ASSERT_EQ(FakeFt_SetFailure("FT_Close", 4), 0);
+  Close();  // refused: FT01 keeps the record, and the port was the last one
+  ASSERT_EQ(FakeFt_SetFailure("FT_Close", 0), 0);
+  Feed("B\n");  // the driver signals the record
+
+  // The next ports work as ever, the stranded device's late signals aside.
+  ASSERT_EQ(Open(u"FT02"), S_OK);
+  int ev = Arm();
+  Feed("C\n", "FT02");
+  EXPECT_TRUE(Signalled(ev, 2000));
+  EXPECT_EQ(ReadPending(), "C\n");
+  Feed("D\n");
+  Close();
+  Feed("E\n");
+}
+
 TEST_F(FtPort, ClosingWakesAPendingWait) {
   // The port's own Close: the port object stays, its device closes.
   ylvane::IYvPort* port = nullptr;

@@ -1,4 +1,6 @@
-// A manual-reset event over an eventfd: set = readable until reset.
+// A manual-reset event over an eventfd: set = readable until reset. It
+// needs nothing else of the library: the program compiles it too, and has
+// this folder alone of the library's insides on its include path.
 #pragma once
 
 namespace ylvane::sys {

@@ -1,4 +1,4 @@
-#include "sys/Event.h"
+#include "Event.h"
 
 #include <fcntl.h>
 #include <poll.h>
