@@ -10,6 +10,7 @@
 
 #include <csignal>
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 #include <functional>
@@ -341,15 +342,36 @@ TEST_F(UnderWindowManager, AWindowTheUserDidNotMoveComesBackWhereItWasAtEverySta
   }
 }
 
-// The program's active image, as _NET_WM_ICON holds it: 16 by 16, a green
-// disc on a transparent ground.
+// The program's active image, as _NET_WM_ICON holds it: one image for each
+// size the icon theme has it in, each the 16 by 16 drawing (a green disc on a
+// transparent ground) with every pixel grown to a square, as the installed
+// images are drawn.
 void ExpectProgramIcon(const std::vector<unsigned long>& AIcon) {
-  ASSERT_GE(AIcon.size(), 2u + 16 * 16) << "no icon";
-  EXPECT_EQ(AIcon[0], 16u);
-  EXPECT_EQ(AIcon[1], 16u);
-  auto pixel = [&](int x, int y) { return uint32_t(AIcon[2 + y * 16 + x]); };
-  EXPECT_EQ(pixel(8, 8), 0xFF2EA043u);
-  EXPECT_EQ(pixel(0, 0) >> 24, 0u);
+  std::vector<int> sizes;
+  std::vector<uint32_t> drawing;  // the 16 by 16 image
+  std::vector<std::pair<int, size_t>> images;  // size, offset of its pixels
+  for (size_t at = 0; at + 2 <= AIcon.size();) {
+    const auto w = AIcon[at], h = AIcon[at + 1];
+    ASSERT_EQ(w, h) << "an image that is not square";
+    ASSERT_LE(at + 2 + w * h, AIcon.size()) << "an image cut short";
+    sizes.push_back(int(w));
+    images.emplace_back(int(w), at + 2);
+    if (w == 16) drawing.assign(AIcon.begin() + long(at) + 2, AIcon.begin() + long(at + 2 + w * h));
+    at += 2 + w * h;
+  }
+  std::sort(sizes.begin(), sizes.end());
+  EXPECT_EQ(sizes, std::vector<int>({SORVEX_ICON_SIZES}));
+  ASSERT_EQ(drawing.size(), 16u * 16u) << "no 16 by 16 image";
+  EXPECT_EQ(drawing[8 * 16 + 8], 0xFF2EA043u);
+  EXPECT_EQ(drawing[0] >> 24, 0u);
+  for (const auto& [size, offset] : images) {
+    SCOPED_TRACE("size " + std::to_string(size));
+    int wrong = 0;
+    for (int y = 0; y < size; ++y)
+      for (int x = 0; x < size; ++x)
+        if (uint32_t(AIcon[offset + size_t(y * size + x)]) != drawing[(y * 16 / size) * 16 + x * 16 / size]) ++wrong;
+    EXPECT_EQ(wrong, 0) << "pixels that are not the drawing's";
+  }
 }
 
 TEST_F(UnderWindowManager, TheWindowAndItsDialogsShowTheProgramsIcon) {

@@ -614,7 +614,13 @@ TEST_F(Dialogs, TheAboutBoxShowsTheVersionAndOpensItsLinks) {
   EXPECT_EQ(Find<QLabel>(box, "stVersion")->text(),
             QStringLiteral(SORVEX_VERSION_TEXT " (%1)")
                 .arg(QLocale().toString(TAboutBox::BuildDate(), QLocale::ShortFormat)));
-  EXPECT_FALSE(Find<QLabel>(box, "ProgramIcon")->pixmap().isNull());
+  // The icon fills its place: drawn at the place's size, not a small image
+  // in the middle of it.
+  auto* icon = Find<QLabel>(box, "ProgramIcon");
+  const QImage drawn = icon->pixmap().toImage();
+  EXPECT_EQ(drawn.size(), icon->size());
+  EXPECT_EQ(drawn.pixel(drawn.width() / 2, drawn.height() / 2), 0xFF2EA043u);
+  EXPECT_EQ(qAlpha(drawn.pixel(0, 0)), 0);
   EXPECT_EQ(Find<QLabel>(box, "ProductName")->font().pixelSize(), 19);
 
   UrlCatcher catcher;
