@@ -4,6 +4,9 @@
 #include <QActionGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -109,6 +112,45 @@ void LabelRow(QLabel* ALabel, QWidget* AField, int ALeft, int AColumn, int ARigh
   AField->setGeometry(x, AY, ARight - x, AHeight);
 }
 
+// Between a byte's text and the lines of its cell, on every side.
+constexpr int kCellRoom = 3;
+// The grid's font is made no smaller than this to make room.
+constexpr qreal kMinCellPointSize = 6;
+
+// The widest text of a byte (two hexadecimal digits) in AFont.
+int WidestByte(const QFontMetrics& AFont) {
+  int widest = 0;
+  for (int b = 0; b < 256; ++b)
+    widest = std::max(widest, AFont.horizontalAdvance(QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper()));
+  return widest;
+}
+
+// The byte grid's columns and rows share the whole of its inside, and its
+// font leaves room around any byte in the narrowest cell. Sixteen columns of
+// two digits leave little room in the window's font: hexadecimal digits line
+// up, and take less room, in a fixed-pitch font of the same size, made
+// smaller only where even that does not leave room.
+void FitByteGrid(QTableWidget* AGrid) {
+  const QRect inside = AGrid->contentsRect();
+  const int columns = AGrid->columnCount(), rows = AGrid->rowCount();
+  for (int c = 0; c < columns; ++c)
+    AGrid->setColumnWidth(c, (c + 1) * inside.width() / columns - c * inside.width() / columns);
+  for (int r = 0; r < rows; ++r)
+    AGrid->setRowHeight(r, (r + 1) * inside.height() / rows - r * inside.height() / rows);
+  // Each cell ends in its grid line.
+  const int cellWidth = inside.width() / columns - 1, cellHeight = inside.height() / rows - 1;
+  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  font.setPointSizeF(QFontInfo(AGrid->font()).pointSizeF());
+  for (;;) {
+    const QFontMetrics metrics(font);
+    if ((WidestByte(metrics) + 2 * kCellRoom <= cellWidth && metrics.height() + 2 * kCellRoom <= cellHeight) ||
+        font.pointSizeF() - 0.5 < kMinCellPointSize)
+      break;
+    font.setPointSizeF(font.pointSizeF() - 0.5);
+  }
+  AGrid->setFont(font);
+}
+
 }  // namespace
 
 void TfmMain::CreateControls() {
@@ -149,9 +191,7 @@ void TfmMain::CreateControls() {
   gridBytes->horizontalHeader()->hide();
   gridBytes->verticalHeader()->hide();
   gridBytes->horizontalHeader()->setMinimumSectionSize(10);
-  gridBytes->horizontalHeader()->setDefaultSectionSize(19);
   gridBytes->verticalHeader()->setMinimumSectionSize(10);
-  gridBytes->verticalHeader()->setDefaultSectionSize(21);
   gridBytes->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   gridBytes->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   gridBytes->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -168,6 +208,7 @@ void TfmMain::CreateControls() {
       gridBytes->setItem(r, c, item);
     }
   }
+  FitByteGrid(gridBytes);
   labLastFmt = Label(grLastTrans, "labLastFmt", QStringLiteral("Format:"));
   edtLastFmt = ReadOnlyEdit(grLastTrans, "edtLastFmt");
   labTrans = Label(grLastTrans, "labTrans", QStringLiteral("Sent:"));

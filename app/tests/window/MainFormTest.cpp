@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -513,6 +514,27 @@ TEST_F(MainWindow, EveryTextShowsWholeInEveryShippedLanguageAtTheWindowsSize) {
       EXPECT_EQ(TextsCut(form, drawnAt), QStringList());
     }
   }
+}
+
+TEST_F(MainWindow, TheByteGridFillsItsPlaceAndEveryByteHasRoomInItsCell) {
+  TfmMain& form = Start();
+  auto* grid = Find<QTableWidget>(form, "gridBytes");
+  ASSERT_TRUE(grid->isVisible());
+  // The columns and the two rows cover the grid inside its frame: no empty
+  // strip right of the last column or below the last row.
+  EXPECT_EQ(grid->horizontalHeader()->length(), grid->viewport()->width());
+  EXPECT_EQ(grid->verticalHeader()->length(), grid->viewport()->height());
+  // Any byte a card shows, and the digits above, stand clear of the cell's
+  // lines (each cell ends in its grid line) by a few pixels on every side.
+  constexpr int kRoom = 3;
+  const QFontMetrics font(grid->font());
+  int widest = 0;
+  for (int b = 0; b < 256; ++b)
+    widest = std::max(widest, font.horizontalAdvance(QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper()));
+  for (int c = 0; c < grid->columnCount(); ++c)
+    EXPECT_GE(grid->columnWidth(c) - 1, widest + 2 * kRoom) << "column " << c;
+  for (int r = 0; r < grid->rowCount(); ++r)
+    EXPECT_GE(grid->rowHeight(r) - 1, font.height() + 2 * kRoom) << "row " << r;
 }
 
 TEST_F(MainWindow, TheTabsWrapIntoRowsAndAClickedTabsRowComesNextToThePages) {
