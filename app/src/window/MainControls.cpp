@@ -169,6 +169,13 @@ void TfmMain::CreateControls() {
   btnUpdPortsList->setToolTip(QStringLiteral("Refresh the port list"));
   labMenu = Named<QLabel>(grMain, "labMenu");
   labMenu->setText(QStringLiteral("<a href=\"menu\">menu</a>"));
+  // A stop of Tab, so that the window's menu is reached without a mouse:
+  // Space or Return on it opens the menu (eventFilter). Its own menu (to
+  // copy the link) would only stand in the way of the window's.
+  labMenu->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+  labMenu->setFocusPolicy(Qt::TabFocus);
+  labMenu->setContextMenuPolicy(Qt::NoContextMenu);
+  labMenu->installEventFilter(this);
   btnShowFmtPan = Named<QPushButton>(grMain, "btnShowFmtPan");
   btnShowFmtPan->setText(QStringLiteral("<<"));
   btnShowFmtPan->setGeometry(307, 14, 32, 24);
@@ -287,9 +294,7 @@ void TfmMain::CreateControls() {
   connect(chkEnabled, &QCheckBox::clicked, this, [this] { chkEnabledClick(); });
   connect(cbPorts, &QComboBox::currentTextChanged, this, [this] { cbPortsChange(); });
   connect(btnUpdPortsList, &QToolButton::clicked, this, [this] { UpdatePortList(); });
-  connect(labMenu, &QLabel::linkActivated, this, [this] {
-    menuContext->popup(labMenu->mapToGlobal(labMenu->rect().bottomLeft()));
-  });
+  connect(labMenu, &QLabel::linkActivated, this, [this] { labMenuLinkClick(); });
   connect(btnShowFmtPan, &QPushButton::clicked, this, [this] { btnShowFmtPanClick(); });
   connect(SpeedButton1, &QToolButton::clicked, this, [this] { btnShowFmtPanClick(); });
   for (QRadioButton* item : m_tranItems)
@@ -468,13 +473,7 @@ void TfmMain::CreateMenus() {
   menuContext->addAction(actExit);
   connect(menuContext, &QMenu::aboutToShow, this, [this] { menuContextPopup(); });
   connect(miEnable, &QAction::triggered, this, [this] { miEnable2Click(); });
-  setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-    // Input controls keep their own menus; anywhere else the window's.
-    QWidget* under = childAt(at);
-    if (under && under->focusPolicy() != Qt::NoFocus && !qobject_cast<QGroupBox*>(under)) return;
-    menuContext->popup(mapToGlobal(at));
-  });
+  // A request for a menu on the window reaches contextMenuEvent.
 
   // The tray icon and its menu.
   menuTray = Named<QMenu>(this, "menuTray");

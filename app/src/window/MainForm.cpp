@@ -343,6 +343,12 @@ void TfmMain::keyPressEvent(QKeyEvent* AEvent) {
     if (QFileInfo::exists(GetAppDir() + QStringLiteral("/Sorvex.chm"))) ShowHelp();
     return;
   }
+  // Shift+F10 is the other key for a menu; the window system makes a
+  // request of the Menu key only.
+  if (AEvent->key() == Qt::Key_F10 && AEvent->modifiers() == Qt::ShiftModifier) {
+    RequestKeyboardMenu();
+    return;
+  }
   QWidget::keyPressEvent(AEvent);
 }
 

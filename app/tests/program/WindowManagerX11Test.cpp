@@ -163,11 +163,25 @@ class WmView {
     XTestFakeButtonEvent(m_dpy, AButton, False, CurrentTime);
     XFlush(m_dpy);
   }
-  void Key(const char* AKeysym) {
-    const KeyCode code = XKeysymToKeycode(m_dpy, XStringToKeysym(AKeysym));
-    XTestFakeKeyEvent(m_dpy, code, True, CurrentTime);
-    XTestFakeKeyEvent(m_dpy, code, False, CurrentTime);
+  // A key, alone or with the modifiers before it ("shift+F10").
+  void Key(const std::string& AKeys) {
+    std::vector<KeyCode> codes;
+    for (size_t from = 0;;) {
+      const size_t plus = AKeys.find('+', from);
+      std::string name = AKeys.substr(from, plus == std::string::npos ? std::string::npos : plus - from);
+      if (name == "shift") name = "Shift_L";
+      codes.push_back(XKeysymToKeycode(m_dpy, XStringToKeysym(name.c_str())));
+      if (plus == std::string::npos) break;
+      from = plus + 1;
+    }
+    for (KeyCode code : codes) XTestFakeKeyEvent(m_dpy, code, True, CurrentTime);
+    for (auto code = codes.rbegin(); code != codes.rend(); ++code) XTestFakeKeyEvent(m_dpy, *code, False, CurrentTime);
     XFlush(m_dpy);
+  }
+  // The size of a window (a menu).
+  Point Size(Window AWindow) {
+    XWindowAttributes a;
+    return XGetWindowAttributes(m_dpy, AWindow, &a) ? Point{a.width, a.height} : Point{};
   }
 
   // Checks ACondition whenever the screen changes, and in short steps
@@ -282,6 +296,18 @@ Window WaitClient(WmView& AWm, const Program& AProgram, const std::string& AType
   return found;
 }
 
+// Closes the program's open menu with Escape.
+void CloseMenu(WmView& AWm, const Program& AProgram) {
+  bool closed = false;
+  // The menu takes the keyboard as it opens; a key that came first is
+  // pressed again.
+  for (int attempt = 0; attempt < 3 && !closed; ++attempt) {
+    AWm.Key("Escape");
+    closed = AWm.WaitFor([&] { return AWm.MenuOf(AProgram.Pid()) == 0; }, attempt < 2 ? 1000 : kReactMs);
+  }
+  ASSERT_TRUE(closed) << "the menu stayed open";
+}
+
 // Opens the window's context menu and closes it again: once the program has
 // answered the click, it has heard of everything that happened to its window
 // before (the server sends it events in order).
@@ -290,16 +316,8 @@ void RoundTrip(WmView& AWm, const Program& AProgram, Window AMain) {
   ASSERT_TRUE(rect);
   // The margin of the window's left group: no control there has a menu of its own.
   AWm.Click({rect->first.x + 3, rect->first.y + rect->second.y / 2}, 3);
-  Window menu = 0;
-  ASSERT_TRUE(AWm.WaitFor([&] { return (menu = AWm.MenuOf(AProgram.Pid())) != 0; }, kReactMs)) << "no context menu";
-  bool closed = false;
-  // The menu takes the keyboard as it opens; a key that came first is
-  // pressed again.
-  for (int attempt = 0; attempt < 3 && !closed; ++attempt) {
-    AWm.Key("Escape");
-    closed = AWm.WaitFor([&] { return AWm.MenuOf(AProgram.Pid()) == 0; }, attempt < 2 ? 1000 : kReactMs);
-  }
-  ASSERT_TRUE(closed) << "the context menu stayed open";
+  ASSERT_TRUE(AWm.WaitFor([&] { return AWm.MenuOf(AProgram.Pid()) != 0; }, kReactMs)) << "no context menu";
+  ASSERT_NO_FATAL_FAILURE(CloseMenu(AWm, AProgram));
 }
 
 // "FormPos" of the settings file, as stored.
@@ -392,6 +410,42 @@ TEST_F(UnderWindowManager, TheWindowAndItsDialogsShowTheProgramsIcon) {
   {
     SCOPED_TRACE("error dialog");
     ExpectProgramIcon(wm_.Icon(dialog));
+  }
+  EXPECT_EQ(program.End(), 0);
+}
+
+// The window's menu without a mouse: the Menu key and Shift+F10 where the
+// focused control has no menu of its own (the port's switch has the
+// keyboard at the start), and Space or Return on the "menu" link, three
+// stops of Tab on. Each opens the menu a right click on the window's margin
+// opens.
+TEST_F(UnderWindowManager, TheWindowsMenuOpensFromTheKeyboard) {
+  testtools::ProgramHome home;
+  ASSERT_TRUE(home.Ok());
+  Program program(home);
+  ASSERT_TRUE(program.Started());
+  const Window main = WaitClient(wm_, program, "UTILITY");
+  ASSERT_NE(main, 0u);
+  auto desktop = x11::XDesktop::Open();
+  ASSERT_TRUE(desktop);
+  desktop->Activate(main);
+  ASSERT_TRUE(desktop->WaitForeground(main, kReactMs));
+  const auto rect = wm_.ClientRect(main);
+  ASSERT_TRUE(rect);
+  wm_.Click({rect->first.x + 3, rect->first.y + rect->second.y / 2}, 3);
+  Window menu = 0;
+  ASSERT_TRUE(wm_.WaitFor([&] { return (menu = wm_.MenuOf(program.Pid())) != 0; }, kReactMs));
+  const Point windowMenu = wm_.Size(menu);
+  ASSERT_NO_FATAL_FAILURE(CloseMenu(wm_, program));
+
+  const std::vector<std::vector<std::string>> ways = {
+      {"Menu"}, {"shift+F10"}, {"Tab", "Tab", "Tab", "space"}, {"Return"}};  // the link keeps the keyboard
+  for (const auto& keys : ways) {
+    SCOPED_TRACE(keys.back());
+    for (const std::string& key : keys) wm_.Key(key);
+    ASSERT_TRUE(wm_.WaitFor([&] { return (menu = wm_.MenuOf(program.Pid())) != 0; }, kReactMs)) << "no menu";
+    EXPECT_EQ(wm_.Size(menu), windowMenu) << "not the window's menu";
+    ASSERT_NO_FATAL_FAILURE(CloseMenu(wm_, program));
   }
   EXPECT_EQ(program.End(), 0);
 }
