@@ -62,7 +62,10 @@ QPoint SnapToWorkArea(const QPoint& APos, const QSize& ASize, const QRect& AWork
 
 TfmMain::TfmMain(std::unique_ptr<TAppConfig> AConfig, std::unique_ptr<TMyCmdLineInfo> ACmdLine,
                  IAppDialogs& ADialogs, QWidget* AParent)
-    : QWidget(AParent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+    // A window of one size: no maximise button. The minimise button stays,
+    // which hides the window to the tray; so does the close box.
+    : QWidget(AParent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_config(std::move(AConfig)),
       m_cmdLine(std::move(ACmdLine)),
       m_dialogs(ADialogs),

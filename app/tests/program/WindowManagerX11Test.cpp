@@ -184,6 +184,39 @@ class WmView {
     return XGetWindowAttributes(m_dpy, AWindow, &a) ? Point{a.width, a.height} : Point{};
   }
 
+  // What the window asks of the window manager about its frame's buttons:
+  // the functions and decorations of _MOTIF_WM_HINTS (each 0 when not given).
+  struct MotifHints {
+    unsigned long functions = 0, decorations = 0;
+  };
+  std::optional<MotifHints> Motif(Window AWindow) {
+    const Atom motif = Intern("_MOTIF_WM_HINTS");
+    const auto values = Cardinals(AWindow, "_MOTIF_WM_HINTS", motif);
+    if (values.size() < 3) return std::nullopt;
+    MotifHints hints;
+    if (values[0] & 1) hints.functions = values[1];
+    if (values[0] & 2) hints.decorations = values[2];
+    return hints;
+  }
+  // Whether the window asks for one size only (its least and largest).
+  bool FixedSize(Window AWindow) {
+    XSizeHints hints{};
+    long given = 0;
+    return XGetWMNormalHints(m_dpy, AWindow, &hints, &given) && (hints.flags & PMinSize) &&
+           (hints.flags & PMaxSize) && hints.min_width == hints.max_width && hints.min_height == hints.max_height;
+  }
+  // What the window manager lets the user do with the window
+  // (_NET_WM_ALLOWED_ACTIONS), by the actions' names.
+  std::vector<std::string> AllowedActions(Window AWindow) {
+    std::vector<std::string> names;
+    for (unsigned long atom : Cardinals(AWindow, "_NET_WM_ALLOWED_ACTIONS", XA_ATOM)) {
+      char* name = XGetAtomName(m_dpy, Atom(atom));
+      if (name) names.emplace_back(name);
+      if (name) XFree(name);
+    }
+    return names;
+  }
+
   // Checks ACondition whenever the screen changes, and in short steps
   // between, until it holds or ATimeoutMs have passed.
   bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs) {
@@ -446,6 +479,75 @@ TEST_F(UnderWindowManager, TheWindowsMenuOpensFromTheKeyboard) {
     ASSERT_TRUE(wm_.WaitFor([&] { return (menu = wm_.MenuOf(program.Pid())) != 0; }, kReactMs)) << "no menu";
     EXPECT_EQ(wm_.Size(menu), windowMenu) << "not the window's menu";
     ASSERT_NO_FATAL_FAILURE(CloseMenu(wm_, program));
+  }
+  EXPECT_EQ(program.End(), 0);
+}
+
+// A window of one size has nothing to maximise: the program's windows ask
+// for neither a maximise button nor resizing, and only the main window (it
+// hides to the tray) for a minimise button. Openbox draws its buttons
+// whatever a window asks; it allows what the window leaves it.
+void ExpectOneSizeWindow(WmView& AWm, Window AWindow, bool AMinimise) {
+  constexpr unsigned long kMinimise = 1ul << 3, kMaximise = 1ul << 4;  // functions
+  constexpr unsigned long kMinimiseButton = 1ul << 5, kMaximiseButton = 1ul << 6;  // decorations
+  EXPECT_TRUE(AWm.FixedSize(AWindow));
+  const auto hints = AWm.Motif(AWindow);
+  ASSERT_TRUE(hints) << "no _MOTIF_WM_HINTS";
+  EXPECT_EQ(bool(hints->functions & kMinimise), AMinimise);
+  EXPECT_EQ(bool(hints->decorations & kMinimiseButton), AMinimise);
+  EXPECT_FALSE(hints->functions & kMaximise);
+  EXPECT_FALSE(hints->decorations & kMaximiseButton);
+  const auto allowed = AWm.AllowedActions(AWindow);
+  auto has = [&](const char* AAction) { return std::find(allowed.begin(), allowed.end(), AAction) != allowed.end(); };
+  EXPECT_FALSE(has("_NET_WM_ACTION_MAXIMIZE_HORZ") || has("_NET_WM_ACTION_MAXIMIZE_VERT"));
+  EXPECT_FALSE(has("_NET_WM_ACTION_RESIZE"));
+  if (AMinimise) {
+    EXPECT_TRUE(has("_NET_WM_ACTION_MINIMIZE"));
+  }
+}
+
+TEST_F(UnderWindowManager, TheWindowsOfOneSizeAskForNoMaximiseAndOnlyTheMainWindowForMinimise) {
+  testtools::ProgramHome home;
+  ASSERT_TRUE(home.Ok());
+  // A port that does not exist: the start ends in an error dialog.
+  Program program(home, {"-pnosuch"});
+  ASSERT_TRUE(program.Started());
+  const Window main = WaitClient(wm_, program, "UTILITY");
+  ASSERT_NE(main, 0u);
+  {
+    SCOPED_TRACE("main window");
+    ExpectOneSizeWindow(wm_, main, true);
+  }
+  const Window error = WaitClient(wm_, program, "DIALOG");
+  ASSERT_NE(error, 0u);
+  {
+    SCOPED_TRACE("error dialog");
+    ExpectOneSizeWindow(wm_, error, false);
+  }
+  wm_.Key("Return");  // its OK button
+  ASSERT_TRUE(wm_.WaitFor([&] { return wm_.ClientsOf(program.Pid(), "DIALOG").empty(); }, kReactMs));
+  auto desktop = x11::XDesktop::Open();
+  ASSERT_TRUE(desktop);
+  // The settings dialog and the about box, from the window's menu:
+  // "Settings..." is its second item, "About..." the second of "Help", its
+  // seventh.
+  const struct {
+    const char* name;
+    std::vector<std::string> keys;
+  } dialogs[] = {{"settings", {"Down", "Down", "Return"}},
+                 {"about box", {"Down", "Down", "Down", "Down", "Down", "Down", "Down", "Right", "Down", "Return"}}};
+  for (const auto& d : dialogs) {
+    SCOPED_TRACE(d.name);
+    desktop->Activate(main);
+    ASSERT_TRUE(desktop->WaitForeground(main, kReactMs));
+    wm_.Key("Menu");
+    ASSERT_TRUE(wm_.WaitFor([&] { return wm_.MenuOf(program.Pid()) != 0; }, kReactMs));
+    for (const std::string& key : d.keys) wm_.Key(key);
+    const Window dialog = WaitClient(wm_, program, "DIALOG");
+    ASSERT_NE(dialog, 0u);
+    ExpectOneSizeWindow(wm_, dialog, false);
+    wm_.Key("Escape");
+    ASSERT_TRUE(wm_.WaitFor([&] { return wm_.ClientsOf(program.Pid(), "DIALOG").empty(); }, kReactMs));
   }
   EXPECT_EQ(program.End(), 0);
 }
