@@ -33,7 +33,8 @@ gtest_discover_tests(sorvex_tray_tests PROPERTIES TIMEOUT 120 LABELS x11)
 # active window.
 add_executable(sorvex_wm_tests ${_tests}/WindowManagerX11Test.cpp)
 target_link_libraries(sorvex_wm_tests PRIVATE sorvex_x11 sorvex_x11_recorder sorvex_test_tools GTest::gtest)
-target_compile_definitions(sorvex_wm_tests PRIVATE SORVEX_PROGRAM="$<TARGET_FILE:sorvex>")
+target_compile_definitions(sorvex_wm_tests PRIVATE SORVEX_PROGRAM="$<TARGET_FILE:sorvex>"
+  SORVEX_ICON_SIZES=${SORVEX_ICON_SIZES_TEXT})
 add_dependencies(sorvex_wm_tests sorvex)
 set_target_properties(sorvex_wm_tests PROPERTIES
   CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_SOURCE_DIR}/tests/with-xvfb-wm)

@@ -56,9 +56,10 @@ target_link_libraries(sorvex_dialogs PUBLIC
   sorvex_language sorvex_messages sorvex_config sorvex_profile sorvex_utils Qt6::Widgets)
 set_target_properties(sorvex_dialogs PROPERTIES AUTOMOC ON)
 # The program's icon, the reader's active image: on every window, and in the
-# about box.
+# about box, in the sizes of the icon theme's images.
 qt_add_resources(sorvex_dialogs sorvex_program_icon PREFIX /program BASE ${CMAKE_CURRENT_SOURCE_DIR}/res/icons
   FILES ${CMAKE_CURRENT_SOURCE_DIR}/res/icons/riENABL.xpm)
+target_compile_definitions(sorvex_dialogs PRIVATE SORVEX_ICON_SIZES=${SORVEX_ICON_SIZES_TEXT})
 
 add_executable(sorvex_dialogs_tests ${_tests}/DialogsTest.cpp)
 target_link_libraries(sorvex_dialogs_tests PRIVATE sorvex_dialogs sorvex_ini sorvex_test_support GTest::gtest)

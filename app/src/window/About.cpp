@@ -66,7 +66,8 @@ void TAboutBox::CreateControls() {
 
   ProgramIcon = Label(Panel1, "ProgramIcon", QString(), QRect(8, 8, 48, 48));
   ProgramIcon->setAlignment(Qt::AlignCenter);
-  ProgramIcon->setPixmap(::ProgramIcon().pixmap(32, 32));
+  // At the size of its place: the icon has an image of that size.
+  ProgramIcon->setPixmap(::ProgramIcon().pixmap(ProgramIcon->size()));
   ProductName = Label(Panel1, "ProductName", QStringLiteral("Sorvex"), QRect(72, 12, 200, 30));
   QFont big(QStringLiteral("Serif"));
   big.setStyleHint(QFont::Serif);

@@ -1,12 +1,21 @@
 #include "FolderDialog.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QLabel>
+#include <QListView>
+#include <QSplitter>
+#include <QStyle>
+#include <QTreeView>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace {
 
@@ -18,18 +27,55 @@ bool IsInside(const QString& ARoot, const QString& APath) {
   return APath.startsWith(ARoot + u'/');
 }
 
+// Qt names the kind of a folder (and of a drive) in the file list by a text
+// its translations of some languages hold only under the name older versions
+// of Qt looked it up by, so a Russian list said "Folder": a text that comes
+// back untranslated is taken from there.
+class FolderTypes : public QFileIconProvider {
+ public:
+  QString type(const QFileInfo& AInfo) const override {
+    const QString kind = QFileIconProvider::type(AInfo);
+    for (const char* text : {"Folder", "Drive"})
+      if (kind == QLatin1String(text)) return QCoreApplication::translate("QFileDialog", text);
+    return kind;
+  }
+};
+
+// The browser's list of folders and its side list of places show their texts
+// whole, in whatever language they are: the list's columns follow what they
+// hold (the name takes the rest), the side list is as wide as its widest place.
+void FitTexts(QFileDialog& ADlg) {
+  if (auto* view = ADlg.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+    QHeaderView* header = view->header();
+    header->setStretchLastSection(false);
+    for (int column = 0; column < header->count(); ++column)
+      header->setSectionResizeMode(column, column == 0 ? QHeaderView::Stretch : QHeaderView::ResizeToContents);
+  }
+  auto* side = ADlg.findChild<QListView*>(QStringLiteral("sidebar"));
+  auto* splitter = ADlg.findChild<QSplitter*>(QStringLiteral("splitter"));
+  if (side && splitter) {
+    const int width = side->sizeHintForColumn(0) + 2 * side->frameWidth() +
+                      side->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, side);
+    side->setMinimumWidth(width);
+    QList<int> sizes = splitter->sizes();
+    if (sizes.size() == 2 && sizes[0] < width) splitter->setSizes({width, std::max(0, sizes[1] - (width - sizes[0]))});
+  }
+}
+
 }  // namespace
 
 TFolderDialog::TFolderDialog(bool AHideNewFolderButton, const QString& AInitialFolder)
     : FHideNewFolderButton(AHideNewFolderButton), FInitialFolder(AInitialFolder), m_nFlags(kStatusText) {}
 
 bool TFolderDialog::Execute(QWidget* AParent) {
+  FolderTypes types;  // outlives the dialog
   QFileDialog dlg(AParent ? AParent : QApplication::activeWindow(), FTitle);
   // Qt's own dialog, not the desktop's: only it can carry the status line
   // and leave out the "new folder" button.
   dlg.setOption(QFileDialog::DontUseNativeDialog);
   dlg.setFileMode(QFileDialog::Directory);
   dlg.setOption(QFileDialog::ShowDirsOnly);
+  dlg.setIconProvider(&types);
   // No other window of the program takes input while the browser is open.
   dlg.setWindowModality(Qt::ApplicationModal);
 
@@ -70,6 +116,8 @@ bool TFolderDialog::Execute(QWidget* AParent) {
     QObject::connect(&dlg, &QFileDialog::directoryEntered, status,
                      [&dlg, show] { show(dlg.directory().absolutePath()); });
   }
+
+  FitTexts(dlg);
 
   if (dlg.exec() != QDialog::Accepted) return false;
   const QStringList chosen = dlg.selectedFiles();

@@ -2,12 +2,16 @@
 // its menus.
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QLibraryInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -146,6 +150,38 @@ void TfmMain::ShowHelp() {
   const QString file = GetAppDir() + QStringLiteral("/Sorvex.chm");
   if (!QFileInfo::exists(file) || !QDesktopServices::openUrl(QUrl::fromLocalFile(file)))
     m_dialogs.ShowError(this, AppMsg(msgHelpFailed));
+}
+
+void TfmMain::labMenuLinkClick() { menuContext->popup(labMenu->mapToGlobal(labMenu->rect().bottomLeft())); }
+
+// Qt offers a request for a menu first to the control under the pointer (a
+// right click) or to the focused one (a key), and passes it on to the window
+// only when the control has no menu of its own: here no control has shown one.
+void TfmMain::contextMenuEvent(QContextMenuEvent* AEvent) {
+  FormContextPopup(AEvent->pos(), AEvent->reason() == QContextMenuEvent::Keyboard);
+  AEvent->accept();
+}
+
+void TfmMain::FormContextPopup(const QPoint& APos, bool AKeyboard) {
+  // A right click on an input control (one that a click gives the keyboard
+  // to) is left to it; on the window's margins, labels, the menu link and
+  // the byte grid it opens the window's menu. A key asks on behalf of the
+  // focused control, which has no menu of its own.
+  if (!AKeyboard) {
+    const QWidget* under = childAt(APos);
+    if (under && (under->focusPolicy() & Qt::ClickFocus) && !qobject_cast<const QGroupBox*>(under)) return;
+  }
+  menuContext->popup(mapToGlobal(APos));
+}
+
+void TfmMain::RequestKeyboardMenu() {
+  QWidget* focused = QApplication::focusWidget();
+  if (!focused || focused->window() != this) focused = this;
+  // Where Qt puts the menu of the Menu key: at the control's text cursor, or
+  // its middle.
+  const QPoint at = focused->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+  QContextMenuEvent request(QContextMenuEvent::Keyboard, at, focused->mapToGlobal(at));
+  QApplication::sendEvent(focused, &request);
 }
 
 void TfmMain::menuContextPopup() {

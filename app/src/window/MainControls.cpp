@@ -4,6 +4,9 @@
 #include <QActionGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -109,6 +112,45 @@ void LabelRow(QLabel* ALabel, QWidget* AField, int ALeft, int AColumn, int ARigh
   AField->setGeometry(x, AY, ARight - x, AHeight);
 }
 
+// Between a byte's text and the lines of its cell, on every side.
+constexpr int kCellRoom = 3;
+// The grid's font is made no smaller than this to make room.
+constexpr qreal kMinCellPointSize = 6;
+
+// The widest text of a byte (two hexadecimal digits) in AFont.
+int WidestByte(const QFontMetrics& AFont) {
+  int widest = 0;
+  for (int b = 0; b < 256; ++b)
+    widest = std::max(widest, AFont.horizontalAdvance(QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper()));
+  return widest;
+}
+
+// The byte grid's columns and rows share the whole of its inside, and its
+// font leaves room around any byte in the narrowest cell. Sixteen columns of
+// two digits leave little room in the window's font: hexadecimal digits line
+// up, and take less room, in a fixed-pitch font of the same size, made
+// smaller only where even that does not leave room.
+void FitByteGrid(QTableWidget* AGrid) {
+  const QRect inside = AGrid->contentsRect();
+  const int columns = AGrid->columnCount(), rows = AGrid->rowCount();
+  for (int c = 0; c < columns; ++c)
+    AGrid->setColumnWidth(c, (c + 1) * inside.width() / columns - c * inside.width() / columns);
+  for (int r = 0; r < rows; ++r)
+    AGrid->setRowHeight(r, (r + 1) * inside.height() / rows - r * inside.height() / rows);
+  // Each cell ends in its grid line.
+  const int cellWidth = inside.width() / columns - 1, cellHeight = inside.height() / rows - 1;
+  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  font.setPointSizeF(QFontInfo(AGrid->font()).pointSizeF());
+  for (;;) {
+    const QFontMetrics metrics(font);
+    if ((WidestByte(metrics) + 2 * kCellRoom <= cellWidth && metrics.height() + 2 * kCellRoom <= cellHeight) ||
+        font.pointSizeF() - 0.5 < kMinCellPointSize)
+      break;
+    font.setPointSizeF(font.pointSizeF() - 0.5);
+  }
+  AGrid->setFont(font);
+}
+
 }  // namespace
 
 void TfmMain::CreateControls() {
@@ -127,6 +169,13 @@ void TfmMain::CreateControls() {
   btnUpdPortsList->setToolTip(QStringLiteral("Refresh the port list"));
   labMenu = Named<QLabel>(grMain, "labMenu");
   labMenu->setText(QStringLiteral("<a href=\"menu\">menu</a>"));
+  // A stop of Tab, so that the window's menu is reached without a mouse:
+  // Space or Return on it opens the menu (eventFilter). Its own menu (to
+  // copy the link) would only stand in the way of the window's.
+  labMenu->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+  labMenu->setFocusPolicy(Qt::TabFocus);
+  labMenu->setContextMenuPolicy(Qt::NoContextMenu);
+  labMenu->installEventFilter(this);
   btnShowFmtPan = Named<QPushButton>(grMain, "btnShowFmtPan");
   btnShowFmtPan->setText(QStringLiteral("<<"));
   btnShowFmtPan->setGeometry(307, 14, 32, 24);
@@ -149,9 +198,7 @@ void TfmMain::CreateControls() {
   gridBytes->horizontalHeader()->hide();
   gridBytes->verticalHeader()->hide();
   gridBytes->horizontalHeader()->setMinimumSectionSize(10);
-  gridBytes->horizontalHeader()->setDefaultSectionSize(19);
   gridBytes->verticalHeader()->setMinimumSectionSize(10);
-  gridBytes->verticalHeader()->setDefaultSectionSize(21);
   gridBytes->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   gridBytes->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   gridBytes->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -168,6 +215,7 @@ void TfmMain::CreateControls() {
       gridBytes->setItem(r, c, item);
     }
   }
+  FitByteGrid(gridBytes);
   labLastFmt = Label(grLastTrans, "labLastFmt", QStringLiteral("Format:"));
   edtLastFmt = ReadOnlyEdit(grLastTrans, "edtLastFmt");
   labTrans = Label(grLastTrans, "labTrans", QStringLiteral("Sent:"));
@@ -249,9 +297,7 @@ void TfmMain::CreateControls() {
   connect(chkEnabled, &QCheckBox::clicked, this, [this] { chkEnabledClick(); });
   connect(cbPorts, &QComboBox::currentTextChanged, this, [this] { cbPortsChange(); });
   connect(btnUpdPortsList, &QToolButton::clicked, this, [this] { UpdatePortList(); });
-  connect(labMenu, &QLabel::linkActivated, this, [this] {
-    menuContext->popup(labMenu->mapToGlobal(labMenu->rect().bottomLeft()));
-  });
+  connect(labMenu, &QLabel::linkActivated, this, [this] { labMenuLinkClick(); });
   connect(btnShowFmtPan, &QPushButton::clicked, this, [this] { btnShowFmtPanClick(); });
   connect(SpeedButton1, &QToolButton::clicked, this, [this] { btnShowFmtPanClick(); });
   for (QRadioButton* item : m_tranItems)
@@ -430,13 +476,7 @@ void TfmMain::CreateMenus() {
   menuContext->addAction(actExit);
   connect(menuContext, &QMenu::aboutToShow, this, [this] { menuContextPopup(); });
   connect(miEnable, &QAction::triggered, this, [this] { miEnable2Click(); });
-  setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-    // Input controls keep their own menus; anywhere else the window's.
-    QWidget* under = childAt(at);
-    if (under && under->focusPolicy() != Qt::NoFocus && !qobject_cast<QGroupBox*>(under)) return;
-    menuContext->popup(mapToGlobal(at));
-  });
+  // A request for a menu on the window reaches contextMenuEvent.
 
   // The tray icon and its menu.
   menuTray = Named<QMenu>(this, "menuTray");

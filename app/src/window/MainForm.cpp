@@ -62,7 +62,10 @@ QPoint SnapToWorkArea(const QPoint& APos, const QSize& ASize, const QRect& AWork
 
 TfmMain::TfmMain(std::unique_ptr<TAppConfig> AConfig, std::unique_ptr<TMyCmdLineInfo> ACmdLine,
                  IAppDialogs& ADialogs, QWidget* AParent)
-    : QWidget(AParent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+    // A window of one size: no maximise button. The minimise button stays,
+    // which hides the window to the tray; so does the close box.
+    : QWidget(AParent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_config(std::move(AConfig)),
       m_cmdLine(std::move(ACmdLine)),
       m_dialogs(ADialogs),
@@ -342,6 +345,12 @@ void TfmMain::moveEvent(QMoveEvent* AEvent) {
 void TfmMain::keyPressEvent(QKeyEvent* AEvent) {
   if (AEvent->key() == Qt::Key_F1) {
     if (QFileInfo::exists(GetAppDir() + QStringLiteral("/Sorvex.chm"))) ShowHelp();
+    return;
+  }
+  // Shift+F10 is the other key for a menu; the window system makes a
+  // request of the Menu key only.
+  if (AEvent->key() == Qt::Key_F10 && AEvent->modifiers() == Qt::ShiftModifier) {
+    RequestKeyboardMenu();
     return;
   }
   QWidget::keyPressEvent(AEvent);

@@ -31,6 +31,7 @@ class IAppDialogs;
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QContextMenuEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -171,6 +172,7 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   void changeEvent(QEvent* AEvent) override;
   void moveEvent(QMoveEvent* AEvent) override;
   void keyPressEvent(QKeyEvent* AEvent) override;
+  void contextMenuEvent(QContextMenuEvent* AEvent) override;
   bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
 
  private:
@@ -298,6 +300,13 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   void TabItemClick(TCvtFmtType ATip);
   void miLangClick(int ATag);
   void menuContextPopup();
+  void labMenuLinkClick();
+  // A menu asked for at APos (the window's coordinates) by the mouse or by
+  // the keyboard, which the control there or the focused one left to the
+  // window.
+  void FormContextPopup(const QPoint& APos, bool AKeyboard);
+  // Asks the focused control for its menu as the Menu key does.
+  void RequestKeyboardMenu();
   void menuTrayPopup();
   void menuTabsPopup();
   void FillFmtSubmenu(QMenu* ASubmenu, const char* APrefix, int ABit, TCvtFmtType ATip, bool AStd);

@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -203,9 +204,22 @@ void TfmMain::FmtDelClick(TCvtFmtType ATip) {
 }
 
 // Key presses in the format and profile lists reach their key handlers as
-// characters (Backspace is 8).
+// characters (Backspace is 8). Space or Return on the menu link opens the
+// window's menu, as a click on it does, and Tab leaves it at once (a label
+// would first step to its link again, once a menu had taken the focus).
 bool TfmMain::eventFilter(QObject* AWatched, QEvent* AEvent) {
-  if (AEvent->type() == QEvent::KeyPress && AWatched == cbUsrProfile) {
+  if (AEvent->type() == QEvent::KeyPress && AWatched == labMenu) {
+    const auto* key = static_cast<QKeyEvent*>(AEvent);
+    if (key->key() == Qt::Key_Space || key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+      labMenuLinkClick();
+      return true;
+    }
+    if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) &&
+        !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+      focusNextPrevChild(key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier));
+      return true;
+    }
+  } else if (AEvent->type() == QEvent::KeyPress && AWatched == cbUsrProfile) {
     const QString text = static_cast<QKeyEvent*>(AEvent)->text();
     if (text.size() == 1) cbUsrProfileKeyPress(text[0].unicode());
   } else if (AEvent->type() == QEvent::KeyPress) {

@@ -4,4 +4,6 @@
 
 #include <QIcon>
 
+// The icon in each size the icon theme has it in, so that a dock or a window
+// switcher, and the about box, find an image of the size they draw.
 QIcon ProgramIcon();

@@ -10,6 +10,7 @@
 
 #include <csignal>
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 #include <functional>
@@ -162,11 +163,58 @@ class WmView {
     XTestFakeButtonEvent(m_dpy, AButton, False, CurrentTime);
     XFlush(m_dpy);
   }
-  void Key(const char* AKeysym) {
-    const KeyCode code = XKeysymToKeycode(m_dpy, XStringToKeysym(AKeysym));
-    XTestFakeKeyEvent(m_dpy, code, True, CurrentTime);
-    XTestFakeKeyEvent(m_dpy, code, False, CurrentTime);
+  // A key, alone or with the modifiers before it ("shift+F10").
+  void Key(const std::string& AKeys) {
+    std::vector<KeyCode> codes;
+    for (size_t from = 0;;) {
+      const size_t plus = AKeys.find('+', from);
+      std::string name = AKeys.substr(from, plus == std::string::npos ? std::string::npos : plus - from);
+      if (name == "shift") name = "Shift_L";
+      codes.push_back(XKeysymToKeycode(m_dpy, XStringToKeysym(name.c_str())));
+      if (plus == std::string::npos) break;
+      from = plus + 1;
+    }
+    for (KeyCode code : codes) XTestFakeKeyEvent(m_dpy, code, True, CurrentTime);
+    for (auto code = codes.rbegin(); code != codes.rend(); ++code) XTestFakeKeyEvent(m_dpy, *code, False, CurrentTime);
     XFlush(m_dpy);
+  }
+  // The size of a window (a menu).
+  Point Size(Window AWindow) {
+    XWindowAttributes a;
+    return XGetWindowAttributes(m_dpy, AWindow, &a) ? Point{a.width, a.height} : Point{};
+  }
+
+  // What the window asks of the window manager about its frame's buttons:
+  // the functions and decorations of _MOTIF_WM_HINTS (each 0 when not given).
+  struct MotifHints {
+    unsigned long functions = 0, decorations = 0;
+  };
+  std::optional<MotifHints> Motif(Window AWindow) {
+    const Atom motif = Intern("_MOTIF_WM_HINTS");
+    const auto values = Cardinals(AWindow, "_MOTIF_WM_HINTS", motif);
+    if (values.size() < 3) return std::nullopt;
+    MotifHints hints;
+    if (values[0] & 1) hints.functions = values[1];
+    if (values[0] & 2) hints.decorations = values[2];
+    return hints;
+  }
+  // Whether the window asks for one size only (its least and largest).
+  bool FixedSize(Window AWindow) {
+    XSizeHints hints{};
+    long given = 0;
+    return XGetWMNormalHints(m_dpy, AWindow, &hints, &given) && (hints.flags & PMinSize) &&
+           (hints.flags & PMaxSize) && hints.min_width == hints.max_width && hints.min_height == hints.max_height;
+  }
+  // What the window manager lets the user do with the window
+  // (_NET_WM_ALLOWED_ACTIONS), by the actions' names.
+  std::vector<std::string> AllowedActions(Window AWindow) {
+    std::vector<std::string> names;
+    for (unsigned long atom : Cardinals(AWindow, "_NET_WM_ALLOWED_ACTIONS", XA_ATOM)) {
+      char* name = XGetAtomName(m_dpy, Atom(atom));
+      if (name) names.emplace_back(name);
+      if (name) XFree(name);
+    }
+    return names;
   }
 
   // Checks ACondition whenever the screen changes, and in short steps
@@ -281,6 +329,18 @@ Window WaitClient(WmView& AWm, const Program& AProgram, const std::string& AType
   return found;
 }
 
+// Closes the program's open menu with Escape.
+void CloseMenu(WmView& AWm, const Program& AProgram) {
+  bool closed = false;
+  // The menu takes the keyboard as it opens; a key that came first is
+  // pressed again.
+  for (int attempt = 0; attempt < 3 && !closed; ++attempt) {
+    AWm.Key("Escape");
+    closed = AWm.WaitFor([&] { return AWm.MenuOf(AProgram.Pid()) == 0; }, attempt < 2 ? 1000 : kReactMs);
+  }
+  ASSERT_TRUE(closed) << "the menu stayed open";
+}
+
 // Opens the window's context menu and closes it again: once the program has
 // answered the click, it has heard of everything that happened to its window
 // before (the server sends it events in order).
@@ -289,16 +349,8 @@ void RoundTrip(WmView& AWm, const Program& AProgram, Window AMain) {
   ASSERT_TRUE(rect);
   // The margin of the window's left group: no control there has a menu of its own.
   AWm.Click({rect->first.x + 3, rect->first.y + rect->second.y / 2}, 3);
-  Window menu = 0;
-  ASSERT_TRUE(AWm.WaitFor([&] { return (menu = AWm.MenuOf(AProgram.Pid())) != 0; }, kReactMs)) << "no context menu";
-  bool closed = false;
-  // The menu takes the keyboard as it opens; a key that came first is
-  // pressed again.
-  for (int attempt = 0; attempt < 3 && !closed; ++attempt) {
-    AWm.Key("Escape");
-    closed = AWm.WaitFor([&] { return AWm.MenuOf(AProgram.Pid()) == 0; }, attempt < 2 ? 1000 : kReactMs);
-  }
-  ASSERT_TRUE(closed) << "the context menu stayed open";
+  ASSERT_TRUE(AWm.WaitFor([&] { return AWm.MenuOf(AProgram.Pid()) != 0; }, kReactMs)) << "no context menu";
+  ASSERT_NO_FATAL_FAILURE(CloseMenu(AWm, AProgram));
 }
 
 // "FormPos" of the settings file, as stored.
@@ -341,15 +393,36 @@ TEST_F(UnderWindowManager, AWindowTheUserDidNotMoveComesBackWhereItWasAtEverySta
   }
 }
 
-// The program's active image, as _NET_WM_ICON holds it: 16 by 16, a green
-// disc on a transparent ground.
+// The program's active image, as _NET_WM_ICON holds it: one image for each
+// size the icon theme has it in, each the 16 by 16 drawing (a green disc on a
+// transparent ground) with every pixel grown to a square, as the installed
+// images are drawn.
 void ExpectProgramIcon(const std::vector<unsigned long>& AIcon) {
-  ASSERT_GE(AIcon.size(), 2u + 16 * 16) << "no icon";
-  EXPECT_EQ(AIcon[0], 16u);
-  EXPECT_EQ(AIcon[1], 16u);
-  auto pixel = [&](int x, int y) { return uint32_t(AIcon[2 + y * 16 + x]); };
-  EXPECT_EQ(pixel(8, 8), 0xFF2EA043u);
-  EXPECT_EQ(pixel(0, 0) >> 24, 0u);
+  std::vector<int> sizes;
+  std::vector<uint32_t> drawing;  // the 16 by 16 image
+  std::vector<std::pair<int, size_t>> images;  // size, offset of its pixels
+  for (size_t at = 0; at + 2 <= AIcon.size();) {
+    const auto w = AIcon[at], h = AIcon[at + 1];
+    ASSERT_EQ(w, h) << "an image that is not square";
+    ASSERT_LE(at + 2 + w * h, AIcon.size()) << "an image cut short";
+    sizes.push_back(int(w));
+    images.emplace_back(int(w), at + 2);
+    if (w == 16) drawing.assign(AIcon.begin() + long(at) + 2, AIcon.begin() + long(at + 2 + w * h));
+    at += 2 + w * h;
+  }
+  std::sort(sizes.begin(), sizes.end());
+  EXPECT_EQ(sizes, std::vector<int>({SORVEX_ICON_SIZES}));
+  ASSERT_EQ(drawing.size(), 16u * 16u) << "no 16 by 16 image";
+  EXPECT_EQ(drawing[8 * 16 + 8], 0xFF2EA043u);
+  EXPECT_EQ(drawing[0] >> 24, 0u);
+  for (const auto& [size, offset] : images) {
+    SCOPED_TRACE("size " + std::to_string(size));
+    int wrong = 0;
+    for (int y = 0; y < size; ++y)
+      for (int x = 0; x < size; ++x)
+        if (uint32_t(AIcon[offset + size_t(y * size + x)]) != drawing[(y * 16 / size) * 16 + x * 16 / size]) ++wrong;
+    EXPECT_EQ(wrong, 0) << "pixels that are not the drawing's";
+  }
 }
 
 TEST_F(UnderWindowManager, TheWindowAndItsDialogsShowTheProgramsIcon) {
@@ -370,6 +443,111 @@ TEST_F(UnderWindowManager, TheWindowAndItsDialogsShowTheProgramsIcon) {
   {
     SCOPED_TRACE("error dialog");
     ExpectProgramIcon(wm_.Icon(dialog));
+  }
+  EXPECT_EQ(program.End(), 0);
+}
+
+// The window's menu without a mouse: the Menu key and Shift+F10 where the
+// focused control has no menu of its own (the port's switch has the
+// keyboard at the start), and Space or Return on the "menu" link, three
+// stops of Tab on. Each opens the menu a right click on the window's margin
+// opens.
+TEST_F(UnderWindowManager, TheWindowsMenuOpensFromTheKeyboard) {
+  testtools::ProgramHome home;
+  ASSERT_TRUE(home.Ok());
+  Program program(home);
+  ASSERT_TRUE(program.Started());
+  const Window main = WaitClient(wm_, program, "UTILITY");
+  ASSERT_NE(main, 0u);
+  auto desktop = x11::XDesktop::Open();
+  ASSERT_TRUE(desktop);
+  desktop->Activate(main);
+  ASSERT_TRUE(desktop->WaitForeground(main, kReactMs));
+  const auto rect = wm_.ClientRect(main);
+  ASSERT_TRUE(rect);
+  wm_.Click({rect->first.x + 3, rect->first.y + rect->second.y / 2}, 3);
+  Window menu = 0;
+  ASSERT_TRUE(wm_.WaitFor([&] { return (menu = wm_.MenuOf(program.Pid())) != 0; }, kReactMs));
+  const Point windowMenu = wm_.Size(menu);
+  ASSERT_NO_FATAL_FAILURE(CloseMenu(wm_, program));
+
+  const std::vector<std::vector<std::string>> ways = {
+      {"Menu"}, {"shift+F10"}, {"Tab", "Tab", "Tab", "space"}, {"Return"}};  // the link keeps the keyboard
+  for (const auto& keys : ways) {
+    SCOPED_TRACE(keys.back());
+    for (const std::string& key : keys) wm_.Key(key);
+    ASSERT_TRUE(wm_.WaitFor([&] { return (menu = wm_.MenuOf(program.Pid())) != 0; }, kReactMs)) << "no menu";
+    EXPECT_EQ(wm_.Size(menu), windowMenu) << "not the window's menu";
+    ASSERT_NO_FATAL_FAILURE(CloseMenu(wm_, program));
+  }
+  EXPECT_EQ(program.End(), 0);
+}
+
+// A window of one size has nothing to maximise: the program's windows ask
+// for neither a maximise button nor resizing, and only the main window (it
+// hides to the tray) for a minimise button. Openbox draws its buttons
+// whatever a window asks; it allows what the window leaves it.
+void ExpectOneSizeWindow(WmView& AWm, Window AWindow, bool AMinimise) {
+  constexpr unsigned long kMinimise = 1ul << 3, kMaximise = 1ul << 4;  // functions
+  constexpr unsigned long kMinimiseButton = 1ul << 5, kMaximiseButton = 1ul << 6;  // decorations
+  EXPECT_TRUE(AWm.FixedSize(AWindow));
+  const auto hints = AWm.Motif(AWindow);
+  ASSERT_TRUE(hints) << "no _MOTIF_WM_HINTS";
+  EXPECT_EQ(bool(hints->functions & kMinimise), AMinimise);
+  EXPECT_EQ(bool(hints->decorations & kMinimiseButton), AMinimise);
+  EXPECT_FALSE(hints->functions & kMaximise);
+  EXPECT_FALSE(hints->decorations & kMaximiseButton);
+  const auto allowed = AWm.AllowedActions(AWindow);
+  auto has = [&](const char* AAction) { return std::find(allowed.begin(), allowed.end(), AAction) != allowed.end(); };
+  EXPECT_FALSE(has("_NET_WM_ACTION_MAXIMIZE_HORZ") || has("_NET_WM_ACTION_MAXIMIZE_VERT"));
+  EXPECT_FALSE(has("_NET_WM_ACTION_RESIZE"));
+  if (AMinimise) {
+    EXPECT_TRUE(has("_NET_WM_ACTION_MINIMIZE"));
+  }
+}
+
+TEST_F(UnderWindowManager, TheWindowsOfOneSizeAskForNoMaximiseAndOnlyTheMainWindowForMinimise) {
+  testtools::ProgramHome home;
+  ASSERT_TRUE(home.Ok());
+  // A port that does not exist: the start ends in an error dialog.
+  Program program(home, {"-pnosuch"});
+  ASSERT_TRUE(program.Started());
+  const Window main = WaitClient(wm_, program, "UTILITY");
+  ASSERT_NE(main, 0u);
+  {
+    SCOPED_TRACE("main window");
+    ExpectOneSizeWindow(wm_, main, true);
+  }
+  const Window error = WaitClient(wm_, program, "DIALOG");
+  ASSERT_NE(error, 0u);
+  {
+    SCOPED_TRACE("error dialog");
+    ExpectOneSizeWindow(wm_, error, false);
+  }
+  wm_.Key("Return");  // its OK button
+  ASSERT_TRUE(wm_.WaitFor([&] { return wm_.ClientsOf(program.Pid(), "DIALOG").empty(); }, kReactMs));
+  auto desktop = x11::XDesktop::Open();
+  ASSERT_TRUE(desktop);
+  // The settings dialog and the about box, from the window's menu:
+  // "Settings..." is its second item, "About..." the second of "Help", its
+  // seventh.
+  const struct {
+    const char* name;
+    std::vector<std::string> keys;
+  } dialogs[] = {{"settings", {"Down", "Down", "Return"}},
+                 {"about box", {"Down", "Down", "Down", "Down", "Down", "Down", "Down", "Right", "Down", "Return"}}};
+  for (const auto& d : dialogs) {
+    SCOPED_TRACE(d.name);
+    desktop->Activate(main);
+    ASSERT_TRUE(desktop->WaitForeground(main, kReactMs));
+    wm_.Key("Menu");
+    ASSERT_TRUE(wm_.WaitFor([&] { return wm_.MenuOf(program.Pid()) != 0; }, kReactMs));
+    for (const std::string& key : d.keys) wm_.Key(key);
+    const Window dialog = WaitClient(wm_, program, "DIALOG");
+    ASSERT_NE(dialog, 0u);
+    ExpectOneSizeWindow(wm_, dialog, false);
+    wm_.Key("Escape");
+    ASSERT_TRUE(wm_.WaitFor([&] { return wm_.ClientsOf(program.Pid(), "DIALOG").empty(); }, kReactMs));
   }
   EXPECT_EQ(program.End(), 0);
 }

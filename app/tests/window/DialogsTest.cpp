@@ -6,14 +6,17 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QHeaderView>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QListView>
 #include <QLocale>
@@ -22,6 +25,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
+#include <QTranslator>
+#include <QTreeView>
 #include <QUrl>
 
 #include <functional>
@@ -605,6 +610,57 @@ TEST_F(Dialogs, TheFolderBrowserKeepsToItsRootAndItsButtons) {
   EXPECT_EQ(browser.SelectedFolder(), "/before");
 }
 
+// The browser in the window's language: Qt's own texts come from its
+// translation, as the main window installs it for a loaded language.
+TEST_F(Dialogs, TheFolderBrowsersColumnsAndSideListShowTheirTextsWholeInEitherLanguage) {
+  QTemporaryDir top;
+  for (const char* name : {"archive", "Отчёты за прошлый год"}) QDir(top.path()).mkpath(QString::fromUtf8(name));
+  const struct {
+    QLocale::Language language;
+    const char* folder;  // the type of a folder
+  } cases[] = {{QLocale::English, "Folder"}, {QLocale::Russian, "Папка"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(QLocale::languageToString(c.language).toStdString());
+    QTranslator qt;
+    if (c.language != QLocale::English) {
+      ASSERT_TRUE(qt.load(QLocale(c.language), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath)));
+      QCoreApplication::installTranslator(&qt);
+    }
+    TFolderDialog browser(false, top.path());
+    BrowserUser user([&](QFileDialog& ABrowser) {
+      auto* view = ABrowser.findChild<QTreeView*>(QStringLiteral("treeView"));
+      auto* side = ABrowser.findChild<QListView*>(QStringLiteral("sidebar"));
+      ASSERT_TRUE(view && side);
+      ASSERT_TRUE(view->isVisible());
+      auto* model = qobject_cast<QFileSystemModel*>(view->model());
+      ASSERT_NE(model, nullptr);
+      const QModelIndex dir = model->index(top.path());
+      // The folder is read in the background; its rows, and the widths that
+      // follow them, come a moment later.
+      QDeadlineTimer limit(5000);
+      while (model->rowCount(dir) < 2 && !limit.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+      ASSERT_EQ(model->rowCount(dir), 2);
+      QCoreApplication::processEvents();
+      for (int row = 0; row < 2; ++row)
+        EXPECT_EQ(model->index(row, 2, dir).data().toString(), QString::fromUtf8(c.folder));
+      const QHeaderView* header = view->header();
+      // What the cells of a column need (QTreeView hides it, the view it is shows it).
+      const QAbstractItemView* cells = view;
+      for (int column = 0; column < header->count(); ++column) {
+        if (header->isSectionHidden(column)) continue;
+        SCOPED_TRACE(model->headerData(column, Qt::Horizontal).toString().toStdString());
+        EXPECT_GE(header->sectionSize(column), cells->sizeHintForColumn(column)) << "a text of the column is cut";
+        EXPECT_GE(header->sectionSize(column), header->sectionSizeHint(column)) << "the column's title is cut";
+      }
+      EXPECT_GE(side->viewport()->width(), side->sizeHintForColumn(0)) << "a place of the side list is cut";
+      ABrowser.reject();
+    });
+    EXPECT_FALSE(browser.Execute(nullptr));
+    EXPECT_TRUE(user.ran);
+    QCoreApplication::removeTranslator(&qt);
+  }
+}
+
 // ---- The about box ----
 
 TEST_F(Dialogs, TheAboutBoxShowsTheVersionAndOpensItsLinks) {
@@ -614,7 +670,13 @@ TEST_F(Dialogs, TheAboutBoxShowsTheVersionAndOpensItsLinks) {
   EXPECT_EQ(Find<QLabel>(box, "stVersion")->text(),
             QStringLiteral(SORVEX_VERSION_TEXT " (%1)")
                 .arg(QLocale().toString(TAboutBox::BuildDate(), QLocale::ShortFormat)));
-  EXPECT_FALSE(Find<QLabel>(box, "ProgramIcon")->pixmap().isNull());
+  // The icon fills its place: drawn at the place's size, not a small image
+  // in the middle of it.
+  auto* icon = Find<QLabel>(box, "ProgramIcon");
+  const QImage drawn = icon->pixmap().toImage();
+  EXPECT_EQ(drawn.size(), icon->size());
+  EXPECT_EQ(drawn.pixel(drawn.width() / 2, drawn.height() / 2), 0xFF2EA043u);
+  EXPECT_EQ(qAlpha(drawn.pixel(0, 0)), 0);
   EXPECT_EQ(Find<QLabel>(box, "ProductName")->font().pixelSize(), 19);
 
   UrlCatcher catcher;

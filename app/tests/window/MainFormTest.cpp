@@ -13,11 +13,14 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QLineEdit>
@@ -596,6 +599,27 @@ TEST_F(MainWindow, EveryTextShowsWholeInEveryShippedLanguageAtTheWindowsSize) {
   }
 }
 
+TEST_F(MainWindow, TheByteGridFillsItsPlaceAndEveryByteHasRoomInItsCell) {
+  TfmMain& form = Start();
+  auto* grid = Find<QTableWidget>(form, "gridBytes");
+  ASSERT_TRUE(grid->isVisible());
+  // The columns and the two rows cover the grid inside its frame: no empty
+  // strip right of the last column or below the last row.
+  EXPECT_EQ(grid->horizontalHeader()->length(), grid->viewport()->width());
+  EXPECT_EQ(grid->verticalHeader()->length(), grid->viewport()->height());
+  // Any byte a card shows, and the digits above, stand clear of the cell's
+  // lines (each cell ends in its grid line) by a few pixels on every side.
+  constexpr int kRoom = 3;
+  const QFontMetrics font(grid->font());
+  int widest = 0;
+  for (int b = 0; b < 256; ++b)
+    widest = std::max(widest, font.horizontalAdvance(QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper()));
+  for (int c = 0; c < grid->columnCount(); ++c)
+    EXPECT_GE(grid->columnWidth(c) - 1, widest + 2 * kRoom) << "column " << c;
+  for (int r = 0; r < grid->rowCount(); ++r)
+    EXPECT_GE(grid->rowHeight(r) - 1, font.height() + 2 * kRoom) << "row " << r;
+}
+
 TEST_F(MainWindow, TheTabsWrapIntoRowsAndAClickedTabsRowComesNextToThePages) {
   PutSettings("[Main]\nActivePageN=0\n");
   TfmMain& form = Start();
@@ -833,22 +857,105 @@ TEST_F(MainWindow, OnlyClearedSubmenusAreBuiltAgain) {
   EXPECT_EQ(ItemsOf(form.FmtSubmenu(cft_MUL, false)).captions, QStringList({"Other UL"}));
 }
 
-TEST_F(MainWindow, ARightClickOnAnInputControlLeavesTheWindowMenuClosed) {
+// Which menu a request opened: the window's, a control's own, or none.
+enum class Opened { window, own, none };
+std::ostream& operator<<(std::ostream& AOut, Opened AOpened) {
+  return AOut << (AOpened == Opened::window ? "the window's menu" : AOpened == Opened::own ? "its own menu" : "no menu");
+}
+
+Opened MenuOpened(QMenu* AWindowMenu) {
+  QWidget* popup = QApplication::activePopupWidget();
+  Opened opened = !popup ? Opened::none : popup == AWindowMenu ? Opened::window : Opened::own;
+  while ((popup = QApplication::activePopupWidget())) popup->close();
+  return opened;
+}
+
+// Where the user asks for a menu with the mouse (a right click on a control
+// of the window, or on its margin) or with the keyboard (the Menu key, as
+// the window system hands it to the focused control, or Shift+F10), the
+// control's own menu opens where it has one, else the window's; a click
+// leaves an input control without a menu alone.
+TEST_F(MainWindow, TheWindowsMenuOpensWhereTheControlHasNoMenuOfItsOwn) {
   TfmMain& form = Start();
+  ASSERT_TRUE(WaitFor([&] { return form.isActiveWindow(); }));
   QMenu* menu = Find<QMenu>(form, "menuContext");
-  auto requestAt = [&](QWidget* AWidget) {
-    Q_EMIT form.customContextMenuRequested(AWidget->mapTo(&form, AWidget->rect().center()));
-  };
+  enum How { click, menuKey, shiftF10 };
   const struct {
-    const char* control;
-    bool windowMenu;
-  } cases[] = {{"edtName", false}, {"cbPorts", false}, {"labMenu", true}, {"grMain", true}};
+    const char* control;  // nullptr: the window's margin, or nothing focused
+    How how;
+    Opened opened;
+  } cases[] = {
+      {"edtName", click, Opened::own},          {"cbPorts", click, Opened::own},
+      {"labMenu", click, Opened::window},       {nullptr, click, Opened::window},
+      {"chkEnabled", click, Opened::none},      {"chkEnabled", menuKey, Opened::window},
+      {"chkEnabled", shiftF10, Opened::window}, {"labMenu", menuKey, Opened::window},
+      {"btnShowFmtPan", shiftF10, Opened::window}, {"edtName", menuKey, Opened::own},
+      {"edtName", shiftF10, Opened::own},       {"cbPorts", menuKey, Opened::own},
+      {"edtHint", shiftF10, Opened::own},       {nullptr, menuKey, Opened::window},
+      {nullptr, shiftF10, Opened::window},
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.control);
-    requestAt(Find<QWidget>(form, c.control));
-    EXPECT_EQ(menu->isVisible(), c.windowMenu);
-    menu->hide();
+    SCOPED_TRACE(std::string(c.control ? c.control : "-") + (c.how == click ? ", click" : c.how == menuKey ? ", Menu key" : ", Shift+F10"));
+    QWidget* control = c.control ? Find<QWidget>(form, c.control) : nullptr;
+    if (c.how == click) {
+      // The window system gives the click to the control under the pointer.
+      const QPoint at = control ? control->mapTo(&form, control->rect().center()) : QPoint(3, form.height() / 2);
+      QWidget* under = form.childAt(at);
+      ASSERT_NE(under, nullptr);
+      QContextMenuEvent request(QContextMenuEvent::Mouse, under->mapFrom(&form, at), form.mapToGlobal(at));
+      QApplication::sendEvent(under, &request);
+    } else {
+      if (control) {
+        control->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(WaitFor([&] { return QApplication::focusWidget() == control; }));
+      } else if (QWidget* focused = QApplication::focusWidget()) {
+        focused->clearFocus();
+      }
+      QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : &form;
+      if (c.how == menuKey) {
+        // As Qt hands the Menu key on: to the focused control, at its middle.
+        const QPoint at = target->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+        QContextMenuEvent request(QContextMenuEvent::Keyboard, at, target->mapToGlobal(at));
+        QApplication::sendEvent(target, &request);
+      } else {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_F10, Qt::ShiftModifier);
+        QApplication::sendEvent(target, &press);
+      }
+    }
+    EXPECT_EQ(MenuOpened(menu), c.opened);
   }
+}
+
+// The "menu" link is a stop of Tab, between the port list's button and the
+// panel button, and opens the window's menu from the keyboard too.
+TEST_F(MainWindow, TheMenuLinkIsReachedByTabAndOpensWithSpaceOrReturn) {
+  TfmMain& form = Start();
+  ASSERT_TRUE(WaitFor([&] { return form.isActiveWindow(); }));
+  QMenu* menu = Find<QMenu>(form, "menuContext");
+  auto* link = Find<QLabel>(form, "labMenu");
+  const struct {
+    Qt::Key key;
+    const char* text;
+  } keys[] = {{Qt::Key_Space, " "}, {Qt::Key_Return, "\r"}, {Qt::Key_Enter, "\r"}};
+  for (const auto& k : keys) {
+    SCOPED_TRACE(k.key);
+    Find<QWidget>(form, "btnUpdPortsList")->setFocus(Qt::TabFocusReason);
+    PressKey(QApplication::focusWidget(), Qt::Key_Tab, "\t");
+    ASSERT_EQ(QApplication::focusWidget(), link);
+    PressKey(link, k.key, k.text);
+    ASSERT_TRUE(menu->isVisible());
+    // Where a click on the link opens it: below the link.
+    EXPECT_EQ(menu->geometry().topLeft(), link->mapToGlobal(link->rect().bottomLeft()));
+    EXPECT_EQ(MenuOpened(menu), Opened::window);
+  }
+  // Tab and Shift+Tab leave it at once, the menu having had the keyboard.
+  PressKey(link, Qt::Key_Tab, "\t");
+  EXPECT_EQ(QApplication::focusWidget(), Find<QWidget>(form, "btnShowFmtPan"));
+  QKeyEvent back(QEvent::KeyPress, Qt::Key_Backtab, Qt::ShiftModifier);
+  QApplication::sendEvent(QApplication::focusWidget(), &back);
+  ASSERT_EQ(QApplication::focusWidget(), link);
+  QApplication::sendEvent(link, &back);
+  EXPECT_EQ(QApplication::focusWidget(), Find<QWidget>(form, "btnUpdPortsList"));
 }
 
 TEST_F(MainWindow, TheProfileListShowsProfileFilesAndPickingOneAgainOnlyStoresIt) {
