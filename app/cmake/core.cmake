@@ -89,6 +89,8 @@ add_library(sorvex_startup STATIC ${_src}/CommandLine.cpp ${_src}/SingleInstance
 target_include_directories(sorvex_startup PUBLIC ${_src})
 target_link_libraries(sorvex_startup PUBLIC sorvex_config sorvex_utils sorvex_profile Qt6::Network Qt6::Core)
 set_target_properties(sorvex_startup PROPERTIES AUTOMOC ON)
+# "--version" says the version the package and the manual page carry.
+target_compile_definitions(sorvex_startup PRIVATE SORVEX_VERSION="${PROJECT_VERSION}")
 
 add_executable(sorvex_startup_tests ${_tests}/StartupTest.cpp)
 target_link_libraries(sorvex_startup_tests PRIVATE sorvex_startup sorvex_test_support GTest::gtest)
