@@ -30,21 +30,23 @@ add_library(sorvex_transfer STATIC ${_src}/Transfer.cpp)
 target_include_directories(sorvex_transfer PUBLIC ${_src})
 target_link_libraries(sorvex_transfer PUBLIC Qt6::Gui sorvex_keyplan PRIVATE sorvex_x11)
 
-add_executable(sorvex_transfer_logic_tests ${_tests}/KeyPlanTest.cpp ${_tests}/TransferLogTest.cpp)
-target_link_libraries(sorvex_transfer_logic_tests PRIVATE
-  sorvex_keyplan sorvex_transferlog sorvex_test_support GTest::gtest_main)
-gtest_discover_tests(sorvex_transfer_logic_tests PROPERTIES TIMEOUT 120)
+if(BUILD_TESTING)
+  add_executable(sorvex_transfer_logic_tests ${_tests}/KeyPlanTest.cpp ${_tests}/TransferLogTest.cpp)
+  target_link_libraries(sorvex_transfer_logic_tests PRIVATE
+    sorvex_keyplan sorvex_transferlog sorvex_test_support GTest::gtest_main)
+  gtest_discover_tests(sorvex_transfer_logic_tests PROPERTIES TIMEOUT 120)
 
-# Without a display: the clipboard on the offscreen platform.
-add_executable(sorvex_transfer_offscreen_tests ${_tests}/TransferOffscreenTest.cpp)
-target_link_libraries(sorvex_transfer_offscreen_tests PRIVATE sorvex_transfer sorvex_test_support GTest::gtest)
-gtest_discover_tests(sorvex_transfer_offscreen_tests PROPERTIES TIMEOUT 120)
+  # Without a display: the clipboard on the offscreen platform.
+  add_executable(sorvex_transfer_offscreen_tests ${_tests}/TransferOffscreenTest.cpp)
+  target_link_libraries(sorvex_transfer_offscreen_tests PRIVATE sorvex_transfer sorvex_test_support GTest::gtest)
+  gtest_discover_tests(sorvex_transfer_offscreen_tests PROPERTIES TIMEOUT 120)
 
-# On a real X server: every test process (and the listing of the tests)
-# runs under an Xvfb of its own, started by the wrapper.
-add_executable(sorvex_x11_tests ${_tests}/TransferX11Test.cpp)
-target_link_libraries(sorvex_x11_tests PRIVATE
-  sorvex_transfer sorvex_x11 sorvex_x11_recorder Qt6::Widgets GTest::gtest)
-set_target_properties(sorvex_x11_tests PROPERTIES
-  CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_SOURCE_DIR}/tests/with-xvfb)
-gtest_discover_tests(sorvex_x11_tests PROPERTIES TIMEOUT 120 LABELS x11)
+  # On a real X server: every test process (and the listing of the tests)
+  # runs under an Xvfb of its own, started by the wrapper.
+  add_executable(sorvex_x11_tests ${_tests}/TransferX11Test.cpp)
+  target_link_libraries(sorvex_x11_tests PRIVATE
+    sorvex_transfer sorvex_x11 sorvex_x11_recorder Qt6::Widgets GTest::gtest)
+  set_target_properties(sorvex_x11_tests PROPERTIES
+    CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_SOURCE_DIR}/tests/with-xvfb)
+  gtest_discover_tests(sorvex_x11_tests PROPERTIES TIMEOUT 120 LABELS x11)
+endif()

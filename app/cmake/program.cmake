@@ -3,6 +3,14 @@
 # test tools (testtools.cmake) play.
 set(_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/program)
 
+# Started without an X server, and asked for its usage or version only.
+add_executable(sorvex_start_tests ${_tests}/StartTest.cpp)
+target_link_libraries(sorvex_start_tests PRIVATE sorvex_test_tools GTest::gtest_main)
+target_compile_definitions(sorvex_start_tests PRIVATE
+  SORVEX_PROGRAM="$<TARGET_FILE:sorvex>" SORVEX_VERSION="${PROJECT_VERSION}")
+add_dependencies(sorvex_start_tests sorvex)
+gtest_discover_tests(sorvex_start_tests PROPERTIES TIMEOUT 120)
+
 # End to end: a pty as the reader, a window of the test taking the typed
 # cards, the clipboard, the transfer log, a USB reader pulled and plugged.
 add_executable(sorvex_e2e_tests ${_tests}/EndToEndTest.cpp)

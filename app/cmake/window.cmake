@@ -33,14 +33,16 @@ endforeach()
 add_custom_target(sorvex_language_files ALL DEPENDS ${_lang_outputs})
 install(FILES ${SORVEX_LANGUAGE_FILES} DESTINATION ${CMAKE_INSTALL_DATADIR}/sorvex/Languages)
 
-add_executable(sorvex_language_tests ${_tests}/AppLanguageTest.cpp ${_tests}/FormTranslateTest.cpp)
-set_target_properties(sorvex_language_tests PROPERTIES AUTOMOC ON)
-target_link_libraries(sorvex_language_tests PRIVATE sorvex_language sorvex_test_support GTest::gtest_main)
-add_dependencies(sorvex_language_tests sorvex_language_files)
-target_compile_definitions(sorvex_language_tests PRIVATE
-  SORVEX_TEST_BINDIR="${CMAKE_INSTALL_BINDIR}" SORVEX_TEST_DATADIR="${CMAKE_INSTALL_DATADIR}")
-# Widgets without a display: the offscreen platform.
-gtest_discover_tests(sorvex_language_tests PROPERTIES TIMEOUT 120 ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+if(BUILD_TESTING)
+  add_executable(sorvex_language_tests ${_tests}/AppLanguageTest.cpp ${_tests}/FormTranslateTest.cpp)
+  set_target_properties(sorvex_language_tests PROPERTIES AUTOMOC ON)
+  target_link_libraries(sorvex_language_tests PRIVATE sorvex_language sorvex_test_support GTest::gtest_main)
+  add_dependencies(sorvex_language_tests sorvex_language_files)
+  target_compile_definitions(sorvex_language_tests PRIVATE
+    SORVEX_TEST_BINDIR="${CMAKE_INSTALL_BINDIR}" SORVEX_TEST_DATADIR="${CMAKE_INSTALL_DATADIR}")
+  # Widgets without a display: the offscreen platform.
+  gtest_discover_tests(sorvex_language_tests PROPERTIES TIMEOUT 120 ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+endif()
 
 # The program's dialogs: settings (with the folder browser), new profile and
 # about. Forms only: the settings, profiles and languages they edit are the
@@ -61,19 +63,21 @@ qt_add_resources(sorvex_dialogs sorvex_program_icon PREFIX /program BASE ${CMAKE
   FILES ${CMAKE_CURRENT_SOURCE_DIR}/res/icons/riENABL.xpm)
 target_compile_definitions(sorvex_dialogs PRIVATE SORVEX_ICON_SIZES=${SORVEX_ICON_SIZES_TEXT})
 
-add_executable(sorvex_dialogs_tests ${_tests}/DialogsTest.cpp)
-target_link_libraries(sorvex_dialogs_tests PRIVATE sorvex_dialogs sorvex_ini sorvex_test_support GTest::gtest)
-add_dependencies(sorvex_dialogs_tests sorvex_language_files)
-# The version the about box must show: the project's, four parts.
-set(_dialogs_version ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH})
-if("${PROJECT_VERSION_TWEAK}" STREQUAL "")
-  string(APPEND _dialogs_version .0)
-else()
-  string(APPEND _dialogs_version .${PROJECT_VERSION_TWEAK})
+if(BUILD_TESTING)
+  add_executable(sorvex_dialogs_tests ${_tests}/DialogsTest.cpp)
+  target_link_libraries(sorvex_dialogs_tests PRIVATE sorvex_dialogs sorvex_ini sorvex_test_support GTest::gtest)
+  add_dependencies(sorvex_dialogs_tests sorvex_language_files)
+  # The version the about box must show: the project's, four parts.
+  set(_dialogs_version ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH})
+  if("${PROJECT_VERSION_TWEAK}" STREQUAL "")
+    string(APPEND _dialogs_version .0)
+  else()
+    string(APPEND _dialogs_version .${PROJECT_VERSION_TWEAK})
+  endif()
+  target_compile_definitions(sorvex_dialogs_tests PRIVATE SORVEX_VERSION_TEXT="${_dialogs_version}")
+  set_target_properties(sorvex_dialogs_tests PROPERTIES AUTOMOC ON)
+  gtest_discover_tests(sorvex_dialogs_tests PROPERTIES TIMEOUT 120 ENVIRONMENT QT_QPA_PLATFORM=offscreen)
 endif()
-target_compile_definitions(sorvex_dialogs_tests PRIVATE SORVEX_VERSION_TEXT="${_dialogs_version}")
-set_target_properties(sorvex_dialogs_tests PROPERTIES AUTOMOC ON)
-gtest_discover_tests(sorvex_dialogs_tests PROPERTIES TIMEOUT 120 ENVIRONMENT QT_QPA_PLATFORM=offscreen)
 
 # The main window and the program itself. The window's library links no port
 # library of its own: the program takes the shared library, the widget tests
@@ -115,13 +119,15 @@ endif()
 
 # Offscreen widget tests. The port library's internal core (not the shared
 # library) lets them point the device listing at a fixture tree.
-add_executable(sorvex_mainwin_tests ${_tests}/MainFormTest.cpp)
-target_link_libraries(sorvex_mainwin_tests PRIVATE sorvex_mainwin ylvane_core sorvex_test_support GTest::gtest)
-target_include_directories(sorvex_mainwin_tests PRIVATE ${PROJECT_SOURCE_DIR}/lib/tests/common)
-gtest_discover_tests(sorvex_mainwin_tests PROPERTIES TIMEOUT 120 ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+if(BUILD_TESTING)
+  add_executable(sorvex_mainwin_tests ${_tests}/MainFormTest.cpp)
+  target_link_libraries(sorvex_mainwin_tests PRIVATE sorvex_mainwin ylvane_core sorvex_test_support GTest::gtest)
+  target_include_directories(sorvex_mainwin_tests PRIVATE ${PROJECT_SOURCE_DIR}/lib/tests/common)
+  gtest_discover_tests(sorvex_mainwin_tests PROPERTIES TIMEOUT 120 ENVIRONMENT QT_QPA_PLATFORM=offscreen)
 
-# The tray icon's image, decided by a fixture device tree (offscreen).
-add_executable(sorvex_trayicon_tests ${_tests}/TrayIconTest.cpp)
-target_link_libraries(sorvex_trayicon_tests PRIVATE sorvex_mainwin ylvane_core sorvex_test_support GTest::gtest)
-target_include_directories(sorvex_trayicon_tests PRIVATE ${PROJECT_SOURCE_DIR}/lib/tests/common)
-gtest_discover_tests(sorvex_trayicon_tests PROPERTIES TIMEOUT 120 ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+  # The tray icon's image, decided by a fixture device tree (offscreen).
+  add_executable(sorvex_trayicon_tests ${_tests}/TrayIconTest.cpp)
+  target_link_libraries(sorvex_trayicon_tests PRIVATE sorvex_mainwin ylvane_core sorvex_test_support GTest::gtest)
+  target_include_directories(sorvex_trayicon_tests PRIVATE ${PROJECT_SOURCE_DIR}/lib/tests/common)
+  gtest_discover_tests(sorvex_trayicon_tests PROPERTIES TIMEOUT 120 ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+endif()

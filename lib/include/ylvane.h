@@ -320,6 +320,21 @@ YV_API HRESULT YV_CALL YV_StartWaitEvent(YV_HANDLE Port, int* Event);
 YV_API HRESULT YV_CALL YV_SetDtr(YV_HANDLE Port, YV_BOOL On);
 YV_API HRESULT YV_CALL YV_SetRts(YV_HANDLE Port, YV_BOOL On);
 
+/*
+ * Registers serial device type Type->TypeIndex (0..31), or changes it; the
+ * library copies what it needs. Pids (PidCount entries, in any order) are
+ * the USB product ids, vendor 0x0403, of the type's readers. Two values in
+ * the list are no product ids; they decide which plain serial ports (UARTs,
+ * ttyACM, adapters that are no reader of a listed id) the listings give:
+ *   0x0000  the plain serial ports belong to the type;
+ *   0xFFFF  ttyS0 and ttyS1, the machine's first two UARTs, are among them;
+ *           without it they are left out.
+ * So {0x1234, 0x1235, 0x1237, 0x0000} lists the readers and the plain ports
+ * but no ttyS0; with 0xFFFF added, ttyS0 and ttyS1 are listed as well.
+ * Without 0x0000 a type gets plain ports only while the kernel's FTDI serial
+ * driver is not installed (with type mask 0x7FFFFFFF). Pids NULL keeps the
+ * type's list, DescFilter NULL its description filter.
+ */
 YV_API HRESULT YV_CALL YV_RegSerialDevice(const YV_SERIAL_DEVICE_TYPE* Type);
 YV_API HRESULT YV_CALL YV_EnumSerialDevices(uint32_t TypeMask, const YV_PORT_ID* Ports,
                                             int32_t PortCount, YV_ENUM_DEVICES_CALLBACK Callback,

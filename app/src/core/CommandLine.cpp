@@ -29,3 +29,36 @@ bool TMyCmdLineInfo::MyParseParamFlag(const QString& AParam) {
   }
   return false;
 }
+
+TInfoRequest InfoRequest(const QStringList& AParams) {
+  for (const QString& p : AParams) {
+    if (p == u"--help" || p == u"-h") return TInfoRequest::Usage;
+    if (p == u"--version") return TInfoRequest::Version;
+  }
+  return TInfoRequest::None;
+}
+
+QString UsageText() {
+  return QStringLiteral(
+      "Usage: sorvex [-autorun] [-pPORT] [-sCLASSformat] [-uCLASSformat] [-unregister] [PROFILE]\n"
+      "       sorvex --help | -h | --version\n"
+      "\n"
+      "Types the numbers of contactless cards from a card reader on a USB serial\n"
+      "port into the window that has the keyboard, or puts them on the clipboard.\n"
+      "\n"
+      "  -autorun        start hidden, with only the icon in the notification area\n"
+      "  -pPORT          open PORT, a path below /dev (ttyUSB0, pts/3), at start\n"
+      "                  instead of the stored port\n"
+      "  -sCLASSformat   make the standard format named \"format\" the current format\n"
+      "                  of card class CLASS: MUL, M1K, HID, EMM, IC or EX\n"
+      "  -uCLASSformat   the same for a format of the user's own profile\n"
+      "  -unregister     accepted; it has no effect\n"
+      "  PROFILE         open the user profile of that name at start\n"
+      "  -h, --help      print this help and exit\n"
+      "  --version       print the version and exit\n"
+      "\n"
+      "Switches may also begin with \"/\". Sorvex needs an X11 session or XWayland.\n"
+      "See sorvex(1).\n");
+}
+
+QString VersionText() { return QStringLiteral("Sorvex " SORVEX_VERSION "\n"); }

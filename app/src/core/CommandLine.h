@@ -2,6 +2,9 @@
 // name, and "s" (standard) or "u" (custom), a class word and a format name.
 #pragma once
 
+#include <QString>
+#include <QStringList>
+
 #include "AppUtils.h"
 #include "Profiles.h"
 
@@ -18,3 +21,13 @@ class TMyCmdLineInfo : public TCommandLineInfo {
   // Takes the program's own switches; false hands the switch on.
   bool MyParseParamFlag(const QString& AParam);
 };
+
+// What a start may ask for instead of starting: the usage ("--help", "-h")
+// or the version ("--version"), each a whole argument anywhere on the line.
+// Both are answered on standard output before anything else, so they need
+// no display. Every other argument keeps its meaning: "-h..." and "-help"
+// are no switches of ours, as before.
+enum class TInfoRequest { None, Usage, Version };
+TInfoRequest InfoRequest(const QStringList& AParams);
+QString UsageText();
+QString VersionText();

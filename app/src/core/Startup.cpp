@@ -48,3 +48,28 @@ void TStartup::DoneInit(TAppConfig& AConfig) {
   lock.Release();
   AConfig.EndUpdate();
 }
+
+std::optional<QString> XDisplayOfStart(const QStringList& AArgs, const QString& APlatform,
+                                       const QString& ADisplay) {
+  QString platform = APlatform;
+  QString display = ADisplay;
+  for (qsizetype i = 0; i + 1 < AArgs.size(); ++i) {
+    QString arg = AArgs[i];
+    if (arg.startsWith(u"--")) arg.remove(0, 1);
+    if (arg == u"-platform")
+      platform = AArgs[++i];
+    else if (arg == u"-display")
+      display = AArgs[++i];
+  }
+  // "name:options", or a list of names to try in turn: the first one counts.
+  const QString name = platform.section(u';', 0, 0).section(u':', 0, 0);
+  if (!name.isEmpty() && name != u"xcb") return std::nullopt;
+  return display;
+}
+
+QString NoXDisplayMessage(const QString& ADisplay) {
+  const QString what = ADisplay.isEmpty()
+                           ? QStringLiteral("no X display to open (DISPLAY is not set)")
+                           : QStringLiteral("cannot open the X display \"%1\"").arg(ADisplay);
+  return QStringLiteral("Sorvex: %1; Sorvex needs an X11 session or XWayland.").arg(what);
+}

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 #include "AppConfig.h"
 #include "CommandLine.h"
@@ -36,3 +37,14 @@ struct TStartup {
 // The settings file the program uses; empty when there is no per-user
 // folder and none beside the program.
 QString SettingsFilePath();
+
+// The X display the window system will open, tried before it is, since Qt
+// ends a program whose display cannot be opened with an abort and a hint
+// about reinstalling it. AArgs are the program's arguments as given (Qt's
+// own "-platform" and "-display" among them, with one dash or two),
+// APlatform is $QT_QPA_PLATFORM, ADisplay is $DISPLAY. Nothing when another
+// platform than X11 is asked for; an empty name when none is given.
+std::optional<QString> XDisplayOfStart(const QStringList& AArgs, const QString& APlatform,
+                                       const QString& ADisplay);
+// The one line said when that display cannot be opened.
+QString NoXDisplayMessage(const QString& ADisplay);

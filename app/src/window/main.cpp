@@ -7,10 +7,13 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
 
 #include "AppDialogs.h"
+#include "CommandLine.h"
 #include "MainForm.h"
 #include "Startup.h"
+#include "XDesktop.h"
 
 namespace {
 
@@ -48,6 +51,27 @@ int main(int argc, char** argv) {
   // A write beyond the file size limit must fail like one to a full disk
   // (the settings keep their old file), not end the program.
   signal(SIGXFSZ, SIG_IGN);
+
+  // The arguments as given, before Qt takes its own out of them.
+  QStringList args;
+  for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+  switch (InfoRequest(args)) {
+    case TInfoRequest::Usage:
+      std::fputs(UsageText().toLocal8Bit().constData(), stdout);
+      return 0;
+    case TInfoRequest::Version:
+      std::fputs(VersionText().toLocal8Bit().constData(), stdout);
+      return 0;
+    case TInfoRequest::None:
+      break;
+  }
+  const std::optional<QString> display =
+      XDisplayOfStart(args, qEnvironmentVariable("QT_QPA_PLATFORM"), qEnvironmentVariable("DISPLAY"));
+  if (display && (display->isEmpty() || !x11::XDesktop::Reachable(display->toStdString()))) {
+    std::fprintf(stderr, "%s\n", NoXDisplayMessage(*display).toLocal8Bit().constData());
+    return 1;
+  }
+
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Sorvex"));
   QApplication::setQuitOnLastWindowClosed(false);

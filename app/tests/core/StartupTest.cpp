@@ -17,12 +17,15 @@
 #include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "CommandLine.h"
 #include "common/ConfigHome.h"
+#include "common/QStringPrinter.h"
 #include "SingleInstance.h"
+#include "Startup.h"
 
 namespace {
 
@@ -78,6 +81,57 @@ TEST(CommandLine, SwitchesProfileAndFormats) {
       EXPECT_EQ(info.m_fFmtStd[k], k == c.fmtClass && c.fmtStd) << what << " class " << k;
     }
   }
+}
+
+// The usage and the version are asked for by their own whole words only;
+// everything else stays what the switches above make of it.
+TEST(CommandLine, UsageAndVersionByTheirOwnWords) {
+  const struct {
+    QStringList params;
+    TInfoRequest request;
+  } cases[] = {
+      {{}, TInfoRequest::None},
+      {{"--help"}, TInfoRequest::Usage},
+      {{"-h"}, TInfoRequest::Usage},
+      {{"--version"}, TInfoRequest::Version},
+      {{"-autorun", "-pttyUSB0", "--version"}, TInfoRequest::Version},
+      {{"office", "-h"}, TInfoRequest::Usage},
+      {{"-help"}, TInfoRequest::None},  // no switch of ours, as before
+      {{"/h"}, TInfoRequest::None},
+      {{"-H"}, TInfoRequest::None},
+      {{"-version"}, TInfoRequest::None},
+      {{"-hID"}, TInfoRequest::None},
+      {{"-p--help"}, TInfoRequest::None},  // the port named "--help"
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(InfoRequest(c.params), c.request) << c.params.join(' ').toStdString();
+}
+
+// The X display a start opens: $DISPLAY, or Qt's "-display"; none to try
+// when Qt is told to use another platform.
+TEST(CommandLine, XDisplayOfTheStart) {
+  const struct {
+    QStringList args;
+    QString platform;  // $QT_QPA_PLATFORM
+    QString display;   // $DISPLAY
+    std::optional<QString> expected;
+  } cases[] = {
+      {{}, "", ":1", ":1"},
+      {{}, "", "", ""},
+      {{"-autorun"}, "xcb", ":1", ":1"},
+      {{"-display", ":7"}, "", ":1", ":7"},
+      {{"--display", ":7", "office"}, "", "", ":7"},
+      {{"-display"}, "", ":1", ":1"},  // no name follows: Qt ignores it too
+      {{}, "offscreen", "", std::nullopt},
+      {{}, "wayland;xcb", "", std::nullopt},
+      {{}, "xcb:nograb", "", ""},
+      {{"-platform", "offscreen"}, "", "", std::nullopt},
+      {{"--platform", "xcb"}, "offscreen", ":2", ":2"},
+      {{"-pxcb", "-platformoffscreen"}, "", ":3", ":3"},  // no Qt switches
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(XDisplayOfStart(c.args, c.platform, c.display), c.expected)
+        << c.args.join(' ').toStdString() << " / " << c.platform.toStdString();
 }
 
 // A socket bound (and listening, when AListen) on the instances' name, as

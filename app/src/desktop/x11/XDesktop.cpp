@@ -227,6 +227,13 @@ std::unique_ptr<XDesktop> XDesktop::Open(const std::string& ADisplay) {
   return std::unique_ptr<XDesktop>(new XDesktop(std::move(conn)));
 }
 
+bool XDesktop::Reachable(const std::string& ADisplay) {
+  xcb_connection_t* conn = xcb_connect(ADisplay.empty() ? nullptr : ADisplay.c_str(), nullptr);
+  const bool ok = xcb_connection_has_error(conn) == 0;
+  xcb_disconnect(conn);  // a failed connection is freed the same way
+  return ok;
+}
+
 XDesktop::XDesktop(std::unique_ptr<Connection> AConn) : m_conn(std::move(AConn)) {}
 
 XDesktop::~XDesktop() = default;

@@ -22,6 +22,9 @@ class XDesktop {
   // A connection to ADisplay ($DISPLAY when empty); nothing when there is no
   // X server or it lacks the XTest or XKB extension.
   static std::unique_ptr<XDesktop> Open(const std::string& ADisplay = {});
+  // Whether an X server answers on ADisplay ($DISPLAY when empty). Says
+  // nothing on standard error, unlike a failing XOpenDisplay.
+  static bool Reachable(const std::string& ADisplay);
   ~XDesktop();
   XDesktop(const XDesktop&) = delete;
   XDesktop& operator=(const XDesktop&) = delete;
