@@ -229,10 +229,13 @@ HRESULT TPort::OpenHandle(const QString& AName) {
 HRESULT TPort::Open() {
   CritHold hold(m_Tr->Crit());
   if (m_hPort || m_fLost) return S_OK;
+  // Which device it is, read before the port opens: a reader may be pulled
+  // out the moment it is open, and with it go the entries that tell it.
+  const QString identity = DeviceIdentity(m_sPort);
   const HRESULT hr = OpenHandle(m_sPort);
   if (hr == S_OK) {
     m_sOpenedPort = m_sPort;
-    m_sIdentity = DeviceIdentity(m_sPort);
+    m_sIdentity = identity;
   }
   return hr;
 }
