@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDebug>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -73,6 +74,12 @@ TfmMain::TfmMain(std::unique_ptr<TAppConfig> AConfig, std::unique_ptr<TMyCmdLine
   setWindowIcon(ProgramIcon());
   CreateControls();
   CreateMenus();
+  // The settings are stored from many places; whichever meets a failure,
+  // the user hears of it here.
+  m_config->SetOnStoreErrorChanged([this] {
+    const QString& why = m_config->StoreError();
+    SetProblem(probSettings, why.isEmpty() ? QString() : FormatAppMsg(msgSettingsNotSaved, {why}));
+  });
   FormCreate();
 }
 
@@ -265,6 +272,19 @@ TfmMain::~TfmMain() {
   m_oStdProfile.reset();
   m_config.reset();
   YV_Finalyze();
+}
+
+void TfmMain::SetProblem(TProblem AKind, const QString& AText) {
+  QString& told = m_problems[AKind];
+  if (told == AText) return;
+  if (told.isEmpty()) qWarning().noquote() << QStringLiteral("Sorvex: ") + AText;
+  told = AText;
+  QStringList lines;
+  for (const QString& problem : m_problems)
+    if (!problem.isEmpty()) lines << problem;
+  labStatus->setText(lines.join(u'\n'));
+  labStatus->setVisible(!lines.isEmpty());
+  ArrangeStatus();
 }
 
 void TfmMain::HideToTray() {

@@ -164,6 +164,13 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   QSystemTrayIcon* TrayIcon() const { return TrayIcon1; }
   bool ActiveIcon() const { return m_fActiveIcon; }
 
+  // Problems that come back at every card or change while they last: each
+  // is told once when it begins, in the window's status line (which the
+  // window grows for) and on standard error, and leaves the status line
+  // when it is over. An empty text: over.
+  enum TProblem { probTransferLog, probSettings, kProblemCount };
+  void SetProblem(TProblem AKind, const QString& AText);
+
  protected:
   void closeEvent(QCloseEvent* AEvent) override;
   void changeEvent(QEvent* AEvent) override;
@@ -198,6 +205,9 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   // Places the controls whose texts decide their size (labels and their
   // fields, check boxes, the rows of tabs): again whenever the texts change.
   void ArrangeControls();
+  // The status line under the two halves, as high as its text needs at the
+  // window's width; none while there is nothing to tell.
+  void ArrangeStatus();
   void CreateMenus();
   void FormCreate();
   void WMDelayedInit();
@@ -342,6 +352,7 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   QMenu* m_fmtSubmenus[2][kCvtFmtTypeCount] = {};  // [custom, standard][class]
   QPoint m_startPos;  // where the window was placed at start-up
   bool m_fStarted = false;
+  std::array<QString, kProblemCount> m_problems;  // what the status line tells
 
   // Controls, under the names language files address them by.
   QGroupBox* grMain = nullptr;
@@ -384,6 +395,7 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   QComboBox* cbUsrProfile = nullptr;
   QToolButton* btnNewProfile = nullptr;
   QToolButton* btnDelProfile = nullptr;
+  QLabel* labStatus = nullptr;
   QSystemTrayIcon* TrayIcon1 = nullptr;
   QMenu* menuTray = nullptr;
   QMenu* menuContext = nullptr;
