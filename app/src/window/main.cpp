@@ -45,9 +45,7 @@ void QuitOnSignals(QApplication& AApp, TfmMain& AForm) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A write beyond the file size limit must fail like one to a full disk
-  // (the settings keep their old file), not end the program.
-  signal(SIGXFSZ, SIG_IGN);
+  CatchFileSizeSignal();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Sorvex"));
   QApplication::setQuitOnLastWindowClosed(false);

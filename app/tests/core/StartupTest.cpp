@@ -2,7 +2,9 @@
 // wakes the other.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -12,6 +14,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <atomic>
@@ -23,6 +26,7 @@
 #include "CommandLine.h"
 #include "common/ConfigHome.h"
 #include "SingleInstance.h"
+#include "Startup.h"
 
 namespace {
 
@@ -78,6 +82,47 @@ TEST(CommandLine, SwitchesProfileAndFormats) {
       EXPECT_EQ(info.m_fFmtStd[k], k == c.fmtClass && c.fmtStd) << what << " class " << k;
     }
   }
+}
+
+// The program's handling of the file size limit: a write past it fails
+// with EFBIG and the program goes on, and a program it starts (the help
+// viewer, a link's browser) gets the signal in its usual way, not ignored.
+TEST(FileSizeSignal, AWritePastTheLimitFailsAndStartedProgramsDoNotInheritIt) {
+  struct sigaction before {};
+  sigaction(SIGXFSZ, nullptr, &before);
+  CatchFileSizeSignal();
+
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const int fd = open(QFile::encodeName(dir.filePath("f")).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlimit old = limit;
+  limit.rlim_cur = 4;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const ssize_t part = write(fd, "0123456789", 10);
+  const ssize_t more = write(fd, "456789", 6);
+  const int err = errno;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+  close(fd);
+  EXPECT_EQ(part, 4);
+  EXPECT_EQ(more, -1);
+  EXPECT_EQ(err, EFBIG);
+
+  // The signals a started program ignores, from its own status.
+  QProcess child;
+  child.start("cat", {"/proc/self/status"});
+  ASSERT_TRUE(child.waitForFinished(10000));
+  QString ignored;
+  for (const QByteArray& line : child.readAllStandardOutput().split('\n'))
+    if (line.startsWith("SigIgn:")) ignored = QString::fromLatin1(line.mid(7).trimmed());
+  bool ok = false;
+  const qulonglong mask = ignored.toULongLong(&ok, 16);
+  ASSERT_TRUE(ok) << ignored.toStdString();
+  EXPECT_EQ(mask & (1ull << (SIGXFSZ - 1)), 0u) << "SigIgn " << ignored.toStdString();
+
+  sigaction(SIGXFSZ, &before, nullptr);
 }
 
 // How the instances of a test meet: in a runtime folder of the user's own
