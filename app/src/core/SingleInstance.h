@@ -2,7 +2,7 @@
 // next one: an exclusive lock on a file (held by an instance only while its
 // main window is being created) and a local socket on which every running
 // instance listens for "show yourself". Both live in the user's own runtime
-// folder, where no other user can make or take them.
+// folder when there is one, where no other user can make or take them.
 #pragma once
 
 #include <QObject>

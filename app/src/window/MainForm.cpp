@@ -105,6 +105,8 @@ void TfmMain::FormCreate() {
                                                     FmtList(cft_Emm), FmtList(cft_iCode), FmtList(cft_Ex),
                                                     edtReplaces, edtTemplate, edtName})
     excludes.append(QStringLiteral("*-%1-Text").arg(w->objectName()));
+  // The status line shows the program's messages, not a text of the form.
+  excludes.append(QStringLiteral("*-%1-Caption").arg(labStatus->objectName()));
   m_oLanguage.SetComponentExcludes(m_oLanguage.ComponentExcludes() + excludes);
   m_oLanguage.SetComponentIncludes(m_oLanguage.ComponentIncludes() +
                                    QStringList{QStringLiteral("*-%1-Items.Strings*").arg(rgTranMethod->objectName())});

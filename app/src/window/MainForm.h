@@ -164,13 +164,6 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   QSystemTrayIcon* TrayIcon() const { return TrayIcon1; }
   bool ActiveIcon() const { return m_fActiveIcon; }
 
-  // Problems that come back at every card or change while they last: each
-  // is told once when it begins, in the window's status line (which the
-  // window grows for) and on standard error, and leaves the status line
-  // when it is over. An empty text: over.
-  enum TProblem { probTransferLog, probSettings, kProblemCount };
-  void SetProblem(TProblem AKind, const QString& AText);
-
  protected:
   void closeEvent(QCloseEvent* AEvent) override;
   void changeEvent(QEvent* AEvent) override;
@@ -205,6 +198,12 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   // Places the controls whose texts decide their size (labels and their
   // fields, check boxes, the rows of tabs): again whenever the texts change.
   void ArrangeControls();
+  // Problems that come back at every card or change while they last: each
+  // is told once when it begins, in the window's status line (which the
+  // window grows for) and on standard error, and leaves the status line
+  // when it is over. An empty text: over.
+  enum TProblem { probTransferLog, probSettings, kProblemCount };
+  void SetProblem(TProblem AKind, const QString& AText);
   // The status line under the two halves, as high as its text needs at the
   // window's width; none while there is nothing to tell.
   void ArrangeStatus();
