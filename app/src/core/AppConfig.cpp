@@ -1,7 +1,6 @@
 #include "AppConfig.h"
 
 #include <QLocale>
-#include <QtDebug>
 
 #include <algorithm>
 
@@ -65,8 +64,6 @@ void TAppConfig::BeginUpdate(bool /*AReadOnly*/) {
   } else if (m_nUpdate == 0) {
     m_fUpdated = false;
     m_oIni = std::make_unique<TIniFile>(FFileName);
-    if (m_oIni->LoadFailed())
-      qWarning().noquote() << "Settings file" << FFileName << "cannot be read:" << m_oIni->LoadError();
   }
   ++m_nUpdate;
 }
@@ -74,21 +71,25 @@ void TAppConfig::BeginUpdate(bool /*AReadOnly*/) {
 bool TAppConfig::EndUpdate() {
   if (m_nUpdate == 0) return true;
   if (--m_nUpdate > 0 || FFileName.isEmpty()) return true;
-  bool ok = true;
+  QString why;
   if (!m_fUpdated) {
     // A file that could not be read is not overwritten with what little this
     // run has set: the user's settings in it would be lost.
-    QString why;
-    if (m_oIni->LoadFailed()) {
-      ok = false;
-    } else if (!m_oIni->UpdateFile(&why)) {
-      qWarning().noquote() << "Settings file" << FFileName << "cannot be written:" << why;
-      ok = false;
-    }
+    if (m_oIni->LoadFailed())
+      why = QStringLiteral("the file cannot be read (%1) and is left as it is").arg(m_oIni->LoadError());
+    else if (!m_oIni->UpdateFile(&why) && why.isEmpty())
+      why = QStringLiteral("cannot write the file");
     m_fUpdated = true;
   }
   m_oIni.reset();
-  return ok;
+  SetStoreError(why.isEmpty() ? QString() : FFileName + QStringLiteral(": ") + why);
+  return why.isEmpty();
+}
+
+void TAppConfig::SetStoreError(const QString& AError) {
+  if (AError == m_sStoreError) return;
+  m_sStoreError = AError;
+  if (m_onStoreError) m_onStoreError();
 }
 
 QString TAppConfig::ReadString(const QString& AKey, const QString& ADefault) {

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "Profiles.h"
@@ -45,9 +46,17 @@ class TAppConfig {
 
   // AReadOnly changes nothing: every outermost update writes the file back.
   void BeginUpdate(bool AReadOnly = false);
-  // False when the outermost end could not write the file; the reason has
-  // been logged and the settings read so far stay valid.
+  // False when the outermost end could not write the file (StoreError says
+  // why); the settings read so far stay valid.
   bool EndUpdate();
+
+  // Why the last outermost update could not store the settings: the file,
+  // then the reason. Empty when it stored them.
+  const QString& StoreError() const { return m_sStoreError; }
+  // Called whenever StoreError changes: once when storing begins to fail
+  // (not again at every update that fails the same way) and once when it
+  // works again, so that the user is told once.
+  void SetOnStoreErrorChanged(std::function<void()> AHandler) { m_onStoreError = std::move(AHandler); }
 
   QString ReadString(const QString& AKey, const QString& ADefault);
   bool ReadBool(const QString& AKey, bool ADefault);
@@ -151,9 +160,12 @@ class TAppConfig {
 
  private:
   uint32_t ReadKeyDelay(const QString& AKey);
+  void SetStoreError(const QString& AError);
 
   int m_nUpdate = 0;
   bool m_fUpdated = true;
   std::unique_ptr<TIniFile> m_oIni;
   QString FFileName;
+  QString m_sStoreError;
+  std::function<void()> m_onStoreError;
 };

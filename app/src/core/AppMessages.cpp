@@ -42,6 +42,10 @@ constexpr BuiltinMsg kBuiltin[] = {
     // Ours: why, when the device is there but this user may not use it.
     {25, "this user may not read and write the device, which belongs to the group \"%s\" (add the user to "
          "that group and log in again)."},
+    // Ours: the transfer log or the settings cannot be written (a full disk,
+    // a read-only folder), told once in the window's status line.
+    {26, "Could not write the transfer log: %s"},
+    {27, "Could not save the settings: %s"},
 };
 
 // The installed translations. Messages are shown on the GUI thread, but the

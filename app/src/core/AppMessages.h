@@ -41,6 +41,8 @@ enum TAppMsgId : int {
   msgDisable = 23,
   msgPortOpenFailed = 24,        // %s (port), %s (why: the library's text for the code, or 25)
   msgPortAccessDenied = 25,      // %s (the device's group)
+  msgLogNotWritten = 26,         // %s (the file and the reason)
+  msgSettingsNotSaved = 27,      // %s (the file and the reason)
 };
 
 // Every message number, ascending.

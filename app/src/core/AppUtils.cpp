@@ -449,30 +449,70 @@ void TCommandLineInfo::ParseParamNotFlag(const QString& AParam) {
   if (m_sFileName.isEmpty()) m_sFileName = AParam;
 }
 
-bool AppendTextToFile(const QString& AText, const QString& AFileName) {
+namespace {
+
+// Whether the UTF-16 little-endian text of the file ends with a CR LF; the
+// file is open for reading and its length, AEnd, is even.
+bool EndsWithLineEnd(int AFd, off_t AEnd) {
+  char last[4];
+  return AEnd >= 4 && pread(AFd, last, sizeof last, AEnd - 4) == ssize_t(sizeof last) &&
+         memcmp(last, "\r\0\n\0", sizeof last) == 0;
+}
+
+// Writes all of ABytes; 0, or the errno of the write that stopped.
+int WriteAll(int AFd, const QByteArray& ABytes) {
+  for (qsizetype done = 0; done < ABytes.size();) {
+    const ssize_t n = write(AFd, ABytes.constData() + done, size_t(ABytes.size() - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return ENOSPC;
+    done += n;
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool AppendTextToFile(const QString& AText, const QString& AFileName, QString* AError) {
   QByteArray bytes;
-  bytes.reserve(AText.size() * 2);
+  bytes.reserve(AText.size() * 2 + 4);
   for (QChar ch : AText) {
     bytes.append(static_cast<char>(ch.unicode() & 0xFF));
     bytes.append(static_cast<char>(ch.unicode() >> 8));
   }
-  const int fd = open(QFile::encodeName(AFileName).constData(),
-                      O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
+  const int fd = open(QFile::encodeName(AFileName).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (AError) *AError = QString::fromLocal8Bit(std::strerror(errno));
+    return false;
+  }
   // O_APPEND puts every write at the end as one step; the lock keeps
-  // writers that split a text (or readers that honour the lock) apart.
+  // writers that split a text (or readers that honour the lock) apart, and
+  // holds the end where it is while this text goes in.
   while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
   }
-  const char* p = bytes.constData();
-  qsizetype left = bytes.size();
-  while (left > 0) {
-    ssize_t n = write(fd, p, static_cast<size_t>(left));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    p += n;
-    left -= n;
+  int err = 0;
+  struct stat st {};
+  if (fstat(fd, &st) != 0) err = errno;
+  off_t end = st.st_size;
+  // A file torn before ends in the middle of a line, perhaps of a
+  // character. Written on as it is, every later character would stand one
+  // byte off and read as garbage: the stray byte goes, and the text starts
+  // on a line of its own.
+  if (!err && end % 2 != 0) {
+    if (ftruncate(fd, end - 1) == 0)
+      --end;
+    else
+      err = errno;
+  }
+  if (!err && end > 0 && !EndsWithLineEnd(fd, end)) bytes.prepend("\r\0\n\0", 4);
+  if (!err) err = WriteAll(fd, bytes);
+  // Part of a text is worse than none (the next one would follow a torn
+  // line): what went in of it is cut back.
+  if (err && fstat(fd, &st) == 0 && st.st_size > end && ftruncate(fd, end) != 0) {
+    // Cannot be cut back: the next append starts on a line of its own.
   }
   flock(fd, LOCK_UN);
-  const bool closed = close(fd) == 0;
-  return left == 0 && closed;
+  if (close(fd) != 0 && !err) err = errno;
+  if (err && AError) *AError = QString::fromLocal8Bit(std::strerror(err));
+  return err == 0;
 }

@@ -100,8 +100,12 @@ bool GetAutorun();
 // Appends AText as UTF-16 little-endian (no byte-order mark) to AFileName,
 // creating the file but not its folder. The text goes in with one write
 // under an exclusive lock at the end of the file, so concurrent writers and
-// readers always see it whole. False when not every byte was written.
-bool AppendTextToFile(const QString& AText, const QString& AFileName);
+// readers always see it whole. It goes in whole or not at all: what a full
+// disk let in of it is cut back. A file that a tear left at an odd length,
+// or in the middle of a line, is mended first (the stray byte goes, a line
+// end comes first). False, with the system's reason in *AError, when the
+// text could not be appended.
+bool AppendTextToFile(const QString& AText, const QString& AFileName, QString* AError = nullptr);
 
 // A general command-line parser: the switches "Autorun" and "Unregister"
 // (after "-" or "/", any letter case) and the first plain parameter.

@@ -1,6 +1,7 @@
 #include "IniFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstdint>
 #include <utility>
@@ -76,8 +77,10 @@ qsizetype FindKeyLine(const QStringList& ALines, QStringView AKey) {
 }  // namespace
 
 TIniFile::TIniFile(const QString& AFileName) : m_sFileName(AFileName) {
+  // A link to a file not made yet is a missing file too (the write makes
+  // the file at its end), not one that cannot be read.
+  if (!QFileInfo::exists(AFileName)) return;
   QFile f(AFileName);
-  if (!f.exists()) return;
   if (!f.open(QIODevice::ReadOnly)) {
     m_sLoadError = f.errorString();
     if (m_sLoadError.isEmpty()) m_sLoadError = QStringLiteral("cannot read the file");

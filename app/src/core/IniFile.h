@@ -33,7 +33,8 @@ class TIniFile {
   using KeyValue = QPair<QString, QString>;
 
   TIniFile() = default;
-  // Reads AFileName whole; a file that does not exist reads as empty.
+  // Reads AFileName whole; a file that does not exist (a link to one not
+  // made yet included) reads as empty.
   explicit TIniFile(const QString& AFileName);
   // INI text already in memory (the built-in formats).
   static TIniFile FromBytes(QByteArrayView ABytes);

@@ -1,8 +1,8 @@
 // What lets one running instance of the program be found and woken by the
 // next one: an exclusive lock on a file (held by an instance only while its
-// main window is being created) and a local socket named after the program,
-// the user and the runtime folder, on which every running instance listens
-// for "show yourself".
+// main window is being created) and a local socket on which every running
+// instance listens for "show yourself". Both live in the user's own runtime
+// folder when there is one, where no other user can make or take them.
 #pragma once
 
 #include <QObject>
@@ -18,16 +18,28 @@ inline constexpr uint32_t CD_SHOWAPP = 1;
 // The user's runtime folder: $XDG_RUNTIME_DIR when it names a folder, else
 // the per-user data folder (not created here; empty when there is none).
 QString InstanceRuntimeDir();
-// The socket's name, in the abstract namespace of local sockets: no file to
-// make or to leave behind, and short whatever the folders' paths.
+// $XDG_RUNTIME_DIR when it is the user's own: a folder of this user that no
+// one else may enter (mode 0700). Empty otherwise (not set, or another
+// user's, as after su).
+QString PrivateRuntimeDir();
+
+// Where the instances of this user meet.
+struct TInstanceAddress {
+  QString name;
+  bool abstract = false;  // a name in the abstract namespace, not a file
+};
+// A socket "Sorvex.socket" in the private runtime folder. Without one (or
+// when its path is too long for a socket), a name in the abstract namespace,
+// which needs no folder but which anyone may take first:
 // "Sorvex-<uid>-<hash>", the hash taken over the runtime folder, so that
 // sessions with runtime folders of their own do not meet.
-QString InstanceSocketName();
+TInstanceAddress InstanceAddress();
+QString InstanceAbstractName();
 
-// The start lock, on "Sorvex.lock" in $XDG_RUNTIME_DIR, or in the per-user
-// folder when the runtime folder cannot hold it (it may belong to another
-// user, as after su). Acquire waits without a time limit for an instance
-// that is creating its window; the lock ends with Release or the process.
+// The start lock, on "Sorvex.lock" in the private runtime folder, or in the
+// per-user folder when there is none or it cannot hold the lock. Acquire
+// waits without a time limit for an instance that is creating its window;
+// the lock ends with Release or the process.
 class TStartLock {
  public:
   TStartLock() = default;
@@ -51,9 +63,10 @@ enum class TInstanceAnswer {
   Answered,  // it handled the message
   Silent,    // one listens but did not answer in time (it may be busy typing)
 };
-// Sends AData to the running instance and waits up to ATimeoutMs for it
-// to be handled. A socket on the name that another user holds is no
-// instance (anyone may take a name in the abstract namespace).
+// Sends AData to the running instance and waits up to ATimeoutMs in all
+// (connecting included) for it to be handled. A socket that a program of
+// another user holds is no instance, and neither is an abstract name whose
+// holder takes no connections (anyone may take such a name).
 TInstanceAnswer SendToRunningInstance(uint32_t AData, int ATimeoutMs = 5000);
 
 enum class TListenResult {

@@ -1,9 +1,27 @@
 #include "Startup.h"
 
+#include <csignal>
+
 #include <QDebug>
 #include <QFileInfo>
 
 #include "AppUtils.h"
+
+namespace {
+
+void OnFileSizeSignal(int) {}
+
+}  // namespace
+
+void CatchFileSizeSignal() {
+  // Not SIG_IGN: an ignored signal stays ignored in every program started
+  // from here, a handler goes back to the default at exec.
+  struct sigaction sa {};
+  sa.sa_handler = OnFileSizeSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGXFSZ, &sa, nullptr);
+}
 
 QString SettingsFilePath() {
   const QString beside = GetAppDir() + QStringLiteral("/Sorvex.ini");

@@ -34,6 +34,12 @@ struct TStartup {
   void DoneInit(TAppConfig& AConfig);
 };
 
+// A write beyond the file size limit must fail like one to a full disk
+// (EFBIG; the settings keep their old file, the log line is cut back), not
+// end the program: the signal it raises is caught by a handler that does
+// nothing.
+void CatchFileSizeSignal();
+
 // The settings file the program uses; empty when there is no per-user
 // folder and none beside the program.
 QString SettingsFilePath();

@@ -43,9 +43,16 @@ QString TransferLogFileName(const QString& ALogDir, const QString& APortName) {
 }
 
 bool WriteLog(const QString& ALogDir, const QString& APortName, TovkCardType ACardType, bool AStd,
-              const QString& AFmtName, const QString& AShown, const QString& AWindow) {
+              const QString& AFmtName, const QString& AShown, const QString& AWindow, QString* AError) {
   const QString line = TransferLogLine(QDateTime::currentDateTime(), ACardType, AStd, AFmtName,
                                        AShown, AWindow);
   const QString file = TransferLogFileName(ALogDir, APortName);
-  return !file.isEmpty() && AppendTextToFile(line, file);
+  if (file.isEmpty()) {
+    if (AError) *AError = QStringLiteral("there is no folder for it");
+    return false;
+  }
+  QString why;
+  if (AppendTextToFile(line, file, &why)) return true;
+  if (AError) *AError = file + QStringLiteral(": ") + why;
+  return false;
 }

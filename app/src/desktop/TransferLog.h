@@ -20,7 +20,8 @@ QString TransferLogLine(const QDateTime& ATime, TovkCardType ACardType, bool ASt
 // /dev, so its "/" (as in "pts/3") becomes "_" to keep the file inside the
 // folder. Empty without a folder.
 QString TransferLogFileName(const QString& ALogDir, const QString& APortName);
-// Appends the line for now (local time) to the port's file. No folder, a
-// missing folder or an unwritable file loses the line; false then.
+// Appends the line for now (local time) to the port's file, whole or not at
+// all. No folder, a missing folder, an unwritable file or a full disk loses
+// the line; false then, and *AError names the file and the reason.
 bool WriteLog(const QString& ALogDir, const QString& APortName, TovkCardType ACardType, bool AStd,
-              const QString& AFmtName, const QString& AShown, const QString& AWindow);
+              const QString& AFmtName, const QString& AShown, const QString& AWindow, QString* AError = nullptr);

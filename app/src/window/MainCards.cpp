@@ -12,6 +12,7 @@
 #include <QTextEdit>
 #include <QWindow>
 
+#include "AppMessages.h"
 #include "MainForm.h"
 #include "MainInternal.h"
 #include "ReaderPort.h"
@@ -109,7 +110,9 @@ void TfmMain::TransferByClipboard(const QString& AText, QString& AShown, QString
 
 void TfmMain::WriteLog(TovkCardType ACardType, bool AStd, const QString& AFmtName, const QString& AShown,
                        const QString& AWindow) {
-  ::WriteLog(m_sLogDir, m_port->Port(), ACardType, AStd, AFmtName, AShown, AWindow);
+  QString why;
+  const bool written = ::WriteLog(m_sLogDir, m_port->Port(), ACardType, AStd, AFmtName, AShown, AWindow, &why);
+  SetProblem(probTransferLog, written ? QString() : FormatAppMsg(msgLogNotWritten, {why}));
 }
 
 const TCvtFmt* TfmMain::CurCvtFmt(TCvtFmtType AClass, bool& AStd) {

@@ -288,6 +288,11 @@ void TfmMain::CreateControls() {
   btnDelProfile = Named<QToolButton>(grFmtPan, "btnDelProfile");
   btnDelProfile->setIcon(WindowImage(imgDelete));
   btnDelProfile->setToolTip(QStringLiteral("Delete the current profile"));
+  labStatus = Named<QLabel>(this, "labStatus");
+  labStatus->setWordWrap(true);
+  labStatus->setTextFormat(Qt::PlainText);
+  labStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);  // a path can be copied
+  labStatus->hide();
   connect(btnDelProfile, &QToolButton::clicked, this, [this] { btnDelProfileClick(); });
   connect(btnNewProfile, &QToolButton::clicked, this, [this] { btnNewProfileClick(); });
   cbUsrProfile->installEventFilter(this);
@@ -413,6 +418,18 @@ void TfmMain::ArrangeControls() {
   labHint->move(0, hintY + (22 - labHint->height()) / 2);
   const int applyWidth = std::max(80, btnApplyFmt->sizeHint().width());
   btnApplyFmt->setGeometry(panelWidth - applyWidth, applyY, applyWidth, applyHeight);
+}
+
+void TfmMain::ArrangeStatus() {
+  constexpr int kMargin = 8, kGap = 4;
+  int height = 0;
+  if (labStatus->isVisibleTo(this)) {
+    const int width = this->width() - 2 * kMargin;
+    height = labStatus->heightForWidth(width);
+    labStatus->setGeometry(kMargin, kClientHeight + kGap, width, height);
+    height += 2 * kGap;
+  }
+  setFixedHeight(kClientHeight + height);
 }
 
 void TfmMain::CreateMenus() {

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDebug>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -77,6 +78,12 @@ TfmMain::TfmMain(std::unique_ptr<TAppConfig> AConfig, std::unique_ptr<TMyCmdLine
   m_reopenTimer.callOnTimeout(this, &TfmMain::RetryReopenLostPort);
   CreateControls();
   CreateMenus();
+  // The settings are stored from many places; whichever meets a failure,
+  // the user hears of it here.
+  m_config->SetOnStoreErrorChanged([this] {
+    const QString& why = m_config->StoreError();
+    SetProblem(probSettings, why.isEmpty() ? QString() : FormatAppMsg(msgSettingsNotSaved, {why}));
+  });
   FormCreate();
 }
 
@@ -102,6 +109,8 @@ void TfmMain::FormCreate() {
                                                     FmtList(cft_Emm), FmtList(cft_iCode), FmtList(cft_Ex),
                                                     edtReplaces, edtTemplate, edtName})
     excludes.append(QStringLiteral("*-%1-Text").arg(w->objectName()));
+  // The status line shows the program's messages, not a text of the form.
+  excludes.append(QStringLiteral("*-%1-Caption").arg(labStatus->objectName()));
   m_oLanguage.SetComponentExcludes(m_oLanguage.ComponentExcludes() + excludes);
   m_oLanguage.SetComponentIncludes(m_oLanguage.ComponentIncludes() +
                                    QStringList{QStringLiteral("*-%1-Items.Strings*").arg(rgTranMethod->objectName())});
@@ -269,6 +278,19 @@ TfmMain::~TfmMain() {
   m_oStdProfile.reset();
   m_config.reset();
   YV_Finalyze();
+}
+
+void TfmMain::SetProblem(TProblem AKind, const QString& AText) {
+  QString& told = m_problems[AKind];
+  if (told == AText) return;
+  if (told.isEmpty()) qWarning().noquote() << QStringLiteral("Sorvex: ") + AText;
+  told = AText;
+  QStringList lines;
+  for (const QString& problem : m_problems)
+    if (!problem.isEmpty()) lines << problem;
+  labStatus->setText(lines.join(u'\n'));
+  labStatus->setVisible(!lines.isEmpty());
+  ArrangeStatus();
 }
 
 void TfmMain::HideToTray() {

@@ -202,6 +202,15 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   // Places the controls whose texts decide their size (labels and their
   // fields, check boxes, the rows of tabs): again whenever the texts change.
   void ArrangeControls();
+  // Problems that come back at every card or change while they last: each
+  // is told once when it begins, in the window's status line (which the
+  // window grows for) and on standard error, and leaves the status line
+  // when it is over. An empty text: over.
+  enum TProblem { probTransferLog, probSettings, kProblemCount };
+  void SetProblem(TProblem AKind, const QString& AText);
+  // The status line under the two halves, as high as its text needs at the
+  // window's width; none while there is nothing to tell.
+  void ArrangeStatus();
   void CreateMenus();
   void FormCreate();
   void WMDelayedInit();
@@ -360,6 +369,7 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   QMenu* m_fmtSubmenus[2][kCvtFmtTypeCount] = {};  // [custom, standard][class]
   QPoint m_startPos;  // where the window was placed at start-up
   bool m_fStarted = false;
+  std::array<QString, kProblemCount> m_problems;  // what the status line tells
 
   // Controls, under the names language files address them by.
   QGroupBox* grMain = nullptr;
@@ -402,6 +412,7 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   QComboBox* cbUsrProfile = nullptr;
   QToolButton* btnNewProfile = nullptr;
   QToolButton* btnDelProfile = nullptr;
+  QLabel* labStatus = nullptr;
   QSystemTrayIcon* TrayIcon1 = nullptr;
   QMenu* menuTray = nullptr;
   QMenu* menuContext = nullptr;

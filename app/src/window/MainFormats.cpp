@@ -172,6 +172,7 @@ void TfmMain::ShowFmtPan(bool AShow) {
     if (screen && oldRight == workRight) move(workRight - width() - frame, y());
     btnShowFmtPan->setText(QStringLiteral(">>"));
   }
+  ArrangeStatus();  // the status line wraps to the new width
   m_fFormPosChg = true;
   m_fShowFmtPan = AShow;
 }

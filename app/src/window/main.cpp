@@ -48,9 +48,7 @@ void QuitOnSignals(QApplication& AApp, TfmMain& AForm) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A write beyond the file size limit must fail like one to a full disk
-  // (the settings keep their old file), not end the program.
-  signal(SIGXFSZ, SIG_IGN);
+  CatchFileSizeSignal();
 
   // The arguments as given, before Qt takes its own out of them.
   QStringList args;

@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <optional>
+
+#include <QFileInfo>
 
 #include "AppConfig.h"
 #include "common/FileSizeLimit.h"
@@ -264,9 +267,65 @@ TEST_F(Settings, AReadOnlyFileStillReadsAndStaysAsItIs) {
   PutFile("[Main]\nPort=ttyS3\n");
   ASSERT_TRUE(QFile::setPermissions(Path(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
   EXPECT_EQ(cfg_.GetPort(), "ttyS3");
-  cfg_.SetPort("ttyS4");  // cannot be stored, and says so only in the log
+  cfg_.SetPort("ttyS4");  // cannot be stored
   EXPECT_EQ(cfg_.GetPort(), "ttyS3");
   EXPECT_EQ(FileBytes(), "[Main]\nPort=ttyS3\n");
+}
+
+// Every change the user makes meets the same obstacle again: storing is
+// told as failing once, with the file and the reason, and once as working
+// again when the obstacle has gone.
+TEST_F(Settings, SettingsThatCannotBeStoredAreToldOnceUntilTheyAreStoredAgain) {
+  std::optional<FileSizeLimit> limit;
+  struct Case {
+    const char* what;
+    std::function<void()> block, unblock;
+  } cases[] = {
+      {"the disk is full", [&] { limit.emplace(4); }, [&] { limit.reset(); }},
+      {"the file is read-only",
+       [&] {
+         PutFile("[Main]\n");
+         QFile::setPermissions(Path(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+       },
+       [&] { QFile::setPermissions(Path(), QFile::ReadOwner | QFile::WriteOwner); }},
+      {"a folder is in the file's place", [&] { QDir(dir_.path()).mkdir("Sorvex.ini"); },
+       [&] { QDir(dir_.path()).rmdir("Sorvex.ini"); }},
+  };
+  for (const Case& c : cases) {
+    QFile::remove(Path());
+    QStringList told;
+    cfg_.SetOnStoreErrorChanged([&] { told << cfg_.StoreError(); });
+    c.block();
+    cfg_.SetPort("ttyS1");
+    cfg_.SetTopMost(true);
+    cfg_.BeginUpdate();
+    cfg_.SetPortEnable(true);
+    EXPECT_FALSE(cfg_.EndUpdate()) << c.what;
+    ASSERT_EQ(told.size(), 1) << c.what << ": " << told.join(" | ").toStdString();
+    EXPECT_TRUE(told[0].startsWith(Path() + ": ") && told[0].size() > Path().size() + 2)
+        << c.what << ": " << told[0].toStdString();
+    EXPECT_EQ(cfg_.StoreError(), told[0]);
+    c.unblock();
+    cfg_.SetPort("ttyS2");
+    EXPECT_EQ(told.size(), 2) << c.what;
+    EXPECT_EQ(cfg_.StoreError(), "") << c.what;
+    EXPECT_EQ(cfg_.GetPort(), "ttyS2") << c.what;
+  }
+}
+
+// A link whose file is not made yet (its folder is there) is a settings
+// file that does not exist yet: the first write makes the file at the
+// link's end, as it makes a missing file.
+TEST_F(Settings, ALinkToAFileNotMadeYetGetsItMadeAtItsEnd) {
+  ASSERT_TRUE(QDir(dir_.path()).mkdir("dotfiles"));
+  ASSERT_TRUE(QFile::link("dotfiles/sorvex.ini", Path()));
+  EXPECT_EQ(cfg_.GetPort(), "");
+  cfg_.SetPort("ttyUSB1");
+  EXPECT_EQ(cfg_.StoreError(), "");
+  EXPECT_TRUE(QFileInfo(Path()).isSymLink());
+  QFile made(dir_.filePath("dotfiles/sorvex.ini"));
+  ASSERT_TRUE(made.open(QIODevice::ReadOnly));
+  EXPECT_EQ(made.readAll(), "[Main]\nPort=ttyUSB1\n");
 }
 
 TEST_F(Settings, AFileThatCannotBeReadIsNotOverwritten) {

@@ -29,6 +29,8 @@ TEST(AppMessages, EachBuiltinTextTakesTheArgumentsItsCallersPass) {
       {msgFormatNotSet, {}},            {msgEnable, {}},
       {msgDisable, {}},                 {msgPortOpenFailed, {port, QStringLiteral("why")}},
       {msgPortAccessDenied, {QStringLiteral("dialout")}},
+      {msgLogNotWritten, {QStringLiteral("/home/u/.config/Sorvex/_ttyUSB0.log: No space left on device")}},
+      {msgSettingsNotSaved, {QStringLiteral("/home/u/.config/Sorvex/Sorvex.ini: Read-only file system")}},
   };
   std::vector<int> numbers;
   for (const auto& [n, args] : calls) {
@@ -53,7 +55,7 @@ TEST(AppMessages, EachBuiltinTextTakesTheArgumentsItsCallersPass) {
   std::sort(numbers.begin(), numbers.end());
   EXPECT_EQ(AppMsgNumbers(), numbers) << "a message without a caller above, or a caller without a message";
   for (int n : numbers) EXPECT_TRUE(IsAppMsgNumber(n)) << n;
-  for (int n : {0, 2, 7, 26, -1}) {
+  for (int n : {0, 2, 7, 28, -1}) {
     EXPECT_FALSE(IsAppMsgNumber(n)) << n;
     EXPECT_TRUE(BuiltinAppMsg(n).isEmpty()) << n;
     EXPECT_TRUE(AppMsg(n).isEmpty()) << n;

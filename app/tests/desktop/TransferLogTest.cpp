@@ -10,6 +10,7 @@
 
 #include "AppUtils.h"
 #include "TransferLog.h"
+#include "common/FileSizeLimit.h"
 
 namespace {
 
@@ -27,6 +28,11 @@ QString FromUtf16Le(const QByteArray& ABytes) {
   for (qsizetype i = 0; i + 1 < ABytes.size(); i += 2)
     s += QChar(char16_t(uchar(ABytes[i]) | (uchar(ABytes[i + 1]) << 8)));
   return s;
+}
+
+QByteArray FileBytes(const QString& APath) {
+  QFile f(APath);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 TEST(TransferLog, LineFormatAndTags) {
@@ -89,9 +95,63 @@ TEST(TransferLog, WriteLogAppendsUtf16LittleEndianWithoutMark) {
   ASSERT_GE(bytes.size(), 2);
   EXPECT_TRUE(bytes[0] >= '0' && bytes[0] <= '3' && bytes[1] == 0) << "the day first, no mark";
 
-  // No folder: the line is lost, nothing is created.
-  EXPECT_FALSE(WriteLog(dir.path() + "/missing", "ttyUSB0", ovkc_UL, true, "f", "1", "w"));
+  // No folder: the line is lost, nothing is created, and the reason names
+  // the file.
+  QString why;
+  EXPECT_FALSE(WriteLog(dir.path() + "/missing", "ttyUSB0", ovkc_UL, true, "f", "1", "w", &why));
   EXPECT_FALSE(QDir(dir.path() + "/missing").exists());
+  EXPECT_TRUE(why.startsWith(dir.path() + "/missing/_ttyUSB0.log: ")) << why.toStdString();
+}
+
+// A file that cannot take the whole line (a full disk, the file size limit)
+// keeps the lines it had: the part that fitted is cut back, and the failure
+// says why. The next append, with room again, lands right after them.
+TEST(TransferLog, ALineThatDoesNotFitIsNotAppendedAtAll) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString file = dir.filePath("_ttyUSB0.log");
+  const QString first = "07/03/2024 09:05:03  \"1\" -> \"w\" [EX: \"basic\"]\r\n";
+  ASSERT_TRUE(AppendTextToFile(first, file));
+  QString why;
+  {
+    // Room for part of the next line, ending in the middle of a character.
+    FileSizeLimit limit(rlim_t(Utf16Le(first).size() + 11));
+    EXPECT_FALSE(AppendTextToFile(first, file, &why));
+  }
+  EXPECT_FALSE(why.isEmpty());
+  EXPECT_EQ(FileBytes(file), Utf16Le(first));
+  ASSERT_TRUE(AppendTextToFile("second\r\n", file));
+  EXPECT_EQ(FileBytes(file), Utf16Le(first + "second\r\n"));
+}
+
+// A log torn before (a crash, or an older program on a full disk) may end in
+// the middle of a line, even in the middle of a character. The next line
+// starts on a character of its own and on a line of its own, so that it and
+// everything after it read as the text they are.
+TEST(TransferLog, ALineAfterATornOneStartsAlignedOnALineOfItsOwn) {
+  struct Case {
+    const char* what;
+    QByteArray before;
+    QString after;  // the whole file once "next" was appended
+  } cases[] = {
+      {"empty", QByteArray(), "next\r\n"},
+      {"whole lines", Utf16Le("a\r\n"), "a\r\nnext\r\n"},
+      {"torn in a character", Utf16Le("a\r\nto") + 'r', "a\r\nto\r\nnext\r\n"},
+      {"torn between characters", Utf16Le("a\r\nto"), "a\r\nto\r\nnext\r\n"},
+      {"one byte", QByteArray("x"), "next\r\n"},
+  };
+  for (const Case& c : cases) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = dir.filePath("_pts_3.log");
+    {
+      QFile f(file);
+      ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+      f.write(c.before);
+    }
+    ASSERT_TRUE(AppendTextToFile("next\r\n", file)) << c.what;
+    EXPECT_EQ(FileBytes(file), Utf16Le(c.after)) << c.what;
+  }
 }
 
 TEST(TransferLog, TwoProcessesAppendingLeaveWholeLines) {

@@ -259,20 +259,24 @@ class EndToEnd : public ::testing::Test {
 
   // Writes the settings, starts the program with AArgs and waits for its
   // window.
-  void Start(const std::string& ASettings, const std::vector<std::string>& AArgs) {
+  void Start(const std::string& ASettings, const std::vector<std::string>& AArgs,
+             const std::vector<std::string>& APrefix = {}) {
     home_.WriteSettings(ASettings);
-    Launch(AArgs);
+    Launch(AArgs, APrefix);
   }
-  // Starts the program on the settings its home holds.
-  void Launch(const std::vector<std::string>& AArgs) {
-    std::vector<std::string> argv = runner_;
+  // Starts the program on the settings its home holds; run by APrefix (a
+  // program that sets up its surroundings and then becomes the program),
+  // its standard error into AErrFile, when given.
+  void Launch(const std::vector<std::string>& AArgs, const std::vector<std::string>& APrefix = {},
+              const fs::path& AErrFile = {}) {
+    std::vector<std::string> argv = APrefix;
     argv.push_back(SORVEX_PROGRAM);
     argv.insert(argv.end(), AArgs.begin(), AArgs.end());
     testtools::Environment env = home_.ProgramEnvironment();
     // No desktop bus: the notification area, when there is one, is ours.
     env = testtools::WithVariable(env, "DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (home_.Root() / "no-bus").string());
     if (bed_) env = bed_->ProgramEnvironment(env);
-    program_ = std::make_unique<ChildProcess>(argv, env);
+    program_ = std::make_unique<ChildProcess>(argv, env, testtools::ChildStreams{.errFile = AErrFile});
     ASSERT_TRUE(program_->Started());
     window_ = probe_.WaitWindow(program_->Pid(), XProbe::Kind::Main, "Sorvex", kStartMs);
     ASSERT_NE(window_, 0u) << "the program's window did not appear";
@@ -339,8 +343,6 @@ class EndToEnd : public ::testing::Test {
     EXPECT_EQ(code, 0);
   }
 
-  // What the program is started through, when anything.
-  std::vector<std::string> runner_;
   XProbe probe_;
   testtools::ProgramHome home_;
   std::unique_ptr<testtools::TestTray> tray_;
@@ -384,6 +386,46 @@ TEST_F(EndToEnd, TypesEveryCardKindIntoTheFocusedWindowAndLogsIt) {
     ExpectLogLine(lines[i], LogEntry(kCards[i], kCards[i].typedShown, kTargetTitle, kTypedFormats));
 
   ExitThroughContextMenu();
+}
+
+// The file size limit stops the transfer log part-way, as a full disk does:
+// the cards are still delivered, every line the log holds is whole and in
+// order, and the failure is told once.
+TEST_F(EndToEnd, ALogThatCannotGrowHoldsOnlyWholeLinesAndIsToldOnce) {
+  VirtualReader reader;
+  ASSERT_TRUE(reader.Ok());
+  std::vector<std::string> args{"-p" + reader.PortName()};
+  for (int c = 0; c < kClsCount; ++c) args.push_back(FormatSwitch(Cls(c), kCopiedFormats));
+  const fs::path logs = home_.Root() / "logs";
+  fs::create_directory(logs);
+  const fs::path errors = home_.Root() / "errors";
+  home_.WriteSettings("TransMethod=1\nTransLog=1\nLogDir=" + logs.string() + "\n");
+  // Room for a few lines; the one that does not fit ends in the middle of
+  // a character.
+  Launch(args, {"prlimit", "--fsize=1001"}, errors);
+  ASSERT_TRUE(reader.WaitOpened(kStartMs)) << "the program did not open " << reader.PortName();
+  std::string all;
+  for (const Card& card : kCards) all += card.line;
+  ASSERT_TRUE(reader.Send(all));
+  // The cards are handled in order: the last one on the clipboard is the
+  // end of them.
+  const std::string last = std::end(kCards)[-1].copied;
+  std::string got;
+  EXPECT_TRUE(WaitUntil([&] { return (got = ReadClipboard()) == last; }, kCardMs))
+      << "clipboard: \"" << got << "\", expected \"" << last << "\"";
+  const fs::path log = logs / LogFileName(reader.PortName());
+  EXPECT_EQ(fs::file_size(log) % 2, 0u);
+  const std::vector<std::u16string> lines = ReadLog(log);
+  ASSERT_GT(lines.size(), 1u);
+  ASSERT_LT(lines.size(), std::size(kCards));
+  for (size_t i = 0; i < lines.size(); ++i)
+    ExpectLogLine(lines[i], LogEntry(kCards[i], kCards[i].copiedShown, u"<clipboard>", kCopiedFormats));
+  ExitThroughContextMenu();
+  const std::string said = testtools::ReadFileText(errors);
+  const std::string told = "Sorvex: Could not write the transfer log: " + log.string() + ": File too large";
+  size_t count = 0;
+  for (size_t at = said.find(told); at != std::string::npos; at = said.find(told, at + 1)) ++count;
+  EXPECT_EQ(count, 1u) << said;
 }
 
 // The reader is a USB device of the tests' own (its port a pty behind the
@@ -497,8 +539,8 @@ TEST_P(ReaderNodeSetUpLate, TheReaderIsOpenedOnceItsNodeLetsTheUserInOrTheUserIs
   auto reader = std::make_unique<VirtualReader>();
   ASSERT_TRUE(reader->Ok());
   ASSERT_TRUE(bed_->Plug("1-1", "R1", port, reader->DevicePath()));
-  runner_ = {"setpriv", "--bounding-set=-dac_override,-dac_read_search"};
-  Start("TransMethod=1\n", {"-p" + port, FormatSwitch(EX, kCopiedFormats)});
+  Start("TransMethod=1\n", {"-p" + port, FormatSwitch(EX, kCopiedFormats)},
+        {"setpriv", "--bounding-set=-dac_override,-dac_read_search"});
   ASSERT_TRUE(reader->WaitOpened(kStartMs)) << "the program did not open " << port;
   const auto icon = tray_->OnlyIcon();
   ASSERT_TRUE(icon);

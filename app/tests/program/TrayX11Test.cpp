@@ -495,6 +495,38 @@ TEST_F(ProgramOnX, AWriteCutByTheFileSizeLimitFailsAndTheProgramGoesOn) {
   EXPECT_EQ(names, std::vector<std::string>{"Sorvex.ini"}) << "a temporary file was left behind";
 }
 
+TEST_F(ProgramOnX, SettingsInAFolderTheUserMayNotWriteInAreReadAndToldOnceAsNotSaved) {
+  // A user of its own, for whom the folder is read-only (root may write
+  // anywhere).
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
+  const uid_t user = 54321;
+  WriteSettings("TransMethod=1\nTopMost=1\n");
+  testtools::ProgramHome& home = Home("a");
+  const fs::path settings = home.ConfigDir() / "Sorvex.ini";
+  const std::string before = testtools::ReadFileText(settings);
+  const auto readOnly = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec;
+  for (const fs::path& folder : {home.Root(), home.Root() / "config", home.ConfigDir()})
+    fs::permissions(folder, readOnly);
+  const fs::path runtime = m_dir / "runtime-of-the-user";
+  fs::create_directories(runtime);
+  ASSERT_EQ(chown(runtime.c_str(), user, user), 0);
+  fs::permissions(runtime, fs::perms::owner_all);
+  fs::permissions(m_dir, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  const testtools::Environment env = testtools::WithVariable(ProgramEnv(), "XDG_RUNTIME_DIR", runtime);
+  const std::string id = std::to_string(user);
+  ChildProcess& app = StartWith({"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"}, {}, env,
+                                m_dir / "errors");
+  ASSERT_NE(WaitMainWindow(app), 0u) << "the program did not come up:\n" << testtools::ReadFileText(m_dir / "errors");
+  // The start writes the settings back twice (after the window is made, and
+  // after its deferred start-up): told once, and in no other words.
+  EndFromOutside(app);
+  const std::string errors = testtools::ReadFileText(m_dir / "errors");
+  EXPECT_EQ(Occurrences(errors, "Sorvex: Could not save the settings: " + settings.string() + ": "), 1u) << errors;
+  EXPECT_EQ(Occurrences(errors, "settings"), 1u) << errors;
+  EXPECT_EQ(testtools::ReadFileText(settings), before);
+}
+
 TEST_F(ProgramOnX, WithoutAHomeFolderItRunsOnItsBuiltInSettingsAndWritesNothing) {
   // A user the system does not know and no $HOME: there is no per-user
   // folder. Only root can run the program as such a user.

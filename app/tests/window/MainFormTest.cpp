@@ -390,6 +390,126 @@ TEST_F(MainWindow, EachSentTextShowsOnlyItsOwnMarksInBlue) {
   }
 }
 
+// What the program writes to standard error through Qt's log, caught while
+// the object lives.
+class CaughtWarnings {
+ public:
+  CaughtWarnings() : m_old(qInstallMessageHandler(&Catch)) { s_lines = &m_lines; }
+  ~CaughtWarnings() {
+    qInstallMessageHandler(m_old);
+    s_lines = nullptr;
+  }
+  // The lines that begin with APrefix.
+  int Count(const QString& APrefix) const {
+    return int(std::count_if(m_lines.begin(), m_lines.end(), [&](const QString& l) { return l.startsWith(APrefix); }));
+  }
+  const QStringList& Lines() const { return m_lines; }
+
+ private:
+  static void Catch(QtMsgType, const QMessageLogContext&, const QString& AText) {
+    if (s_lines) s_lines->append(AText);
+  }
+  static inline QStringList* s_lines = nullptr;
+  QStringList m_lines;
+  QtMessageHandler m_old;
+};
+
+// A problem that every card or change meets again while it lasts (the
+// transfer log or the settings cannot be written) is told once, in the
+// window's status line and on standard error, and the status line goes when
+// the problem is over.
+class ToldOnce : public MainWindow {
+ protected:
+  QLabel* Status(TfmMain& AForm) { return Find<QLabel>(AForm, "labStatus"); }
+  // Told, and only once so far.
+  void ExpectTold(TfmMain& AForm, const QString& AText) {
+    QLabel* status = Status(AForm);
+    ASSERT_NE(status, nullptr);
+    EXPECT_TRUE(status->isVisibleTo(&AForm));
+    EXPECT_EQ(status->text(), AText);
+    // The window grows for it, and the whole text shows.
+    EXPECT_GE(AForm.height(), status->geometry().bottom());
+    EXPECT_GE(status->height(), status->heightForWidth(status->width()));
+    EXPECT_EQ(warnings_.Count("Sorvex: " + AText), 1) << warnings_.Lines().join('\n').toStdString();
+  }
+  // No status line, and the window is as high as its two halves again.
+  void ExpectOver(TfmMain& AForm) {
+    QLabel* status = Status(AForm);
+    ASSERT_NE(status, nullptr);
+    EXPECT_FALSE(status->isVisibleTo(&AForm));
+    EXPECT_EQ(AForm.height(), Find<QGroupBox>(AForm, "grMain")->height());
+  }
+  CaughtWarnings warnings_;
+};
+
+TEST_F(ToldOnce, ATransferLogThatCannotBeWritten) {
+  TestPty pty;
+  ASSERT_TRUE(pty.Ok());
+  const QString port = QString::fromStdString(pty.Path().substr(5));
+  QString logName = port;
+  logName.replace('/', '_');
+  const QString log = home_.filePath("logs/_" + logName + ".log");
+  // A folder where the file should be: no one, root included, can write it.
+  ASSERT_TRUE(QDir().mkpath(log));
+  PutSettings(("[Main]\nTransMethod=1\nTransLog=1\nLogDir=" + home_.filePath("logs") + "\nStdExFormat=1\nExFormat=basic\n")
+                  .toUtf8());
+  TfmMain& form = Start({"-p" + port});
+  ASSERT_TRUE(form.Port().Opened());
+  ExpectOver(form);
+  auto* trans = Find<QTextEdit>(form, "edtTrans");
+  auto card = [&](const char* ABytes, const QString& AShown) {
+    trans->clear();
+    ASSERT_TRUE(pty.Send(std::string("[") + ABytes + "]\r\n"));
+    ASSERT_TRUE(WaitFor([&] { return trans->toPlainText() == AShown; })) << trans->toPlainText().toStdString();
+  };
+  card("0102030405060708", "08 07 06 05 04 03\\r");
+  card("1112131415161718", "18 17 16 15 14 13\\r");
+  ExpectTold(form, "Could not write the transfer log: " + log + ": Is a directory");
+
+  ASSERT_TRUE(QDir().rmdir(log));
+  card("2122232425262728", "28 27 26 25 24 23\\r");
+  ExpectOver(form);
+  QFile f(log);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QByteArray bytes = f.readAll();
+  EXPECT_TRUE(QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()), bytes.size() / 2)
+                  .endsWith("\"28 27 26 25 24 23\\r\" -> \"<clipboard>\" [Ex: \"basic\" (std)]\r\n"));
+}
+
+TEST_F(ToldOnce, SettingsThatCannotBeSaved) {
+  // Read-only: the settings are read, but not replaced, by root either.
+  PutSettings("[Main]\nTransMethod=1\n");
+  ASSERT_TRUE(QFile::setPermissions(SettingsPath(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+  TfmMain& form = Start();
+  const QList<QRadioButton*> items = Find<QGroupBox>(form, "rgTranMethod")->findChildren<QRadioButton*>();
+  ASSERT_EQ(items.size(), 2);
+  EXPECT_TRUE(items[1]->isChecked());
+  // The start's own write back, then two changes: told once.
+  items[0]->click();
+  items[1]->click();
+  QLabel* status = Status(form);
+  ASSERT_NE(status, nullptr);
+  ASSERT_TRUE(status->text().startsWith("Could not save the settings: " + SettingsPath() + ": "))
+      << status->text().toStdString();
+  ExpectTold(form, status->text());
+  const int toldHeight = form.height();
+
+  // The panel button halves the window: the status line wraps to its width.
+  Find<QPushButton>(form, "btnShowFmtPan")->click();
+  EXPECT_EQ(status->width(), form.width() - 16);
+  EXPECT_GT(form.height(), toldHeight);
+  ExpectTold(form, status->text());
+  Find<QPushButton>(form, "btnShowFmtPan")->click();
+  EXPECT_EQ(form.height(), toldHeight);
+
+  ASSERT_TRUE(QFile::setPermissions(SettingsPath(), QFile::ReadOwner | QFile::WriteOwner));
+  items[0]->click();
+  ExpectOver(form);
+  QFile f(SettingsPath());
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(f.readAll().contains("TransMethod=0"));
+}
+
 TEST_F(MainWindow, SwitchingThePortStoresTheChoiceAndTheControlsFollow) {
   TestPty pty;
   ASSERT_TRUE(pty.Ok());
