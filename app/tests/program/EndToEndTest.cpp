@@ -474,15 +474,83 @@ TEST_F(EndToEnd, CopiesEveryCardKindToTheClipboardAcrossAReaderPulledOutAndPlugg
   ExitThroughContextMenu();
 }
 
+// A reader without a serial number, or another maker's USB serial adapter
+// that a reader hangs on, is listed as a plain port, by its tty's name.
+// Pulled out and plugged back into the same socket, it is opened again; a
+// device of its kind that gets the name in another socket is left alone.
+struct PlainDevice {
+  const char* name;
+  const char* ids;
+  const char* serial;       // of the device pulled out and plugged back ("": none)
+  const char* otherSerial;  // of the device in the other socket
+};
+
+void PrintTo(const PlainDevice& ADevice, std::ostream* AOut) { *AOut << ADevice.name; }
+
+class PlainPortPluggedBack : public EndToEnd, public ::testing::WithParamInterface<PlainDevice> {};
+
+TEST_P(PlainPortPluggedBack, IntoItsSocketIsOpenedAgainAndAnotherDeviceIsLeftAlone) {
+  const PlainDevice& device = GetParam();
+  ASSERT_TRUE(StartUsbBed());
+  ASSERT_TRUE(StartTray());
+  const std::string port = "ttyUSB0";
+  auto reader = std::make_unique<VirtualReader>();
+  ASSERT_TRUE(reader->Ok());
+  ASSERT_TRUE(bed_->Plug("1-1", device.serial, port, reader->DevicePath(), device.ids));
+  Start("TransMethod=1\n", {"-p" + port, FormatSwitch(EX, kCopiedFormats)});
+  ASSERT_TRUE(reader->WaitOpened(kStartMs)) << "the program did not open " << port;
+  const auto icon = tray_->OnlyIcon();
+  ASSERT_TRUE(icon);
+  auto iconColour = [&] { return IconColour(*icon); };
+  EXPECT_TRUE(probe_.WaitFor([&] { return iconColour() == kActiveColour; })) << std::hex << iconColour();
+
+  // Pulled out: the program is told, and the name is no longer listed.
+  const std::string gone = reader->DevicePath();
+  ASSERT_TRUE(bed_->Unplug("1-1", port));
+  reader->Unplug();
+  EXPECT_TRUE(WaitUntil([&] { return !HoldsDevice(program_->Pid(), gone); }, 5000))
+      << "the program still holds " << gone;
+  EXPECT_TRUE(probe_.WaitFor([&] { return iconColour() == kInactiveColour; })) << std::hex << iconColour();
+
+  VirtualReader other;
+  ASSERT_TRUE(other.Ok());
+  ASSERT_TRUE(bed_->Plug("1-2", device.otherSerial, port, other.DevicePath(), device.ids));
+  EXPECT_TRUE(probe_.WaitFor([&] { return iconColour() == kActiveColour; })) << std::hex << iconColour();
+  EXPECT_FALSE(other.LineSetUp());
+  EXPECT_FALSE(HoldsDevice(program_->Pid(), other.DevicePath()));
+  ASSERT_TRUE(bed_->Unplug("1-2", port));
+
+  reader = std::make_unique<VirtualReader>();
+  ASSERT_TRUE(reader->Ok());
+  ASSERT_TRUE(bed_->Plug("1-1", device.serial, port, reader->DevicePath(), device.ids));
+  ASSERT_TRUE(reader->WaitOpened(kCardMs)) << "the program did not open " << port << " again";
+  ASSERT_TRUE(reader->Send(kCards[9].line));
+  std::string got;
+  EXPECT_TRUE(WaitUntil([&] { return (got = ReadClipboard()) == kCards[9].copied; }, kCardMs)) << got;
+  EXPECT_FALSE(other.LineSetUp()) << "the other device's line was set up";
+  ExitThroughContextMenu();
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, PlainPortPluggedBack,
+                         ::testing::Values(PlainDevice{"ReaderWithoutSerialNumber", "0403:1234", "", ""},
+                                           PlainDevice{"OtherMakersAdapter", "067b:2303", "", ""},
+                                           PlainDevice{"OtherMakersAdapterWithSerialNumber", "10c4:ea60",
+                                                       "0001", "0002"}),
+                         [](const ::testing::TestParamInfo<PlainDevice>& AInfo) { return std::string(AInfo.param.name); });
+
 // A reader plugged back in is announced by the kernel the moment its tty
 // exists, when its node still belongs to root alone; udev gives it the
 // group, mode and access list that let the user in a moment later. The
 // program runs here as root without the power to override file permissions,
 // so that a node it does not own, mode 0600, refuses it as it refuses a
-// normal user; the test then grants the node late, or never.
+// normal user; the test then grants the node late, or never. A reader
+// without a serial number and another maker's adapter, plain ports, are
+// announced with their tty as well.
 struct NodeCase {
   const char* name;
   bool granted;
+  const char* serial;  // "": none
+  const char* ids;
 };
 
 void PrintTo(const NodeCase& ACase, std::ostream* AOut) { *AOut << ACase.name; }
@@ -496,7 +564,8 @@ TEST_P(ReaderNodeSetUpLate, TheReaderIsOpenedOnceItsNodeLetsTheUserInOrTheUserIs
   const std::string port = "ttyUSB0";
   auto reader = std::make_unique<VirtualReader>();
   ASSERT_TRUE(reader->Ok());
-  ASSERT_TRUE(bed_->Plug("1-1", "R1", port, reader->DevicePath()));
+  const NodeCase& device = GetParam();
+  ASSERT_TRUE(bed_->Plug("1-1", device.serial, port, reader->DevicePath(), device.ids));
   runner_ = {"setpriv", "--bounding-set=-dac_override,-dac_read_search"};
   Start("TransMethod=1\n", {"-p" + port, FormatSwitch(EX, kCopiedFormats)});
   ASSERT_TRUE(reader->WaitOpened(kStartMs)) << "the program did not open " << port;
@@ -516,13 +585,13 @@ TEST_P(ReaderNodeSetUpLate, TheReaderIsOpenedOnceItsNodeLetsTheUserInOrTheUserIs
   const std::string node = reader->DevicePath();
   ASSERT_EQ(chown(node.c_str(), 54321, 54321), 0);
   ASSERT_EQ(chmod(node.c_str(), 0600), 0);
-  ASSERT_TRUE(bed_->Plug("1-1", "R1", port, node));
+  ASSERT_TRUE(bed_->Plug("1-1", device.serial, port, node, device.ids));
   // The icon shows the name listed once the program has taken the arrival
   // in, and with it its first try.
   ASSERT_TRUE(probe_.WaitFor([&] { return iconColour() == kActiveColour; })) << std::hex << iconColour();
   EXPECT_FALSE(HoldsDevice(program_->Pid(), node)) << "a node the program may not use was opened";
 
-  if (GetParam().granted) {
+  if (device.granted) {
     ASSERT_EQ(chown(node.c_str(), 0, 0), 0);
     ASSERT_TRUE(reader->WaitOpened(kCardMs)) << "the program did not open " << port << " once it could";
     ASSERT_TRUE(reader->Send(kCards[9].line));
@@ -546,7 +615,10 @@ TEST_P(ReaderNodeSetUpLate, TheReaderIsOpenedOnceItsNodeLetsTheUserInOrTheUserIs
 }
 
 INSTANTIATE_TEST_SUITE_P(Node, ReaderNodeSetUpLate,
-                         ::testing::Values(NodeCase{"GrantedAfterTheArrival", true}, NodeCase{"NeverGranted", false}),
+                         ::testing::Values(NodeCase{"GrantedAfterTheArrival", true, "R1", "0403:1234"},
+                                           NodeCase{"NeverGranted", false, "R1", "0403:1234"},
+                                           NodeCase{"WithoutSerialNumberGrantedAfterTheArrival", true, "", "0403:1234"},
+                                           NodeCase{"OtherMakersAdapterNeverGranted", false, "", "067b:2303"}),
                          [](const ::testing::TestParamInfo<NodeCase>& AInfo) { return std::string(AInfo.param.name); });
 
 // A pty has no device identity: once the program has let go of a pulled-out

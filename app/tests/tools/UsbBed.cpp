@@ -33,8 +33,9 @@ Environment UsbBed::ProgramEnvironment(Environment AEnv) const {
 }
 
 bool UsbBed::Plug(const std::string& AUsb, const std::string& ASerial, const std::string& ATty,
-                  const std::string& ADevicePath) {
-  return Command("plug " + AUsb + " " + ASerial + " " + ATty + " " + ADevicePath);
+                  const std::string& ADevicePath, const std::string& AIds) {
+  return Command("plug " + AUsb + " " + (ASerial.empty() ? "-" : ASerial) + " " + ATty + " " + ADevicePath + " " +
+                 AIds);
 }
 
 bool UsbBed::Unplug(const std::string& AUsb, const std::string& ATty) { return Command("unplug " + AUsb + " " + ATty); }

@@ -23,11 +23,12 @@ class UsbBed {
   // AEnv with what makes a program see the bed as /sys and its /dev.
   Environment ProgramEnvironment(Environment AEnv) const;
 
-  // A reader (a USB device AUsb, "1-1", with serial number ASerial) is
-  // plugged in: its port ATty ("ttyUSB0") is the device at ADevicePath,
-  // and the programs are told of its arrival.
+  // A reader (a USB device AUsb, "1-1", with serial number ASerial, none
+  // when empty, and the ids AIds, "0403:1234") is plugged in: its port ATty
+  // ("ttyUSB0") is the device at ADevicePath, and the programs are told of
+  // its arrival.
   bool Plug(const std::string& AUsb, const std::string& ASerial, const std::string& ATty,
-            const std::string& ADevicePath);
+            const std::string& ADevicePath, const std::string& AIds = "0403:1234");
   // It is pulled out: its node, its devices and their events go.
   bool Unplug(const std::string& AUsb, const std::string& ATty);
 
