@@ -118,8 +118,9 @@ int main() {
       // Adding a device sends its "add" at once, before its children are
       // there; a program would be told of a reader whose port is still
       // being made. So the device's first "add" names no product, which
-      // a program passes by, and the one that counts follows once the
-      // node and all the devices are in place.
+      // a program passes by; its tty's "add", the last of its devices, and
+      // the device's "add" sent again, naming its product, tell of it once
+      // the node and all the devices are in place.
       const std::string usb = UsbPath(device);
       ok = MakeNode(dir, tty, node) && umockdev_testbed_attach_ioctl(bed, ("/dev/" + tty).c_str(), handler, &error) &&
            umockdev_testbed_add_from_string(bed, Description(device, serial, tty, usbIds).c_str(), &error);
