@@ -229,10 +229,13 @@ HRESULT TPort::OpenHandle(const QString& AName) {
 HRESULT TPort::Open() {
   CritHold hold(m_Tr->Crit());
   if (m_hPort || m_fLost) return S_OK;
+  // The device behind the name is looked at before it is opened: one pulled
+  // out as soon as it has been opened is then still known when it comes back.
+  const QString identity = DeviceIdentity(m_sPort);
   const HRESULT hr = OpenHandle(m_sPort);
   if (hr == S_OK) {
     m_sOpenedPort = m_sPort;
-    m_sIdentity = DeviceIdentity(m_sPort);
+    m_sIdentity = identity;
   }
   return hr;
 }

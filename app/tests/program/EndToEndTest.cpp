@@ -313,6 +313,37 @@ class EndToEnd : public ::testing::Test {
   unsigned IconColour(const testtools::DockedIcon& AIcon) {
     return probe_.Pixel(AIcon.window, AIcon.rect.width / 2, AIcon.rect.height / 2);
   }
+  // The reader AReader in socket 1-1, open as APort, is pulled out: the
+  // program lets go of it, and the tray icon AIcon shows the name no longer
+  // listed. A device of the same ids with the serial number AOtherSerial
+  // takes the name in socket 1-2: listed again, but left alone. Then a new
+  // reader (into AReader), the same device as far as can be told (ASerial,
+  // "" for none), is plugged back into 1-1 and is opened again.
+  void PullOutAndPlugBack(std::unique_ptr<VirtualReader>& AReader, const testtools::DockedIcon& AIcon,
+                          const std::string& APort, const std::string& ASerial, const std::string& AOtherSerial,
+                          const std::string& AIds = "0403:1234") {
+    auto iconColour = [&] { return IconColour(AIcon); };
+    const std::string gone = AReader->DevicePath();
+    ASSERT_TRUE(bed_->Unplug("1-1", APort));
+    AReader->Unplug();
+    EXPECT_TRUE(WaitUntil([&] { return !HoldsDevice(program_->Pid(), gone); }, 5000))
+        << "the program still holds " << gone;
+    EXPECT_TRUE(probe_.WaitFor([&] { return iconColour() == kInactiveColour; })) << std::hex << iconColour();
+
+    VirtualReader other;
+    ASSERT_TRUE(other.Ok());
+    ASSERT_TRUE(bed_->Plug("1-2", AOtherSerial, APort, other.DevicePath(), AIds));
+    EXPECT_TRUE(probe_.WaitFor([&] { return iconColour() == kActiveColour; })) << std::hex << iconColour();
+    EXPECT_FALSE(other.LineSetUp());
+    EXPECT_FALSE(HoldsDevice(program_->Pid(), other.DevicePath()));
+    ASSERT_TRUE(bed_->Unplug("1-2", APort));
+
+    AReader = std::make_unique<VirtualReader>();
+    ASSERT_TRUE(AReader->Ok());
+    ASSERT_TRUE(bed_->Plug("1-1", ASerial, APort, AReader->DevicePath(), AIds));
+    ASSERT_TRUE(AReader->WaitOpened(kCardMs)) << "the program did not open " << APort << " again";
+    EXPECT_FALSE(other.LineSetUp()) << "the other device's line was set up";
+  }
   // The tray icon's menu; the icon takes clicks once it shows its image.
   XWindow OpenTrayMenu(const testtools::DockedIcon& AIcon) {
     if (!probe_.WaitFor([&] { return IconColour(AIcon) == kActiveColour || IconColour(AIcon) == kInactiveColour; }))
@@ -437,32 +468,10 @@ TEST_F(EndToEnd, CopiesEveryCardKindToTheClipboardAcrossAReaderPulledOutAndPlugg
     copyCard(kCards[i]);
   }
 
-  // Pulled out: the device and its name go; the port is no longer listed.
-  const std::string gone = reader->DevicePath();
-  ASSERT_TRUE(bed_->Unplug("1-1", port));
-  reader->Unplug();
-  EXPECT_TRUE(WaitUntil([&] { return !HoldsDevice(program_->Pid(), gone); }, 5000))
-      << "the program still holds " << gone;
-  EXPECT_TRUE(probe_.WaitFor([&] { return iconColour() == kInactiveColour; })) << std::hex << iconColour();
-
-  // Another device gets the name: it is listed again (the icon shows it),
-  // but it is not the reader, and it is left as it is.
-  VirtualReader other;
-  ASSERT_TRUE(other.Ok());
-  ASSERT_TRUE(bed_->Plug("1-2", "OTHER9", port, other.DevicePath()));
-  EXPECT_TRUE(probe_.WaitFor([&] { return iconColour() == kActiveColour; })) << std::hex << iconColour();
-  EXPECT_FALSE(other.LineSetUp());
-  EXPECT_FALSE(HoldsDevice(program_->Pid(), other.DevicePath()));
-  ASSERT_TRUE(bed_->Unplug("1-2", port));
-
-  // The reader plugged in again, under the same name: opened again.
-  reader = std::make_unique<VirtualReader>();
-  ASSERT_TRUE(reader->Ok());
-  ASSERT_TRUE(bed_->Plug("1-1", "R1", port, reader->DevicePath()));
-  ASSERT_TRUE(reader->WaitOpened(kCardMs)) << "the program did not open " << port << " again";
+  // Pulled out, another reader gets the name, and it is plugged back in.
+  ASSERT_NO_FATAL_FAILURE(PullOutAndPlugBack(reader, *icon, port, "R1", "OTHER9"));
   copyCard(kCards[1]);
   copyCard(kCards[9]);
-  EXPECT_FALSE(other.LineSetUp()) << "the other device's line was set up";
 
   // One log for the name, before and after.
   const fs::path log = home_.ConfigDir() / LogFileName(port);
@@ -501,33 +510,12 @@ TEST_P(PlainPortPluggedBack, IntoItsSocketIsOpenedAgainAndAnotherDeviceIsLeftAlo
   ASSERT_TRUE(reader->WaitOpened(kStartMs)) << "the program did not open " << port;
   const auto icon = tray_->OnlyIcon();
   ASSERT_TRUE(icon);
-  auto iconColour = [&] { return IconColour(*icon); };
-  EXPECT_TRUE(probe_.WaitFor([&] { return iconColour() == kActiveColour; })) << std::hex << iconColour();
+  EXPECT_TRUE(probe_.WaitFor([&] { return IconColour(*icon) == kActiveColour; })) << std::hex << IconColour(*icon);
 
-  // Pulled out: the program is told, and the name is no longer listed.
-  const std::string gone = reader->DevicePath();
-  ASSERT_TRUE(bed_->Unplug("1-1", port));
-  reader->Unplug();
-  EXPECT_TRUE(WaitUntil([&] { return !HoldsDevice(program_->Pid(), gone); }, 5000))
-      << "the program still holds " << gone;
-  EXPECT_TRUE(probe_.WaitFor([&] { return iconColour() == kInactiveColour; })) << std::hex << iconColour();
-
-  VirtualReader other;
-  ASSERT_TRUE(other.Ok());
-  ASSERT_TRUE(bed_->Plug("1-2", device.otherSerial, port, other.DevicePath(), device.ids));
-  EXPECT_TRUE(probe_.WaitFor([&] { return iconColour() == kActiveColour; })) << std::hex << iconColour();
-  EXPECT_FALSE(other.LineSetUp());
-  EXPECT_FALSE(HoldsDevice(program_->Pid(), other.DevicePath()));
-  ASSERT_TRUE(bed_->Unplug("1-2", port));
-
-  reader = std::make_unique<VirtualReader>();
-  ASSERT_TRUE(reader->Ok());
-  ASSERT_TRUE(bed_->Plug("1-1", device.serial, port, reader->DevicePath(), device.ids));
-  ASSERT_TRUE(reader->WaitOpened(kCardMs)) << "the program did not open " << port << " again";
+  ASSERT_NO_FATAL_FAILURE(PullOutAndPlugBack(reader, *icon, port, device.serial, device.otherSerial, device.ids));
   ASSERT_TRUE(reader->Send(kCards[9].line));
   std::string got;
   EXPECT_TRUE(WaitUntil([&] { return (got = ReadClipboard()) == kCards[9].copied; }, kCardMs)) << got;
-  EXPECT_FALSE(other.LineSetUp()) << "the other device's line was set up";
   ExitThroughContextMenu();
 }
 
@@ -620,6 +608,33 @@ INSTANTIATE_TEST_SUITE_P(Node, ReaderNodeSetUpLate,
                                            NodeCase{"WithoutSerialNumberGrantedAfterTheArrival", true, "", "0403:1234"},
                                            NodeCase{"OtherMakersAdapterNeverGranted", false, "", "067b:2303"}),
                          [](const ::testing::TestParamInfo<NodeCase>& AInfo) { return std::string(AInfo.param.name); });
+
+// A reader pulled out while the program opens it (its devices go in the
+// middle of the open, before the program could look at them afterwards) is
+// still known as the device it opened, and comes back when plugged in again.
+TEST_F(EndToEnd, AReaderPulledOutAsItIsOpenedComesBackWhenPluggedIn) {
+  ASSERT_TRUE(StartUsbBed());
+  const std::string port = "ttyUSB0";
+  auto reader = std::make_unique<VirtualReader>();
+  ASSERT_TRUE(reader->Ok());
+  ASSERT_TRUE(bed_->Plug("1-1", "R1", port, reader->DevicePath()));
+  ASSERT_TRUE(bed_->PullOutAtOpen("1-1", port));
+  Start("TransMethod=1\n", {"-p" + port, FormatSwitch(EX, kCopiedFormats)});
+  ASSERT_TRUE(reader->WaitOpened(kStartMs)) << "the program did not open " << port;
+  const std::string gone = reader->DevicePath();
+  ASSERT_TRUE(bed_->Unplug("1-1", port));
+  reader->Unplug();
+  ASSERT_TRUE(WaitUntil([&] { return !HoldsDevice(program_->Pid(), gone); }, 5000));
+
+  reader = std::make_unique<VirtualReader>();
+  ASSERT_TRUE(reader->Ok());
+  ASSERT_TRUE(bed_->Plug("1-1", "R1", port, reader->DevicePath()));
+  ASSERT_TRUE(reader->WaitOpened(kCardMs)) << "the program did not open " << port << " again";
+  ASSERT_TRUE(reader->Send(kCards[9].line));
+  std::string got;
+  EXPECT_TRUE(WaitUntil([&] { return (got = ReadClipboard()) == kCards[9].copied; }, kCardMs)) << got;
+  ExitThroughContextMenu();
+}
 
 // A pty has no device identity: once the program has let go of a pulled-out
 // pty, the terminal that next gets its name is no reader of ours.

@@ -40,6 +40,10 @@ bool UsbBed::Plug(const std::string& AUsb, const std::string& ASerial, const std
 
 bool UsbBed::Unplug(const std::string& AUsb, const std::string& ATty) { return Command("unplug " + AUsb + " " + ATty); }
 
+bool UsbBed::PullOutAtOpen(const std::string& AUsb, const std::string& ATty) {
+  return Command("pull-at-open " + AUsb + " " + ATty);
+}
+
 bool UsbBed::Command(const std::string& ALine) {
   if (!Ready() || !m_proc.WriteInput(ALine + "\n")) return false;
   return m_proc.ReadLine(kAnswerMs) == std::optional<std::string>("ok");

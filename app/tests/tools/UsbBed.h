@@ -31,6 +31,10 @@ class UsbBed {
             const std::string& ADevicePath, const std::string& AIds = "0403:1234");
   // It is pulled out: its node, its devices and their events go.
   bool Unplug(const std::string& AUsb, const std::string& ATty);
+  // It is pulled out at the next call a program makes on its node, as it is
+  // being opened: its devices and their events go, its node stays (Unplug
+  // takes it later).
+  bool PullOutAtOpen(const std::string& AUsb, const std::string& ATty);
 
  private:
   bool Command(const std::string& ALine);

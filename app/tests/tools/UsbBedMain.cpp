@@ -14,6 +14,9 @@
 //       (the serial number "-": the device has none; the ids are the reader's,
 //       0403:1234, unless given)
 //   unplug <usb device> <tty>
+//   pull-at-open <usb device> <tty>
+//       the device's files and events go at the next call a program makes on
+//       its node, in the middle of opening it; its node stays until unplug
 // It prints "ready <test bed folder>" first, and ends when stdin closes.
 //
 //   LD_PRELOAD=libumockdev-preload.so.0 sorvex_usb_bed
@@ -25,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <mutex>
 #include <sstream>
 #include <string>
 
@@ -69,9 +73,42 @@ std::string Description(const std::string& ADevice, const std::string& ASerial, 
   return d.str();
 }
 
+struct Bed {
+  UMockdevTestbed* testbed;
+  std::string dir;
+  // The calls on the nodes are served on a thread of umockdev's own.
+  std::mutex lock;
+  // The node whose next call pulls its reader out, and that reader.
+  std::string pullAtOpen, pullDevice, pullTty;
+};
+
+// A reader's devices go as the kernel takes them away: children first, each
+// device's event just before it goes (the event is built from its files);
+// the tty's class entry goes before its event, so that a program that lists
+// the ports on that event no longer finds it. Devices gone already are
+// passed by.
+void RemoveDevices(Bed& ABed, const std::string& ADevice, const std::string& ATty) {
+  const std::string usb = UsbPath(ADevice), port = usb + "/" + ADevice + ":1.0/" + ATty;
+  unlink((ABed.dir + "/sys/class/tty/" + ATty).c_str());
+  for (const std::string& p : {port + "/tty/" + ATty, port, usb + "/" + ADevice + ":1.0", usb}) {
+    struct stat st {};
+    if (stat((ABed.dir + p).c_str(), &st) != 0) continue;
+    umockdev_testbed_uevent(ABed.testbed, p.c_str(), "remove");
+    umockdev_testbed_remove_device(ABed.testbed, p.c_str());
+  }
+}
+
 // Calls on a node of the bed go to the bed; the readers' nodes stand for
 // real devices, so every call is made on the device itself.
-gboolean PassThrough(UMockdevIoctlBase*, UMockdevIoctlClient* AClient, gpointer) {
+gboolean PassThrough(UMockdevIoctlBase*, UMockdevIoctlClient* AClient, gpointer AUser) {
+  auto& bed = *static_cast<Bed*>(AUser);
+  {
+    std::lock_guard<std::mutex> hold(bed.lock);
+    if (!bed.pullAtOpen.empty() && bed.pullAtOpen == umockdev_ioctl_client_get_devnode(AClient)) {
+      RemoveDevices(bed, bed.pullDevice, bed.pullTty);
+      bed.pullAtOpen.clear();
+    }
+  }
   gint err = 0;
   const gint result = umockdev_ioctl_client_execute(AClient, &err, nullptr);
   umockdev_ioctl_client_complete(AClient, result, err);
@@ -93,18 +130,19 @@ bool MakeNode(const std::string& ADir, const std::string& ATty, const std::strin
 }  // namespace
 
 int main() {
-  UMockdevTestbed* bed = umockdev_testbed_new();
+  Bed state;
+  UMockdevTestbed* const bed = state.testbed = umockdev_testbed_new();
   // Without the preload the bed's events would not find its devices.
   if (!umockdev_in_mock_environment()) {
     std::cerr << "sorvex_usb_bed: run me with umockdev's preload library\n";
     g_object_unref(bed);
     return 2;
   }
-  const std::string dir = getenv("UMOCKDEV_DIR");
+  const std::string dir = state.dir = getenv("UMOCKDEV_DIR");
   mkdir((dir + "/dev").c_str(), 0755);
   mkdir((dir + "/dev/.node").c_str(), 0755);
   UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
-  g_signal_connect(handler, "handle-ioctl", G_CALLBACK(PassThrough), nullptr);
+  g_signal_connect(handler, "handle-ioctl", G_CALLBACK(PassThrough), &state);
 
   std::cout << "ready " << dir << std::endl;
   for (std::string line; std::getline(std::cin, line);) {
@@ -114,6 +152,7 @@ int main() {
     GError* error = nullptr;
     bool ok = false;
     UsbIds usbIds;
+    std::lock_guard<std::mutex> hold(state.lock);
     if (what == "plug" && in >> serial >> tty >> node && (!(in >> ids) || ParseIds(ids, usbIds))) {
       // Adding a device sends its "add" at once, before its children are
       // there; a program would be told of a reader whose port is still
@@ -129,16 +168,15 @@ int main() {
         umockdev_testbed_uevent(bed, usb.c_str(), "add");
       }
     } else if (what == "unplug" && in >> tty) {
-      const std::string usb = UsbPath(device), port = usb + "/" + device + ":1.0/" + tty;
-      // As the kernel does it: children first, each device's event just
-      // before it goes (the event is built from its files).
-      for (const std::string& p : {port + "/tty/" + tty, port, usb + "/" + device + ":1.0", usb}) {
-        umockdev_testbed_uevent(bed, p.c_str(), "remove");
-        umockdev_testbed_remove_device(bed, p.c_str());
-      }
+      RemoveDevices(state, device, tty);
       ok = umockdev_testbed_detach_ioctl(bed, ("/dev/" + tty).c_str(), &error);
       unlink((dir + "/dev/" + tty).c_str());
       unlink((dir + "/dev/.node/" + tty).c_str());
+    } else if (what == "pull-at-open" && in >> tty) {
+      state.pullAtOpen = "/dev/" + tty;
+      state.pullDevice = device;
+      state.pullTty = tty;
+      ok = true;
     }
     if (ok) {
       std::cout << "ok" << std::endl;
