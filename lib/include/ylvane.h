@@ -228,7 +228,11 @@ typedef struct YV_ERROR_NMSG {
  * A USB device event that a host forwards with YV_DeviceEventNotify (for
  * example from its own udev monitor): EventType is YV_DEVICE_ARRIVAL or
  * YV_DEVICE_REMOVAL and EventData points at this record. Texts are UTF-16
- * and zero-terminated; SysPath and TtyName may be NULL.
+ * and zero-terminated; SysPath, Serial and TtyName may be NULL. A serial
+ * port that the serial number of no FTDI device of a watched type names
+ * (another maker's adapter, a device without a serial number) is listed as
+ * a plain port: its event, with its TtyName, tells of the YV_PORT_COM port
+ * of that name, to notifiers whose types take plain ports.
  */
 #define YV_DEVICE_ARRIVAL 0x8000u
 #define YV_DEVICE_REMOVAL 0x8004u
@@ -238,7 +242,7 @@ typedef struct YV_DEVICE_EVENT {
   uint16_t VendorId;         /* USB vendor id (idVendor) */
   uint16_t ProductId;        /* USB product id (idProduct) */
   const char16_t* SysPath;   /* the USB device's sysfs path ("/sys/devices/...") */
-  const char16_t* Serial;    /* its serial number (the name YV_PORT_FT opens) */
+  const char16_t* Serial;    /* its serial number (the name YV_PORT_FT opens), if any */
   const char16_t* TtyName;   /* its serial port under /dev ("ttyUSB0"), if known */
 } YV_DEVICE_EVENT;
 

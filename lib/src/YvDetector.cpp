@@ -208,40 +208,57 @@ void CYvDetector::OnDeviceChange(uint32_t EventType, void* EventData) {
   std::memcpy(&ev.Size, EventData, sizeof ev.Size);
   if (ev.Size < sizeof ev) return;
   std::memcpy(&ev, EventData, sizeof ev);
-  if (ev.VendorId != kFtdiVendor) return;
-  // Opened by its serial number: one that YV_PORT_INFO cannot carry names
-  // nothing a host could open.
-  auto serial = BoundedText(ev.Serial, kMaxName);
-  if (!serial || serial->empty()) return;
   const bool arrival = EventType == YV_DEVICE_ARRIVAL;
+  // Names that YV_PORT_INFO cannot carry name nothing a host could open.
+  const auto serial = BoundedText(ev.Serial, kMaxName);
+  const auto tty = BoundedText(ev.TtyName, kMaxName);
 
-  // The bus description: from the device itself while it is there, else
-  // from what it said when it was.
+  // An FTDI device is opened by its serial number.
+  const bool named = ev.VendorId == kFtdiVendor && serial && !serial->empty();
   std::u16string desc;
-  if (auto path = BoundedText(ev.SysPath, 4096)) {
-    if (auto utf8 = sys::ToUtf8(*path)) {
-      if (auto text = sys::ReadAttr(*utf8 + "/product")) desc = sys::FromSystemBytes(*text);
+  if (named) {
+    // The bus description: from the device itself while it is there, else
+    // from what it said when it was.
+    if (auto path = BoundedText(ev.SysPath, 4096)) {
+      if (auto utf8 = sys::ToUtf8(*path)) {
+        if (auto text = sys::ReadAttr(*utf8 + "/product")) desc = sys::FromSystemBytes(*text);
+      }
     }
-  }
-  if (desc.empty()) GetFtdiBusDescription(desc, *serial, ev.ProductId);
-  const auto key = std::make_pair(*serial, ev.ProductId);
-  if (arrival) {
-    RememberDescription(*serial, ev.ProductId, desc);
-  } else {
-    auto it = m_Descriptions.find(key);
-    if (it != m_Descriptions.end()) {
-      if (desc.empty()) desc = it->second;
-      m_Descriptions.erase(it);
+    if (desc.empty()) GetFtdiBusDescription(desc, *serial, ev.ProductId);
+    const auto key = std::make_pair(*serial, ev.ProductId);
+    if (arrival) {
+      RememberDescription(*serial, ev.ProductId, desc);
+    } else {
+      auto it = m_Descriptions.find(key);
+      if (it != m_Descriptions.end()) {
+        if (desc.empty()) desc = it->second;
+        m_Descriptions.erase(it);
+      }
     }
   }
 
   if (!(m_dwFlags & YV_NF_EXIST)) return;
   const SerialTypeTable types = SerialTypeTable::Take(m_lib);
-  uint32_t mask = GetSerialTypesByPid(types, ev.ProductId, m_dwSerialMask);
-  if (mask == 0) return;
-  if (!desc.empty()) {
-    mask = GetSerialTypesByName(types, desc, mask);
+  uint32_t mask = 0;
+  if (named) {
+    mask = GetSerialTypesByPid(types, ev.ProductId, m_dwSerialMask);
+    if (mask != 0 && !desc.empty()) mask = GetSerialTypesByName(types, desc, mask);
+  }
+  YV_PORT_INFO info{};
+  if (mask != 0) {
+    info.PortType = YV_PORT_FT;
+    CopyPortName(info.Name, *serial);
+    if (tty) CopyPortName(info.PortName, *tty);
+  } else {
+    // Not listed as an FTDI device of a watched type (another maker's, one
+    // without a serial number, a product id or description no watched type
+    // takes): its port is listed as a plain one, by its tty name, and comes
+    // and goes as such.
+    if (!tty || tty->empty()) return;
+    mask = GetPlainPortTypes(types, m_dwSerialMask);
     if (mask == 0) return;
+    info.PortType = YV_PORT_COM;
+    CopyPortName(info.Name, *tty);
   }
   // While the ports are rescanned, the rescan tells the difference.
   if (m_bSerialScan) {
@@ -249,10 +266,6 @@ void CYvDetector::OnDeviceChange(uint32_t EventType, void* EventData) {
     m_hWakeEvent->Set();
     return;
   }
-  YV_PORT_INFO info{};
-  info.PortType = YV_PORT_FT;
-  CopyPortName(info.Name, *serial);
-  if (auto tty = BoundedText(ev.TtyName, kMaxName)) CopyPortName(info.PortName, *tty);
   info.Busy = arrival ? 0 : 1;
   info.TypeMask = mask;
   QueueExist(arrival, &info, nullptr, 0, mask, false);

@@ -98,6 +98,18 @@ uint32_t GetSerialTypesByName(const SerialTypeTable& types, std::u16string_view 
   return out;
 }
 
+uint32_t GetPlainPortTypes(const SerialTypeTable& types, uint32_t mask) {
+  if (const uint32_t plain = GetSerialTypesByPid(types, kPidPlainPorts, mask)) return plain;
+  // No type asks for them; without the FTDI driver, though, no port can be
+  // an FTDI device's, and every one is listed as any requested type may be
+  // behind it. Without a product id to ask for, nothing at all is listed.
+  bool anyPid = false;
+  for (int i = 0; i < kTypeSlots; ++i)
+    if ((mask & (1u << i)) && types.slots[i].registered && !types.slots[i].pids.empty()) anyPid = true;
+  if (!anyPid || sys::FtdiDriverInstalled()) return 0;
+  return mask | 0x7FFFFFFFu;
+}
+
 HRESULT GetFtdiBusDescription(std::u16string& desc, std::u16string_view serial, uint16_t pid) {
   desc.clear();
   for (const PresentDevice& d : PresentFtdiDevices()) {
@@ -207,10 +219,8 @@ HRESULT EnumSerialDeviceRecords(std::vector<SerialDeviceRecord>& out, const Seri
             out.end());
 
   // 6. Plain serial ports, after the USB devices, in name order.
-  const bool noFtdiDriver = !sys::FtdiDriverInstalled();
-  if (!wanted(kPidPlainPorts) && !noFtdiDriver) return S_OK;
-  uint32_t plainMask = GetSerialTypesByPid(types, kPidPlainPorts, TypeMask);
-  if (plainMask == 0) plainMask = TypeMask | 0x7FFFFFFFu;
+  const uint32_t plainMask = GetPlainPortTypes(types, TypeMask);
+  if (plainMask == 0) return S_OK;
   const size_t usbRecords = out.size();
   for (const std::string& tty : sys::ListSerialTtys()) {
     if (!wanted(kPidFirstUarts) && (tty == "ttyS0" || tty == "ttyS1")) continue;

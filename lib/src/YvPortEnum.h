@@ -37,6 +37,10 @@ uint32_t GetSerialTypesByPid(const SerialTypeTable& types, uint16_t pid, uint32_
 uint32_t GetSerialTypesByName(const SerialTypeTable& types, std::u16string_view desc,
                               uint32_t mask);
 
+// The types of mask as which the listing lists plain serial ports; 0 when
+// it leaves them out.
+uint32_t GetPlainPortTypes(const SerialTypeTable& types, uint32_t mask);
+
 // The product text that a present FTDI device with this serial number and
 // product id reports on the bus; empty when there is none.
 HRESULT GetFtdiBusDescription(std::u16string& desc, std::u16string_view serial, uint16_t pid);

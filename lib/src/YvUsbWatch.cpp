@@ -3,7 +3,6 @@
 #include <set>
 
 #include "YvSeams.h"
-#include "sys/DeviceList.h"
 #include "sys/Text.h"
 #include "ylvane.h"
 
@@ -19,6 +18,8 @@ bool IsBelow(const std::string& path, const std::string& dev) {
   return path.size() > dev.size() && path.compare(0, dev.size(), dev) == 0 &&
          path[dev.size()] == '/';
 }
+
+std::string LastName(const std::string& devPath) { return devPath.substr(devPath.rfind('/') + 1); }
 
 }  // namespace
 
@@ -47,39 +48,48 @@ void CUsbWatch::OnReadable(Clock::time_point now, std::vector<UsbDeviceEvent>& o
 
 void CUsbWatch::Handle(const sys::Uevent& ev, Clock::time_point now,
                        std::vector<UsbDeviceEvent>& out) {
-  if (ev.subsystem == "usb" && ev.devType == "usb_device") {
-    unsigned vendor = 0, product = 0;
-    if (!sys::ParseUsbProduct(ev.product, &vendor, &product) || vendor != kFtdiVendor) return;
-    if (ev.action == "add") {
-      if (m_known.count(ev.devPath)) return;  // told twice
-      auto d = sys::UsbDeviceAt(ev.devPath);
-      // Opened by its serial number: a device without one cannot be named.
-      if (!d || d->vendor != kFtdiVendor || d->serial.empty()) return;
-      Known& k = m_known[ev.devPath];
-      k.serial = d->serial;
-      k.product = d->product;
-      k.tty = d->tty;
-      k.deadline = now + TtyWait();
-      if (!k.tty.empty()) Announce(ev.devPath, k, out);
-    } else if (ev.action == "remove") {
-      auto it = m_known.find(ev.devPath);
-      if (it == m_known.end()) return;
-      // A device that left before it was announced is simply forgotten.
-      if (it->second.announced) out.push_back(EventOf(YV_DEVICE_REMOVAL, it->first, it->second));
-      m_known.erase(it);
-    }
+  const bool usbDevice = ev.subsystem == "usb" && ev.devType == "usb_device";
+  if (ev.action == "remove") {
+    // A port's tty goes before its device; a device whose ports' events
+    // were missed takes them with it.
+    RemovePorts(ev.devPath, out);
+    if (!usbDevice) return;
+    auto it = m_known.find(ev.devPath);
+    if (it == m_known.end()) return;
+    // A device that left before it was announced is simply forgotten.
+    if (it->second.announced) out.push_back(EventOf(YV_DEVICE_REMOVAL, it->first, it->second));
+    m_known.erase(it);
     return;
   }
   if (ev.action != "add") return;
-  // Something new below a known device, such as its serial port.
-  for (auto& [path, k] : m_known) {
-    if (!IsBelow(ev.devPath, path)) continue;
-    if (k.tty.empty()) {
-      if (auto d = sys::UsbDeviceAt(path)) k.tty = d->tty;
-    }
-    if (!k.announced && !k.tty.empty()) Announce(path, k, out);
-    break;
+  if (usbDevice) {
+    unsigned vendor = 0, product = 0;
+    if (!sys::ParseUsbProduct(ev.product, &vendor, &product) || vendor != kFtdiVendor) return;
+    if (m_known.count(ev.devPath)) return;  // told twice
+    auto d = sys::UsbDeviceAt(ev.devPath);
+    if (d && d->vendor == kFtdiVendor) Follow(*d, now, out);
+    return;
   }
+  // Something new below a USB device, such as its serial port.
+  const bool tty = ev.subsystem == "tty";
+  auto owner = KnownAbove(ev.devPath);
+  if (owner == m_known.end() && tty) {
+    // The port of an FTDI device whose own event could not be read for what
+    // it is (it came before the device's files, or was lost).
+    auto t = sys::UsbTtyAt(ev.devPath);
+    if (t && t->device.vendor == kFtdiVendor) owner = Follow(t->device, now, out);
+  }
+  if (owner != m_known.end()) {
+    Known& k = owner->second;
+    if (k.tty.empty()) {
+      if (auto d = sys::UsbDeviceAt(owner->first)) k.tty = d->tty;
+    }
+    if (!k.announced && !k.tty.empty()) Announce(owner->first, k, out);
+    // Its serial number names its first port; any further one is a port
+    // of its own.
+    if (!tty || LastName(ev.devPath) == k.tty) return;
+  }
+  if (tty) AddPort(ev.devPath, out);
 }
 
 void CUsbWatch::Due(Clock::time_point now, std::vector<UsbDeviceEvent>& out) {
@@ -110,10 +120,13 @@ std::optional<CUsbWatch::Clock::time_point> CUsbWatch::NextDeadline() const {
 void CUsbWatch::Resync(Clock::time_point now, bool initial, std::vector<UsbDeviceEvent>& out) {
   std::set<std::string> present;
   for (sys::UsbDevice& d : sys::ListUsbDevices(kFtdiVendor)) {
-    if (d.serial.empty()) continue;
+    if (d.serial.empty()) continue;  // its port is a plain one
     auto it = m_known.find(d.devPath);
     if (it != m_known.end() && it->second.serial == d.serial) {
       present.insert(d.devPath);
+      Known& k = it->second;
+      if (k.tty.empty()) k.tty = d.tty;
+      if (!k.announced && !k.tty.empty()) Announce(d.devPath, k, out);
       continue;
     }
     if (it != m_known.end()) {  // another device took the place of the one we knew
@@ -137,6 +150,63 @@ void CUsbWatch::Resync(Clock::time_point now, bool initial, std::vector<UsbDevic
     if (it->second.announced) out.push_back(EventOf(YV_DEVICE_REMOVAL, it->first, it->second));
     it = m_known.erase(it);
   }
+
+  std::set<std::string> ports;
+  for (sys::UsbTty& t : sys::ListUsbTtys()) {
+    auto k = m_known.find(t.device.devPath);
+    if (k != m_known.end() && k->second.tty == t.tty) continue;  // the followed device's own
+    ports.insert(t.devPath);
+    if (m_ports.count(t.devPath)) continue;
+    const Port& p = m_ports[t.devPath] = PortOf(t);
+    if (!initial) out.push_back(EventOf(YV_DEVICE_ARRIVAL, p));
+  }
+  for (auto it = m_ports.begin(); it != m_ports.end();) {
+    if (ports.count(it->first)) {
+      ++it;
+      continue;
+    }
+    out.push_back(EventOf(YV_DEVICE_REMOVAL, it->second));
+    it = m_ports.erase(it);
+  }
+}
+
+CUsbWatch::KnownIt CUsbWatch::Follow(const sys::UsbDevice& d, Clock::time_point now,
+                                     std::vector<UsbDeviceEvent>& out) {
+  // Opened by its serial number: a device without one has plain ports.
+  if (d.serial.empty()) return m_known.end();
+  auto [it, added] = m_known.try_emplace(d.devPath);
+  if (!added) return it;
+  Known& k = it->second;
+  k.serial = d.serial;
+  k.product = d.product;
+  k.tty = d.tty;
+  k.deadline = now + TtyWait();
+  if (!k.tty.empty()) Announce(d.devPath, k, out);
+  return it;
+}
+
+CUsbWatch::KnownIt CUsbWatch::KnownAbove(const std::string& devPath) {
+  for (auto it = m_known.begin(); it != m_known.end(); ++it)
+    if (IsBelow(devPath, it->first)) return it;
+  return m_known.end();
+}
+
+void CUsbWatch::AddPort(const std::string& devPath, std::vector<UsbDeviceEvent>& out) {
+  if (m_ports.count(devPath)) return;  // told twice
+  auto t = sys::UsbTtyAt(devPath);
+  if (!t) return;
+  out.push_back(EventOf(YV_DEVICE_ARRIVAL, m_ports[devPath] = PortOf(*t)));
+}
+
+void CUsbWatch::RemovePorts(const std::string& devPath, std::vector<UsbDeviceEvent>& out) {
+  for (auto it = m_ports.begin(); it != m_ports.end();) {
+    if (it->first != devPath && !IsBelow(it->first, devPath)) {
+      ++it;
+      continue;
+    }
+    out.push_back(EventOf(YV_DEVICE_REMOVAL, it->second));
+    it = m_ports.erase(it);
+  }
 }
 
 void CUsbWatch::Announce(const std::string& devPath, Known& k, std::vector<UsbDeviceEvent>& out) {
@@ -152,6 +222,16 @@ UsbDeviceEvent CUsbWatch::EventOf(uint32_t type, const std::string& devPath, con
   e.sysPath = sys::FromSystemBytes(SysRoot() + devPath);
   e.serial = sys::FromSystemBytes(k.serial);
   e.tty = sys::FromSystemBytes(k.tty);
+  return e;
+}
+
+UsbDeviceEvent CUsbWatch::EventOf(uint32_t type, const Port& p) const {
+  UsbDeviceEvent e;
+  e.type = type;
+  e.vendor = p.vendor;
+  e.product = p.product;
+  e.sysPath = sys::FromSystemBytes(SysRoot() + p.usbPath);
+  e.tty = sys::FromSystemBytes(p.tty);
   return e;
 }
 

@@ -1,7 +1,11 @@
-// The kernel's events about FTDI USB devices, turned into the arrivals and
-// removals the detector takes. An arrival waits until the device's serial
-// port exists (or a grace time has passed); a removal takes the details from
-// what was read while the device was there, since sysfs no longer has them.
+// The kernel's events about USB serial devices, turned into the arrivals and
+// removals the detector takes. An FTDI device with a serial number (opened
+// by that number) arrives once its serial port exists, or a grace time has
+// passed. Every other serial port on a USB device (another maker's, one
+// without a serial number, an FTDI device's further ports) is opened by its
+// tty name and so arrives and goes with its tty. A removal takes the details
+// from what was read while the device was there, since sysfs no longer has
+// them.
 #pragma once
 
 #include <chrono>
@@ -12,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "sys/DeviceList.h"
 #include "sys/Uevent.h"
 
 namespace ylvane {
@@ -20,8 +25,8 @@ struct UsbDeviceEvent {
   uint32_t type = 0;  // YV_DEVICE_ARRIVAL or YV_DEVICE_REMOVAL
   uint16_t vendor = 0;
   uint16_t product = 0;
-  std::u16string sysPath;
-  std::u16string serial;
+  std::u16string sysPath;  // the USB device's
+  std::u16string serial;   // empty for a port that no serial number names
   std::u16string tty;
 };
 
@@ -51,14 +56,36 @@ class CUsbWatch {
     Clock::time_point deadline;  // while not announced
   };
 
+  // A serial port that no serial number names.
+  struct Port {
+    std::string tty;
+    uint16_t vendor = 0;
+    uint16_t product = 0;
+    std::string usbPath;  // the USB device's device path
+  };
+  static Port PortOf(const sys::UsbTty& t) {
+    return {t.tty, t.device.vendor, t.device.product, t.device.devPath};
+  }
+
   // Brings the known devices in line with sysfs; initial: nothing is
   // reported, the present devices are simply known.
   void Resync(Clock::time_point now, bool initial, std::vector<UsbDeviceEvent>& out);
+  using KnownIt = std::map<std::string, Known>::iterator;
+  // Starts to follow the FTDI device d (when it is not followed yet); the
+  // end of m_known when no serial number names it.
+  KnownIt Follow(const sys::UsbDevice& d, Clock::time_point now, std::vector<UsbDeviceEvent>& out);
+  // The followed device that devPath is below, or the end of m_known.
+  KnownIt KnownAbove(const std::string& devPath);
+  // A port's tty was added; a port at or below devPath is gone.
+  void AddPort(const std::string& devPath, std::vector<UsbDeviceEvent>& out);
+  void RemovePorts(const std::string& devPath, std::vector<UsbDeviceEvent>& out);
   void Announce(const std::string& devPath, Known& k, std::vector<UsbDeviceEvent>& out);
   UsbDeviceEvent EventOf(uint32_t type, const std::string& devPath, const Known& k) const;
+  UsbDeviceEvent EventOf(uint32_t type, const Port& p) const;
 
   std::optional<sys::UeventSocket> m_socket;
   std::map<std::string, Known> m_known;  // by device path below the sysfs root
+  std::map<std::string, Port> m_ports;   // by the device path of the port's tty
 };
 
 }  // namespace ylvane

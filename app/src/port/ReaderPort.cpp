@@ -229,8 +229,8 @@ HRESULT TPort::OpenHandle(const QString& AName) {
 HRESULT TPort::Open() {
   CritHold hold(m_Tr->Crit());
   if (m_hPort || m_fLost) return S_OK;
-  // Which device it is, read before the port opens: a reader may be pulled
-  // out the moment it is open, and with it go the entries that tell it.
+  // The device behind the name is looked at before it is opened: one pulled
+  // out as soon as it has been opened is then still known when it comes back.
   const QString identity = DeviceIdentity(m_sPort);
   const HRESULT hr = OpenHandle(m_sPort);
   if (hr == S_OK) {

@@ -317,6 +317,37 @@ class EndToEnd : public ::testing::Test {
   unsigned IconColour(const testtools::DockedIcon& AIcon) {
     return probe_.Pixel(AIcon.window, AIcon.rect.width / 2, AIcon.rect.height / 2);
   }
+  // The reader AReader in socket 1-1, open as APort, is pulled out: the
+  // program lets go of it, and the tray icon AIcon shows the name no longer
+  // listed. A device of the same ids with the serial number AOtherSerial
+  // takes the name in socket 1-2: listed again, but left alone. Then a new
+  // reader (into AReader), the same device as far as can be told (ASerial,
+  // "" for none), is plugged back into 1-1 and is opened again.
+  void PullOutAndPlugBack(std::unique_ptr<VirtualReader>& AReader, const testtools::DockedIcon& AIcon,
+                          const std::string& APort, const std::string& ASerial, const std::string& AOtherSerial,
+                          const std::string& AIds = "0403:1234") {
+    auto iconColour = [&] { return IconColour(AIcon); };
+    const std::string gone = AReader->DevicePath();
+    ASSERT_TRUE(bed_->Unplug("1-1", APort));
+    AReader->Unplug();
+    EXPECT_TRUE(WaitUntil([&] { return !HoldsDevice(program_->Pid(), gone); }, 5000))
+        << "the program still holds " << gone;
+    EXPECT_TRUE(probe_.WaitFor([&] { return iconColour() == kInactiveColour; })) << std::hex << iconColour();
+
+    VirtualReader other;
+    ASSERT_TRUE(other.Ok());
+    ASSERT_TRUE(bed_->Plug("1-2", AOtherSerial, APort, other.DevicePath(), AIds));
+    EXPECT_TRUE(probe_.WaitFor([&] { return iconColour() == kActiveColour; })) << std::hex << iconColour();
+    EXPECT_FALSE(other.LineSetUp());
+    EXPECT_FALSE(HoldsDevice(program_->Pid(), other.DevicePath()));
+    ASSERT_TRUE(bed_->Unplug("1-2", APort));
+
+    AReader = std::make_unique<VirtualReader>();
+    ASSERT_TRUE(AReader->Ok());
+    ASSERT_TRUE(bed_->Plug("1-1", ASerial, APort, AReader->DevicePath(), AIds));
+    ASSERT_TRUE(AReader->WaitOpened(kCardMs)) << "the program did not open " << APort << " again";
+    EXPECT_FALSE(other.LineSetUp()) << "the other device's line was set up";
+  }
   // The tray icon's menu; the icon takes clicks once it shows its image.
   XWindow OpenTrayMenu(const testtools::DockedIcon& AIcon) {
     if (!probe_.WaitFor([&] { return IconColour(AIcon) == kActiveColour || IconColour(AIcon) == kInactiveColour; }))
@@ -479,32 +510,10 @@ TEST_F(EndToEnd, CopiesEveryCardKindToTheClipboardAcrossAReaderPulledOutAndPlugg
     copyCard(kCards[i]);
   }
 
-  // Pulled out: the device and its name go; the port is no longer listed.
-  const std::string gone = reader->DevicePath();
-  ASSERT_TRUE(bed_->Unplug("1-1", port));
-  reader->Unplug();
-  EXPECT_TRUE(WaitUntil([&] { return !HoldsDevice(program_->Pid(), gone); }, 5000))
-      << "the program still holds " << gone;
-  EXPECT_TRUE(probe_.WaitFor([&] { return iconColour() == kInactiveColour; })) << std::hex << iconColour();
-
-  // Another device gets the name: it is listed again (the icon shows it),
-  // but it is not the reader, and it is left as it is.
-  VirtualReader other;
-  ASSERT_TRUE(other.Ok());
-  ASSERT_TRUE(bed_->Plug("1-2", "OTHER9", port, other.DevicePath()));
-  EXPECT_TRUE(probe_.WaitFor([&] { return iconColour() == kActiveColour; })) << std::hex << iconColour();
-  EXPECT_FALSE(other.LineSetUp());
-  EXPECT_FALSE(HoldsDevice(program_->Pid(), other.DevicePath()));
-  ASSERT_TRUE(bed_->Unplug("1-2", port));
-
-  // The reader plugged in again, under the same name: opened again.
-  reader = std::make_unique<VirtualReader>();
-  ASSERT_TRUE(reader->Ok());
-  ASSERT_TRUE(bed_->Plug("1-1", "R1", port, reader->DevicePath()));
-  ASSERT_TRUE(reader->WaitOpened(kCardMs)) << "the program did not open " << port << " again";
+  // Pulled out, another reader gets the name, and it is plugged back in.
+  ASSERT_NO_FATAL_FAILURE(PullOutAndPlugBack(reader, *icon, port, "R1", "OTHER9"));
   copyCard(kCards[1]);
   copyCard(kCards[9]);
-  EXPECT_FALSE(other.LineSetUp()) << "the other device's line was set up";
 
   // One log for the name, before and after.
   const fs::path log = home_.ConfigDir() / LogFileName(port);
@@ -516,15 +525,62 @@ TEST_F(EndToEnd, CopiesEveryCardKindToTheClipboardAcrossAReaderPulledOutAndPlugg
   ExitThroughContextMenu();
 }
 
+// A reader without a serial number, or another maker's USB serial adapter
+// that a reader hangs on, is listed as a plain port, by its tty's name.
+// Pulled out and plugged back into the same socket, it is opened again; a
+// device of its kind that gets the name in another socket is left alone.
+struct PlainDevice {
+  const char* name;
+  const char* ids;
+  const char* serial;       // of the device pulled out and plugged back ("": none)
+  const char* otherSerial;  // of the device in the other socket
+};
+
+void PrintTo(const PlainDevice& ADevice, std::ostream* AOut) { *AOut << ADevice.name; }
+
+class PlainPortPluggedBack : public EndToEnd, public ::testing::WithParamInterface<PlainDevice> {};
+
+TEST_P(PlainPortPluggedBack, IntoItsSocketIsOpenedAgainAndAnotherDeviceIsLeftAlone) {
+  const PlainDevice& device = GetParam();
+  ASSERT_TRUE(StartUsbBed());
+  ASSERT_TRUE(StartTray());
+  const std::string port = "ttyUSB0";
+  auto reader = std::make_unique<VirtualReader>();
+  ASSERT_TRUE(reader->Ok());
+  ASSERT_TRUE(bed_->Plug("1-1", device.serial, port, reader->DevicePath(), device.ids));
+  Start("TransMethod=1\n", {"-p" + port, FormatSwitch(EX, kCopiedFormats)});
+  ASSERT_TRUE(reader->WaitOpened(kStartMs)) << "the program did not open " << port;
+  const auto icon = tray_->OnlyIcon();
+  ASSERT_TRUE(icon);
+  EXPECT_TRUE(probe_.WaitFor([&] { return IconColour(*icon) == kActiveColour; })) << std::hex << IconColour(*icon);
+
+  ASSERT_NO_FATAL_FAILURE(PullOutAndPlugBack(reader, *icon, port, device.serial, device.otherSerial, device.ids));
+  ASSERT_TRUE(reader->Send(kCards[9].line));
+  std::string got;
+  EXPECT_TRUE(WaitUntil([&] { return (got = ReadClipboard()) == kCards[9].copied; }, kCardMs)) << got;
+  ExitThroughContextMenu();
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, PlainPortPluggedBack,
+                         ::testing::Values(PlainDevice{"ReaderWithoutSerialNumber", "0403:1234", "", ""},
+                                           PlainDevice{"OtherMakersAdapter", "067b:2303", "", ""},
+                                           PlainDevice{"OtherMakersAdapterWithSerialNumber", "10c4:ea60",
+                                                       "0001", "0002"}),
+                         [](const ::testing::TestParamInfo<PlainDevice>& AInfo) { return std::string(AInfo.param.name); });
+
 // A reader plugged back in is announced by the kernel the moment its tty
 // exists, when its node still belongs to root alone; udev gives it the
 // group, mode and access list that let the user in a moment later. The
 // program runs here as root without the power to override file permissions,
 // so that a node it does not own, mode 0600, refuses it as it refuses a
-// normal user; the test then grants the node late, or never.
+// normal user; the test then grants the node late, or never. A reader
+// without a serial number and another maker's adapter, plain ports, are
+// announced with their tty as well.
 struct NodeCase {
   const char* name;
   bool granted;
+  const char* serial;  // "": none
+  const char* ids;
 };
 
 void PrintTo(const NodeCase& ACase, std::ostream* AOut) { *AOut << ACase.name; }
@@ -538,7 +594,8 @@ TEST_P(ReaderNodeSetUpLate, TheReaderIsOpenedOnceItsNodeLetsTheUserInOrTheUserIs
   const std::string port = "ttyUSB0";
   auto reader = std::make_unique<VirtualReader>();
   ASSERT_TRUE(reader->Ok());
-  ASSERT_TRUE(bed_->Plug("1-1", "R1", port, reader->DevicePath()));
+  const NodeCase& device = GetParam();
+  ASSERT_TRUE(bed_->Plug("1-1", device.serial, port, reader->DevicePath(), device.ids));
   Start("TransMethod=1\n", {"-p" + port, FormatSwitch(EX, kCopiedFormats)},
         {"setpriv", "--bounding-set=-dac_override,-dac_read_search"});
   ASSERT_TRUE(reader->WaitOpened(kStartMs)) << "the program did not open " << port;
@@ -558,13 +615,13 @@ TEST_P(ReaderNodeSetUpLate, TheReaderIsOpenedOnceItsNodeLetsTheUserInOrTheUserIs
   const std::string node = reader->DevicePath();
   ASSERT_EQ(chown(node.c_str(), 54321, 54321), 0);
   ASSERT_EQ(chmod(node.c_str(), 0600), 0);
-  ASSERT_TRUE(bed_->Plug("1-1", "R1", port, node));
+  ASSERT_TRUE(bed_->Plug("1-1", device.serial, port, node, device.ids));
   // The icon shows the name listed once the program has taken the arrival
   // in, and with it its first try.
   ASSERT_TRUE(probe_.WaitFor([&] { return iconColour() == kActiveColour; })) << std::hex << iconColour();
   EXPECT_FALSE(HoldsDevice(program_->Pid(), node)) << "a node the program may not use was opened";
 
-  if (GetParam().granted) {
+  if (device.granted) {
     ASSERT_EQ(chown(node.c_str(), 0, 0), 0);
     ASSERT_TRUE(reader->WaitOpened(kCardMs)) << "the program did not open " << port << " once it could";
     ASSERT_TRUE(reader->Send(kCards[9].line));
@@ -588,8 +645,38 @@ TEST_P(ReaderNodeSetUpLate, TheReaderIsOpenedOnceItsNodeLetsTheUserInOrTheUserIs
 }
 
 INSTANTIATE_TEST_SUITE_P(Node, ReaderNodeSetUpLate,
-                         ::testing::Values(NodeCase{"GrantedAfterTheArrival", true}, NodeCase{"NeverGranted", false}),
+                         ::testing::Values(NodeCase{"GrantedAfterTheArrival", true, "R1", "0403:1234"},
+                                           NodeCase{"NeverGranted", false, "R1", "0403:1234"},
+                                           NodeCase{"WithoutSerialNumberGrantedAfterTheArrival", true, "", "0403:1234"},
+                                           NodeCase{"OtherMakersAdapterNeverGranted", false, "", "067b:2303"}),
                          [](const ::testing::TestParamInfo<NodeCase>& AInfo) { return std::string(AInfo.param.name); });
+
+// A reader pulled out while the program opens it (its devices go in the
+// middle of the open, before the program could look at them afterwards) is
+// still known as the device it opened, and comes back when plugged in again.
+TEST_F(EndToEnd, AReaderPulledOutAsItIsOpenedComesBackWhenPluggedIn) {
+  ASSERT_TRUE(StartUsbBed());
+  const std::string port = "ttyUSB0";
+  auto reader = std::make_unique<VirtualReader>();
+  ASSERT_TRUE(reader->Ok());
+  ASSERT_TRUE(bed_->Plug("1-1", "R1", port, reader->DevicePath()));
+  ASSERT_TRUE(bed_->PullOutAtOpen("1-1", port));
+  Start("TransMethod=1\n", {"-p" + port, FormatSwitch(EX, kCopiedFormats)});
+  ASSERT_TRUE(reader->WaitOpened(kStartMs)) << "the program did not open " << port;
+  const std::string gone = reader->DevicePath();
+  ASSERT_TRUE(bed_->Unplug("1-1", port));
+  reader->Unplug();
+  ASSERT_TRUE(WaitUntil([&] { return !HoldsDevice(program_->Pid(), gone); }, 5000));
+
+  reader = std::make_unique<VirtualReader>();
+  ASSERT_TRUE(reader->Ok());
+  ASSERT_TRUE(bed_->Plug("1-1", "R1", port, reader->DevicePath()));
+  ASSERT_TRUE(reader->WaitOpened(kCardMs)) << "the program did not open " << port << " again";
+  ASSERT_TRUE(reader->Send(kCards[9].line));
+  std::string got;
+  EXPECT_TRUE(WaitUntil([&] { return (got = ReadClipboard()) == kCards[9].copied; }, kCardMs)) << got;
+  ExitThroughContextMenu();
+}
 
 // A pty has no device identity: once the program has let go of a pulled-out
 // pty, the terminal that next gets its name is no reader of ours.

@@ -33,11 +33,16 @@ Environment UsbBed::ProgramEnvironment(Environment AEnv) const {
 }
 
 bool UsbBed::Plug(const std::string& AUsb, const std::string& ASerial, const std::string& ATty,
-                  const std::string& ADevicePath) {
-  return Command("plug " + AUsb + " " + ASerial + " " + ATty + " " + ADevicePath);
+                  const std::string& ADevicePath, const std::string& AIds) {
+  return Command("plug " + AUsb + " " + (ASerial.empty() ? "-" : ASerial) + " " + ATty + " " + ADevicePath + " " +
+                 AIds);
 }
 
 bool UsbBed::Unplug(const std::string& AUsb, const std::string& ATty) { return Command("unplug " + AUsb + " " + ATty); }
+
+bool UsbBed::PullOutAtOpen(const std::string& AUsb, const std::string& ATty) {
+  return Command("pull-at-open " + AUsb + " " + ATty);
+}
 
 bool UsbBed::Command(const std::string& ALine) {
   if (!Ready() || !m_proc.WriteInput(ALine + "\n")) return false;

@@ -23,13 +23,18 @@ class UsbBed {
   // AEnv with what makes a program see the bed as /sys and its /dev.
   Environment ProgramEnvironment(Environment AEnv) const;
 
-  // A reader (a USB device AUsb, "1-1", with serial number ASerial) is
-  // plugged in: its port ATty ("ttyUSB0") is the device at ADevicePath,
-  // and the programs are told of its arrival.
+  // A reader (a USB device AUsb, "1-1", with serial number ASerial, none
+  // when empty, and the ids AIds, "0403:1234") is plugged in: its port ATty
+  // ("ttyUSB0") is the device at ADevicePath, and the programs are told of
+  // its arrival.
   bool Plug(const std::string& AUsb, const std::string& ASerial, const std::string& ATty,
-            const std::string& ADevicePath);
+            const std::string& ADevicePath, const std::string& AIds = "0403:1234");
   // It is pulled out: its node, its devices and their events go.
   bool Unplug(const std::string& AUsb, const std::string& ATty);
+  // It is pulled out at the next call a program makes on its node, as it is
+  // being opened: its devices and their events go, its node stays (Unplug
+  // takes it later).
+  bool PullOutAtOpen(const std::string& AUsb, const std::string& ATty);
 
  private:
   bool Command(const std::string& ALine);

@@ -102,10 +102,50 @@ std::vector<UsbDevice> ListUsbDevices(uint16_t vendor) {
   return out;
 }
 
+namespace {
+
+// A path below the sysfs root as events name it, which leads nowhere else.
+bool IsDevPath(const std::string& devPath) {
+  return !devPath.empty() && devPath[0] == '/' && devPath.find("/../") == std::string::npos;
+}
+
+}  // namespace
+
 std::optional<UsbDevice> UsbDeviceAt(const std::string& devPath) {
-  if (devPath.empty() || devPath[0] != '/' || devPath.find("/../") != std::string::npos)
-    return std::nullopt;
+  if (!IsDevPath(devPath)) return std::nullopt;
   return ReadDevice(SysRoot(), devPath, std::nullopt);
+}
+
+std::optional<UsbTty> UsbTtyAt(const std::string& devPath) {
+  if (!IsDevPath(devPath)) return std::nullopt;
+  const std::string root = SysRoot();
+  const size_t slash = devPath.rfind('/');
+  UsbTty t;
+  t.tty = devPath.substr(slash + 1);
+  // As the listing has it: a tty without a device behind it is no port.
+  if (t.tty.empty() || !Exists(root + devPath + "/device")) return std::nullopt;
+  t.devPath = devPath;
+  // The nearest USB device up the tree: the port's driver hangs it below an
+  // interface ("1-1:1.0/ttyUSB0/tty/ttyUSB0", "1-1:1.0/tty/ttyACM0").
+  for (std::string up = devPath.substr(0, slash); !up.empty(); up.erase(up.rfind('/'))) {
+    if (auto d = ReadDevice(root, up, std::nullopt)) {
+      t.device = std::move(*d);
+      return t;
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<UsbTty> ListUsbTtys() {
+  std::vector<UsbTty> out;
+  const std::string cls = SysRoot() + "/class/tty/";
+  for (const std::string& name : ListSerialTtys()) {
+    auto link = ReadLink(cls + name);
+    std::optional<std::string> devPath = link ? DevPathOfLink(*link) : std::nullopt;
+    if (!devPath) continue;
+    if (auto t = UsbTtyAt(*devPath)) out.push_back(std::move(*t));
+  }
+  return out;
 }
 
 namespace {

@@ -26,6 +26,19 @@ std::vector<UsbDevice> ListUsbDevices(uint16_t vendor);
 // it is gone or is no USB device.
 std::optional<UsbDevice> UsbDeviceAt(const std::string& devPath);
 
+// A serial port on a USB device, of whatever maker or driver.
+struct UsbTty {
+  std::string tty;      // "ttyUSB0", "ttyACM0"
+  std::string devPath;  // its tty below the sysfs root: "/devices/.../ttyUSB0/tty/ttyUSB0"
+  UsbDevice device;     // the USB device the port is on
+};
+
+// The serial port whose tty is at devPath below the sysfs root, when it is
+// one that ListSerialTtys lists and it is on a USB device.
+std::optional<UsbTty> UsbTtyAt(const std::string& devPath);
+// The serial ports of ListSerialTtys that are on USB devices, in its order.
+std::vector<UsbTty> ListUsbTtys();
+
 // The serial ports: every tty with a device behind it, in natural name
 // order. Legacy "ttyS" ports whose UART type is 0 are left out: the kernel
 // creates such placeholders whether or not a port exists.

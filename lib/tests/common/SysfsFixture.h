@@ -66,12 +66,24 @@ class SysfsFixture {
     return "/" + std::filesystem::relative(port, sys_).string();
   }
 
-  // The serial driver binds to interface 0 and creates its port.
-  std::string BindTty(const std::string& name, const std::string& tty) {
-    const auto port = Hub() / name / (name + ":1.0") / tty;
+  // The serial driver binds to an interface (0 unless named: "1.1") and
+  // creates its port.
+  std::string BindTty(const std::string& name, const std::string& tty,
+                      const std::string& intf = "1.0") {
+    const auto port = Hub() / name / (name + ":" + intf) / tty;
     const auto cls = port / "tty" / tty;
     Attr(cls / "dev", "188:0");
     Link(cls / "device", port);
+    Link(sys_ / "class/tty" / tty, cls);
+    return "/" + std::filesystem::relative(cls, sys_).string();
+  }
+
+  // A USB modem (CDC ACM) port: its tty hangs right below interface 0.
+  std::string BindAcmTty(const std::string& name, const std::string& tty) {
+    const auto intf = Hub() / name / (name + ":1.0");
+    const auto cls = intf / "tty" / tty;
+    Attr(cls / "dev", "166:0");
+    Link(cls / "device", intf);
     Link(sys_ / "class/tty" / tty, cls);
     return "/" + std::filesystem::relative(cls, sys_).string();
   }

@@ -15,6 +15,7 @@
 #include "YvLib.h"
 #include "YvSeams.h"
 #include "YvUsbWatch.h"
+#include "sys/Text.h"
 #include "sys/Uevent.h"
 #include "ylvane.h"
 
@@ -218,6 +219,119 @@ TEST_F(UsbWatch, OtherDevicesAndShortVisitsAreNotReported) {
   EXPECT_TRUE(out.empty());
 }
 
+std::string ProductText(uint16_t vendor, uint16_t product) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%x/%x/100", vendor, product);
+  return buf;
+}
+
+// A serial port that no serial number names is opened by its tty name: it
+// arrives with its tty, and goes with it.
+struct PlainPortCase {
+  const char* name;
+  uint16_t vendor, product;
+  const char* serial;
+  const char* tty;
+  bool modem;  // a USB modem's port (its tty right below the interface)
+};
+
+void PrintTo(const PlainPortCase& c, std::ostream* os) { *os << c.name; }
+
+class UsbWatchPlainPorts : public UsbWatch, public ::testing::WithParamInterface<PlainPortCase> {};
+
+TEST_P(UsbWatchPlainPorts, ComeAndGoWithTheirTty) {
+  const PlainPortCase& c = GetParam();
+  CUsbWatch watch;
+  std::vector<UsbDeviceEvent> out;
+  const std::string dev = fx_.AddUsb("1-2", c.vendor, c.product, c.serial, "Adapter", "");
+  watch.Handle(UsbEvent("add", dev, ProductText(c.vendor, c.product).c_str()), t0_, out);
+  const std::string tty = c.modem ? fx_.BindAcmTty("1-2", c.tty) : fx_.BindTty("1-2", c.tty);
+  watch.Handle({"add", tty, "tty", "", ""}, t0_, out);
+  watch.Handle({"add", tty, "tty", "", ""}, t0_, out);  // told twice
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_FALSE(watch.NextDeadline().has_value()) << "waits as for a device opened by its serial number";
+
+  fx_.RemoveUsb("1-2");
+  watch.Handle({"remove", tty, "tty", "", ""}, t0_, out);
+  watch.Handle(UsbEvent("remove", dev, ProductText(c.vendor, c.product).c_str()), t0_, out);
+  ASSERT_EQ(out.size(), 2u);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(out[i].type, i == 0 ? YV_DEVICE_ARRIVAL : YV_DEVICE_REMOVAL);
+    EXPECT_EQ(out[i].vendor, c.vendor);
+    EXPECT_EQ(out[i].product, c.product);
+    EXPECT_EQ(out[i].serial, u"") << "a serial number names the port";
+    EXPECT_EQ(out[i].tty, ylvane::sys::FromSystemBytes(c.tty));
+    EXPECT_EQ(out[i].sysPath, ylvane::sys::FromSystemBytes(fx_.SysRoot() + dev));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ports, UsbWatchPlainPorts,
+    ::testing::Values(PlainPortCase{"ReaderWithoutSerialNumber", 0x0403, 0x1234, "", "ttyUSB0", false},
+                      PlainPortCase{"OtherMakersAdapter", 0x067b, 0x2303, "P1", "ttyUSB0", false},
+                      PlainPortCase{"UsbModem", 0x2341, 0x0043, "7543", "ttyACM0", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UsbWatch, AnFtdiDevicesFurtherPortsArePlainPorts) {
+  CUsbWatch watch;
+  std::vector<UsbDeviceEvent> out;
+  const std::string dev = fx_.AddUsb("1-2", 0x0403, 0x6010, "FT2", "Dual", "");
+  watch.Handle(UsbEvent("add", dev, "403/6010/700"), t0_, out);
+  watch.Handle({"add", fx_.BindTty("1-2", "ttyUSB0"), "tty", "", ""}, t0_, out);
+  watch.Handle({"add", fx_.BindTty("1-2", "ttyUSB1", "1.1"), "tty", "", ""}, t0_, out);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].serial, u"FT2");
+  EXPECT_EQ(out[0].tty, u"ttyUSB0");
+  EXPECT_EQ(out[1].serial, u"");
+  EXPECT_EQ(out[1].tty, u"ttyUSB1");
+
+  // The device's removal alone (its ports' events were missed) takes both.
+  fx_.RemoveUsb("1-2");
+  watch.Handle(UsbEvent("remove", dev, "403/6010/700"), t0_, out);
+  ASSERT_EQ(out.size(), 4u);
+  for (size_t i = 2; i < 4; ++i) EXPECT_EQ(out[i].type, YV_DEVICE_REMOVAL);
+  EXPECT_EQ(out[2].tty, u"ttyUSB1");
+  EXPECT_EQ(out[3].serial, u"FT2");
+}
+
+TEST_F(UsbWatch, APortWhoseDeviceWasNotToldIsStillItsDevicesOwn) {
+  // The device's own event came before its files could be read (or was
+  // lost): its port tells of it.
+  CUsbWatch watch;
+  std::vector<UsbDeviceEvent> out;
+  const std::string dev = fx_.AddUsb("1-2", 0x0403, 0x1234, "A5", "Reader", "");
+  watch.Handle({"add", fx_.BindTty("1-2", "ttyUSB0"), "tty", "", ""}, t0_, out);
+  watch.Handle(UsbEvent("add", dev, "403/1234/600"), t0_, out);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].type, YV_DEVICE_ARRIVAL);
+  EXPECT_EQ(out[0].serial, u"A5");
+  EXPECT_EQ(out[0].tty, u"ttyUSB0");
+}
+
+TEST_F(UsbWatch, PortsPresentAtTheStartAreKnownWithoutAnArrival) {
+  const std::string adapter = fx_.AddUsb("1-1", 0x067b, 0x2303, "", "Adapter", "ttyUSB3");
+  const std::string reader = fx_.AddUsb("1-2", 0x0403, 0x1234, "A5", "Reader", "ttyUSB0");
+  fx_.AddSerialTty("ttyS4");  // on no USB device
+  CUsbWatch watch;
+  std::vector<UsbDeviceEvent> out;
+  const std::string adapterTty = adapter + "/1-1:1.0/ttyUSB3/tty/ttyUSB3";
+  watch.Handle({"add", adapterTty, "tty", "", ""}, t0_, out);
+  EXPECT_TRUE(out.empty());
+
+  fx_.RemoveUsb("1-1");
+  watch.Handle({"remove", adapterTty, "tty", "", ""}, t0_, out);
+  // The reader's port goes with the reader, as the device it is.
+  fx_.RemoveUsb("1-2");
+  watch.Handle({"remove", reader + "/1-2:1.0/ttyUSB0/tty/ttyUSB0", "tty", "", ""}, t0_, out);
+  watch.Handle(UsbEvent("remove", reader, "403/1234/600"), t0_, out);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].type, YV_DEVICE_REMOVAL);
+  EXPECT_EQ(out[0].tty, u"ttyUSB3");
+  EXPECT_EQ(out[0].vendor, 0x067b);
+  EXPECT_EQ(out[1].type, YV_DEVICE_REMOVAL);
+  EXPECT_EQ(out[1].serial, u"A5");
+}
+
 // ---- The detector through the library ------------------------------------
 
 class Detection : public ::testing::Test {
@@ -251,12 +365,12 @@ class Detection : public ::testing::Test {
   }
 
   YV_HANDLE Make(NotifyRecorder* rec, void* recipient = nullptr, uint32_t interval = 0,
-                 uint32_t flags = YV_NF_EXIST) {
+                 uint32_t flags = YV_NF_EXIST, uint32_t typeMask = 1) {
     YV_NOTIFY_SETTINGS s{};
     s.Flags = flags;
     s.Callback = NotifyRecorder::Callback;
     s.UserData = rec;
-    s.SerialTypeMask = 1;
+    s.SerialTypeMask = typeMask;
     s.Recipient = recipient;
     s.SerialScanInterval = interval;
     YV_HANDLE h = nullptr;
@@ -297,14 +411,15 @@ TEST_F(Detection, ForwardedEventsGiveTheApplicationsMessages) {
   EXPECT_EQ(st.devNotify, CYvDetector::DevNotify::Host);
   EXPECT_FALSE(st.serialScan);  // the events tell, no rescans needed
 
-  // Ignored: another vendor, a product id of no watched type, a description
-  // that no watched type accepts, a record too small, a name that does not
-  // fit, an event of another kind.
-  Forward(YV_DEVICE_ARRIVAL, 0x067b, 0x1234, u"P1", u"ttyUSB3");
-  Forward(YV_DEVICE_ARRIVAL, 0x0403, 0x6001, u"Z9", u"ttyUSB2");
-  Forward(YV_DEVICE_ARRIVAL, 0x0403, 0x1237, u"B7", u"ttyUSB1");
+  // No FTDI device of a watched type, and here without a port that would
+  // make it a plain one: another vendor, a product id of no watched type, a
+  // description that no watched type accepts, a name that does not fit.
+  // Ignored as well: a record too small, an event of another kind.
+  Forward(YV_DEVICE_ARRIVAL, 0x067b, 0x1234, u"P1", nullptr);
+  Forward(YV_DEVICE_ARRIVAL, 0x0403, 0x6001, u"Z9", nullptr);
+  Forward(YV_DEVICE_ARRIVAL, 0x0403, 0x1237, u"B7", nullptr);
   Forward(YV_DEVICE_ARRIVAL, 0x0403, 0x1234, u"A5", u"ttyUSB0", 12);
-  Forward(YV_DEVICE_ARRIVAL, 0x0403, 0x1234, std::u16string(32, u'L').c_str(), u"ttyUSB0");
+  Forward(YV_DEVICE_ARRIVAL, 0x0403, 0x1234, std::u16string(32, u'L').c_str(), nullptr);
   Forward(0x8001, 0x0403, 0x1234, u"A5", u"ttyUSB0");
   EXPECT_EQ(YV_DeviceEventNotify(YV_DEVICE_ARRIVAL, nullptr), S_OK);
 
@@ -312,7 +427,7 @@ TEST_F(Detection, ForwardedEventsGiveTheApplicationsMessages) {
   fx_.RemoveUsb("1-1");
   fx_.RemoveUsb("1-2");
   // Gone from sysfs: its description is remembered, and B7's still bars it.
-  Forward(YV_DEVICE_REMOVAL, 0x0403, 0x1237, u"B7", u"ttyUSB1");
+  Forward(YV_DEVICE_REMOVAL, 0x0403, 0x1237, u"B7", nullptr);
   Forward(YV_DEVICE_REMOVAL, 0x0403, 0x1234, u"A5", u"ttyUSB0");
   ASSERT_TRUE(rec.WaitFor(2));
   EXPECT_FALSE(rec.WaitFor(3, 100));
@@ -329,6 +444,74 @@ TEST_F(Detection, ForwardedEventsGiveTheApplicationsMessages) {
     EXPECT_EQ(got[i].exist.DevData, nullptr);
   }
   YV_CloseHandle(h);
+}
+
+// A port that no serial number of a watched FTDI device names is listed as
+// a plain port, by its tty name: its events are told as such to the
+// notifiers whose types take plain ports.
+TEST_F(Detection, ForwardedPortsThatNoSerialNumberNamesArePlainPorts) {
+  Init(YV_INIT_NOWINDOW);
+  // A second type: the readers of one product id, and no plain ports.
+  static const uint16_t namedPids[] = {0x1234};
+  YV_SERIAL_DEVICE_TYPE t{};
+  t.TypeIndex = 1;
+  t.Pids = namedPids;
+  t.PidCount = 1;
+  ASSERT_EQ(YV_RegSerialDevice(&t), S_OK);
+  fx_.AddUsb("1-1", 0x0403, 0x1234, "A5", "Reader", "ttyUSB0");
+  fx_.AddUsb("1-2", 0x0403, 0x1237, "B7", "Other reader", "ttyUSB1");
+  void* const host = reinterpret_cast<void*>(1);
+  NotifyRecorder both, named;
+  YV_HANDLE hBoth = Make(&both, host, 0, YV_NF_EXIST, 3);
+  YV_HANDLE hNamed = Make(&named, host, 0, YV_NF_EXIST, 2);
+  Settled();
+
+  const std::u16string tooLong(32, u'L');
+  struct Case {
+    const char* what;
+    uint16_t vid, pid;
+    const char16_t* serial;
+    const char16_t* tty;
+    int32_t type;  // 0: nothing told
+    const char16_t* name;
+  } const cases[] = {
+      {"another maker's", 0x067b, 0x2303, u"P1", u"ttyUSB3", YV_PORT_COM, u"ttyUSB3"},
+      {"without a serial number", 0x0403, 0x1234, u"", u"ttyUSB4", YV_PORT_COM, u"ttyUSB4"},
+      {"with none given", 0x0403, 0x1234, nullptr, u"ttyUSB5", YV_PORT_COM, u"ttyUSB5"},
+      {"a product id no type lists", 0x0403, 0x6001, u"Z9", u"ttyUSB2", YV_PORT_COM, u"ttyUSB2"},
+      {"a description the type bars", 0x0403, 0x1237, u"B7", u"ttyUSB1", YV_PORT_COM, u"ttyUSB1"},
+      {"a serial number too long", 0x0403, 0x1234, tooLong.c_str(), u"ttyUSB6", YV_PORT_COM,
+       u"ttyUSB6"},
+      {"a watched reader", 0x0403, 0x1234, u"A5", u"ttyUSB0", YV_PORT_FT, u"A5"},
+      {"no port", 0x067b, 0x2303, u"P2", nullptr, 0, nullptr},
+  };
+  std::vector<const Case*> told;
+  for (const Case& c : cases) {
+    Forward(YV_DEVICE_ARRIVAL, c.vid, c.pid, c.serial, c.tty);
+    Forward(YV_DEVICE_REMOVAL, c.vid, c.pid, c.serial, c.tty);
+    if (c.type) told.insert(told.end(), 2, &c);
+  }
+  ASSERT_TRUE(both.WaitFor(told.size()));
+  ASSERT_TRUE(named.WaitFor(2));
+  EXPECT_FALSE(both.WaitFor(told.size() + 1, 100));
+  const std::vector<Notice> got = both.Got();
+  for (size_t i = 0; i < told.size(); ++i) {
+    const Case& c = *told[i];
+    const YV_PORT_INFO& info = got[i].exist.Info;
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(got[i].kind, i % 2 == 0 ? YV_NMSG_ARRIVAL : YV_NMSG_REMOVAL);
+    EXPECT_EQ(info.PortType, c.type);
+    EXPECT_EQ(Text(info.Name), c.name);
+    EXPECT_EQ(Text(info.PortName), c.type == YV_PORT_FT ? u"ttyUSB0" : u"");
+    EXPECT_EQ(info.Busy, int32_t(i % 2));
+    EXPECT_EQ(info.TypeMask, c.type == YV_PORT_FT ? 3u : 1u);
+  }
+  // The type without plain ports hears of the reader alone.
+  const std::vector<Notice> readers = named.Got();
+  ASSERT_EQ(readers.size(), 2u);
+  for (const Notice& n : readers) EXPECT_EQ(Text(n.exist.Info.Name), u"A5");
+  YV_CloseHandle(hNamed);
+  YV_CloseHandle(hBoth);
 }
 
 TEST_F(Detection, WithoutEventsThePortsAreRescannedAndAnEventMakesARescanDue) {
