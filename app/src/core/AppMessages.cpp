@@ -42,6 +42,10 @@ constexpr BuiltinMsg kBuiltin[] = {
     // Ours: why, when the device is there but this user may not use it.
     {25, "this user may not read and write the device, which belongs to the group \"%s\" (add the user to "
          "that group and log in again)."},
+    // Ours: a card's text that could not be typed, shown in place of the
+    // window it went to and logged so.
+    {26, "[not typed: typing needs an X11 display]"},
+    {27, "[not typed: no window to type into]"},
 };
 
 // The installed translations. Messages are shown on the GUI thread, but the

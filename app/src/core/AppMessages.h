@@ -41,6 +41,8 @@ enum TAppMsgId : int {
   msgDisable = 23,
   msgPortOpenFailed = 24,        // %s (port), %s (why: the library's text for the code, or 25)
   msgPortAccessDenied = 25,      // %s (the device's group)
+  msgNotTypedNoDisplay = 26,
+  msgNotTypedNoWindow = 27,
 };
 
 // Every message number, ascending.

@@ -14,8 +14,11 @@ QString CardTypeLogWord(TovkCardType ACardType);
 QString TransferLogTag(TovkCardType ACardType, bool AStd, const QString& AFmtName);
 // One line with its CR LF:
 //   dd/mm/yyyy hh:mm:ss  "<shown text>" -> "<window title>" [<tag>]
+// or, for a text that was not typed, why instead of the window:
+//   dd/mm/yyyy hh:mm:ss  "<shown text>" <why> [<tag>]
 QString TransferLogLine(const QDateTime& ATime, TovkCardType ACardType, bool AStd,
-                        const QString& AFmtName, const QString& AShown, const QString& AWindow);
+                        const QString& AFmtName, const QString& AShown, const QString& AWindow,
+                        const QString& ANotTyped = QString());
 // The file of a port: "<folder>/_<port>.log". A port name is a path below
 // /dev, so its "/" (as in "pts/3") becomes "_" to keep the file inside the
 // folder. Empty without a folder.
@@ -23,4 +26,5 @@ QString TransferLogFileName(const QString& ALogDir, const QString& APortName);
 // Appends the line for now (local time) to the port's file. No folder, a
 // missing folder or an unwritable file loses the line; false then.
 bool WriteLog(const QString& ALogDir, const QString& APortName, TovkCardType ACardType, bool AStd,
-              const QString& AFmtName, const QString& AShown, const QString& AWindow);
+              const QString& AFmtName, const QString& AShown, const QString& AWindow,
+              const QString& ANotTyped = QString());

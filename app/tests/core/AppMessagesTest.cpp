@@ -35,6 +35,9 @@ TEST(AppMessages, BuiltinTextsByteForByte) {
       // Ours: why, for a device this user may not use.
       {25, "this user may not read and write the device, which belongs to the group \"%s\" (add the user to that "
            "group and log in again)."},
+      // Ours: a text that could not be typed.
+      {26, "[not typed: typing needs an X11 display]"},
+      {27, "[not typed: no window to type into]"},
   };
   std::vector<int> numbers;
   for (const auto& [n, text] : expected) {
@@ -44,7 +47,7 @@ TEST(AppMessages, BuiltinTextsByteForByte) {
     EXPECT_TRUE(IsAppMsgNumber(n)) << n;
   }
   EXPECT_EQ(AppMsgNumbers(), numbers);
-  for (int n : {0, 2, 7, 26, -1}) {
+  for (int n : {0, 2, 7, 28, -1}) {
     EXPECT_FALSE(IsAppMsgNumber(n)) << n;
     EXPECT_TRUE(AppMsg(n).isEmpty()) << n;
   }
