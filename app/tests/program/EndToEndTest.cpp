@@ -511,6 +511,37 @@ std::vector<std::u16string> WaitLog(const fs::path& APath, size_t ACount) {
   return lines;
 }
 
+// Without a window manager a window takes the keyboard where it stands. An
+// editor that keeps the keyboard on an inner window of its own, as toolkits
+// do, comes in front of the program's window and takes the keyboard; then
+// the program's window gets the keyboard without coming to the front. The
+// card is for the editor, which had the keyboard before the program's
+// window.
+TEST_F(EndToEnd, ACardGoesToTheWindowThatHadTheKeyboardBeforeTheProgramsWindow) {
+  x11test::XRecorder editor(Utf8(kTargetTitle), true, x11test::XRecorder::Keys::Inner);
+  ASSERT_TRUE(editor.Ok());
+  VirtualReader reader;
+  ASSERT_TRUE(reader.Ok());
+  const fs::path logs = home_.Root() / "logs";
+  fs::create_directory(logs);
+  Start("TransMethod=0\nTransLog=1\nLogDir=" + logs.string() + "\n",
+        {"-p" + reader.PortName(), FormatSwitch(EX, kTypedFormats)});
+  ASSERT_TRUE(reader.WaitOpened(kStartMs));
+  ASSERT_TRUE(probe_.GiveFocus(editor.Window(), kCardMs));
+  ASSERT_TRUE(probe_.WaitFor([&] { return probe_.Focus() == editor.KeyWindow(); }));
+  x11test::FocusInPlace(window_);
+  ASSERT_TRUE(probe_.WaitFor([&] { return probe_.Focus() == window_; }));
+  ASSERT_GT(probe_.StackPos(editor.Window()), probe_.StackPos(window_));
+
+  const Card& card = kCards[9];
+  ASSERT_TRUE(reader.Send(card.line));
+  EXPECT_TRUE(editor.WaitFor(card.typed, kCardMs)) << "typed: \"" << editor.Text() << "\"";
+  const std::vector<std::u16string> lines = WaitLog(logs / LogFileName(reader.PortName()), 1);
+  ASSERT_EQ(lines.size(), 1u);
+  ExpectLogLine(lines[0], LogEntry(card, card.typedShown, kTargetTitle, kTypedFormats));
+  ExitThroughContextMenu();
+}
+
 // The program types the Exclusive card (by "basic") into a window of the
 // test's own, made before the program and so right below its window, and
 // logs it; the tests' notification area holds its icon.

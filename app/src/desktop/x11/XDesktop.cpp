@@ -263,18 +263,29 @@ void NoteFocus(Connection& AConn, Window AWindow, bool AInner) {
   if (AConn.focusOrder.size() > kKept) AConn.focusOrder.resize(kKept);
 }
 
+// A top-level window we have just heard of. Its focus events come from now
+// on; it may have taken the focus already, before we asked for them (a new
+// window often takes it at once), which the focus as it is now tells.
+void WatchNew(Connection& AConn, Window AWindow) {
+  Watch(AConn, AWindow);
+  Window focus = 0;
+  int revert = 0;
+  XGetInputFocus(AConn.dpy, &focus, &revert);
+  if (focus != None && focus != PointerRoot && TopOf(AConn, focus) == AWindow) NoteFocus(AConn, focus, false);
+}
+
 // What an event tells of the keyboard's way: top-level windows coming and
 // going, the focus entering one or moving inside it.
 void NoteEvent(Connection& AConn, const XEvent& AEvent) {
   switch (AEvent.type) {
     case CreateNotify:
-      if (AEvent.xcreatewindow.parent == AConn.root) Watch(AConn, AEvent.xcreatewindow.window);
+      if (AEvent.xcreatewindow.parent == AConn.root) WatchNew(AConn, AEvent.xcreatewindow.window);
       break;
     case ReparentNotify:
       // Into the root (given back by a tray or a window manager), or away
       // from it (into a frame, whose own focus events tell from now on).
       if (AEvent.xreparent.parent == AConn.root) {
-        Watch(AConn, AEvent.xreparent.window);
+        WatchNew(AConn, AEvent.xreparent.window);
       } else if (Contains(AConn.watched, AEvent.xreparent.window)) {
         Forget(AConn, AEvent.xreparent.window);
         ErrorTrap trap(AConn.dpy);
