@@ -70,8 +70,8 @@ class TTransfer {
   WId m_ownWindow = 0;
   bool m_fDesktopTried = false;
   std::unique_ptr<x11::XDesktop> m_desktop;
-  // Wakes us to take in where the keyboard went (after m_desktop: it goes
-  // first).
+  // Wakes us to take in where the keyboard went. Declared after m_desktop,
+  // so that it goes before the connection it watches.
   std::unique_ptr<QSocketNotifier> m_focusNews;
   TThreadSleeper m_realSleeper;
   TSleeper* m_sleeper = &m_realSleeper;
