@@ -32,15 +32,18 @@ class NullView : public ICardView {
 
 class SinkDelivery : public ICardDelivery {
  public:
-  void TransferByKeyboard(const QString& AText, QString& AShown, QString* AWindow) override {
+  QString TransferByKeyboard(const QString& AText, QString& AShown, QString* AWindow) override {
     TransferByClipboard(AText, AShown, AWindow);
+    return QString();
   }
   void TransferByClipboard(const QString& AText, QString& AShown, QString* AWindow) override {
     AShown = AText;
     if (AWindow) *AWindow = QStringLiteral("<clipboard>");
     ++delivered;
   }
-  void WriteLog(TovkCardType, bool, const QString&, const QString&, const QString&) override { ++logged; }
+  void WriteLog(TovkCardType, bool, const QString&, const QString&, const QString&, const QString&) override {
+    ++logged;
+  }
   long long delivered = 0, logged = 0;
 };
 

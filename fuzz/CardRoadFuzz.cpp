@@ -27,9 +27,12 @@ class QuietView : public ICardView {
 
 class CountingDelivery : public ICardDelivery {
  public:
-  void TransferByKeyboard(const QString& AText, QString& AShown, QString* AWindow) override { Deliver(AText, AShown, AWindow); }
+  QString TransferByKeyboard(const QString& AText, QString& AShown, QString* AWindow) override {
+    Deliver(AText, AShown, AWindow);
+    return QString();
+  }
   void TransferByClipboard(const QString& AText, QString& AShown, QString* AWindow) override { Deliver(AText, AShown, AWindow); }
-  void WriteLog(TovkCardType, bool, const QString&, const QString&, const QString&) override {}
+  void WriteLog(TovkCardType, bool, const QString&, const QString&, const QString&, const QString&) override {}
   int delivered = 0;
 
  private:

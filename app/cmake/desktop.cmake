@@ -28,7 +28,7 @@ target_link_libraries(sorvex_x11 PUBLIC X11::X11 X11::Xtst X11::xcb)
 
 add_library(sorvex_transfer STATIC ${_src}/Transfer.cpp)
 target_include_directories(sorvex_transfer PUBLIC ${_src})
-target_link_libraries(sorvex_transfer PUBLIC Qt6::Gui sorvex_keyplan PRIVATE sorvex_x11)
+target_link_libraries(sorvex_transfer PUBLIC Qt6::Gui sorvex_keyplan PRIVATE sorvex_messages sorvex_x11)
 
 if(BUILD_TESTING)
   add_executable(sorvex_transfer_logic_tests ${_tests}/KeyPlanTest.cpp ${_tests}/TransferLogTest.cpp)
@@ -38,14 +38,18 @@ if(BUILD_TESTING)
 
   # Without a display: the clipboard on the offscreen platform.
   add_executable(sorvex_transfer_offscreen_tests ${_tests}/TransferOffscreenTest.cpp)
-  target_link_libraries(sorvex_transfer_offscreen_tests PRIVATE sorvex_transfer sorvex_test_support GTest::gtest)
+  target_link_libraries(sorvex_transfer_offscreen_tests PRIVATE
+    sorvex_transfer sorvex_messages sorvex_test_support GTest::gtest)
   gtest_discover_tests(sorvex_transfer_offscreen_tests PROPERTIES TIMEOUT 120)
 
   # On a real X server: every test process (and the listing of the tests)
-  # runs under an Xvfb of its own, started by the wrapper.
+  # runs under an Xvfb of its own, started by the wrapper; the tests' tray
+  # holds a tray icon where one is needed.
   add_executable(sorvex_x11_tests ${_tests}/TransferX11Test.cpp)
   target_link_libraries(sorvex_x11_tests PRIVATE
-    sorvex_transfer sorvex_x11 sorvex_x11_recorder Qt6::Widgets GTest::gtest)
+    sorvex_transfer sorvex_x11 sorvex_messages sorvex_x11_recorder sorvex_test_tools Qt6::Widgets GTest::gtest)
+  target_compile_definitions(sorvex_x11_tests PRIVATE SORVEX_TRAYHOST="$<TARGET_FILE:sorvex_trayhost>")
+  add_dependencies(sorvex_x11_tests sorvex_trayhost)
   set_target_properties(sorvex_x11_tests PROPERTIES
     CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_SOURCE_DIR}/tests/with-xvfb)
   gtest_discover_tests(sorvex_x11_tests PROPERTIES TIMEOUT 120 LABELS x11)

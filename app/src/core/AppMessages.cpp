@@ -46,6 +46,10 @@ constexpr BuiltinMsg kBuiltin[] = {
     // a read-only folder), told once in the window's status line.
     {26, "Could not write the transfer log: %s"},
     {27, "Could not save the settings: %s"},
+    // Ours: a card's text that could not be typed, shown in place of the
+    // window it went to and logged so.
+    {28, "[not typed: typing needs an X11 display]"},
+    {29, "[not typed: no window to type into]"},
 };
 
 // The installed translations. Messages are shown on the GUI thread, but the

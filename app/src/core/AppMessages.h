@@ -43,6 +43,8 @@ enum TAppMsgId : int {
   msgPortAccessDenied = 25,      // %s (the device's group)
   msgLogNotWritten = 26,         // %s (the file and the reason)
   msgSettingsNotSaved = 27,      // %s (the file and the reason)
+  msgNotTypedNoDisplay = 28,
+  msgNotTypedNoWindow = 29,
 };
 
 // Every message number, ascending.

@@ -99,27 +99,28 @@ void CardPipeline::ProcessCard(TovkCardType ACardType, const CardBytes& ABytes) 
   QString window;
   if (FTransLog) {
     QString shown;
-    ConvertCard(fmt->m_sTemplate, fmt->m_sReplaces, ACardType, ABytes, &shown, window);
-    m_delivery.WriteLog(ACardType, m_fLastFmdStd, m_sLastFmt, shown, window);
+    const QString notTyped = ConvertCard(fmt->m_sTemplate, fmt->m_sReplaces, ACardType, ABytes, &shown, window);
+    m_delivery.WriteLog(ACardType, m_fLastFmdStd, m_sLastFmt, shown, window, notTyped);
   } else {
     ConvertCard(fmt->m_sTemplate, fmt->m_sReplaces, ACardType, ABytes, nullptr, window);
   }
   m_view.ShowWindow(window);
 }
 
-void CardPipeline::ConvertCard(const QString& ATemplate, const QString& AReplaces, TovkCardType ACardType,
-                               const CardBytes& ABytes, QString* AShown, QString& AWindow) {
+QString CardPipeline::ConvertCard(const QString& ATemplate, const QString& AReplaces, TovkCardType ACardType,
+                                  const CardBytes& ABytes, QString* AShown, QString& AWindow) {
   QString text;
   int errPos = 0;
   if (CardToText(ATemplate, AReplaces, ACardType, ABytes, m_pBeep, text, errPos) != 0) {
     m_view.ShowTrans({FormatAppMsg(msgParamSyntax, {errPos}), {}});
-    return;
+    return QString();
   }
   QString shown;
   if (AShown) AShown->clear();
+  QString notTyped;
   switch (FTransMethod) {
     case tm_Keyboard:
-      m_delivery.TransferByKeyboard(text, shown, &AWindow);
+      notTyped = m_delivery.TransferByKeyboard(text, shown, &AWindow);
       break;
     case tm_Clipboard:
       m_delivery.TransferByClipboard(text, shown, &AWindow);
@@ -127,8 +128,16 @@ void CardPipeline::ConvertCard(const QString& ATemplate, const QString& AReplace
     default:
       break;
   }
+  if (!notTyped.isEmpty()) {
+    // The card is not lost without a word: its text stays in view, where
+    // it can be copied, and the window's place says why it was not typed.
+    // The clipboard is the user's and stays as it was.
+    shown = text;
+    AWindow = notTyped;
+  }
   const QString display = ShowTransText(shown);
   if (AShown) *AShown = display;
+  return notTyped;
 }
 
 QString CardPipeline::ShowTransText(const QString& AText) {

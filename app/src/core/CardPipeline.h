@@ -63,13 +63,15 @@ class ICardDelivery {
   virtual ~ICardDelivery() = default;
   // Types AText into the window in front. AShown becomes AText when it was
   // typed (it stays empty otherwise); AWindow, when given, receives the
-  // target's title when there is a target.
-  virtual void TransferByKeyboard(const QString& AText, QString& AShown, QString* AWindow) = 0;
+  // target's title when there is a target. When nothing could be typed the
+  // result says why, in words for the user; it is empty when typed.
+  virtual QString TransferByKeyboard(const QString& AText, QString& AShown, QString* AWindow) = 0;
   // Puts AText on the clipboard; AShown := AText, AWindow := "<clipboard>".
   virtual void TransferByClipboard(const QString& AText, QString& AShown, QString* AWindow) = 0;
-  // Appends one line to the transfer log.
+  // Appends one line to the transfer log; ANotTyped, when not empty, tells
+  // why the text was not typed, and the line says that instead of a window.
   virtual void WriteLog(TovkCardType ACardType, bool AStd, const QString& AFmtName, const QString& AShown,
-                        const QString& AWindow) = 0;
+                        const QString& AWindow, const QString& ANotTyped) = 0;
 };
 
 // The current format of each class (from the user profile).
@@ -95,10 +97,12 @@ class CardPipeline {
   void ProcessCard(TovkCardType ACardType, const CardBytes& ABytes);
   // Converts a card by a template and parameter string, delivers the text
   // and shows it. AShown, when given, receives the text as shown; AWindow
-  // the target's title (untouched when nothing was delivered). Throws
+  // the target's title (untouched when nothing was delivered). A text that
+  // could not be typed is shown all the same, and AWindow and the result
+  // say why it was not typed (the result is empty otherwise). Throws
   // EFormatError when the formatter rejects the template.
-  void ConvertCard(const QString& ATemplate, const QString& AReplaces, TovkCardType ACardType,
-                   const CardBytes& ABytes, QString* AShown, QString& AWindow);
+  QString ConvertCard(const QString& ATemplate, const QString& AReplaces, TovkCardType ACardType,
+                      const CardBytes& ABytes, QString* AShown, QString& AWindow);
   // Shows a sent text with its marks; the display text.
   QString ShowTransText(const QString& AText);
   // The current format of a class; AStd (when given) receives its standard

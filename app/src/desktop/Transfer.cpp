@@ -2,12 +2,14 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QSocketNotifier>
 #include <QWindow>
 #include <QtGui/qguiapplication_platform.h>
 
 #include <algorithm>
 #include <vector>
 
+#include "AppMessages.h"
 #include "XDesktop.h"
 
 namespace {
@@ -27,14 +29,15 @@ class AtExit {
 
 x11::XDesktop::Key UsKey(uint32_t AKey) { return {AKey, UsShiftedSymbol(AKey)}; }
 
-// The program's own top-level windows (its main window, dialogs, menus and
-// tray icon) by the ids the window system gives them now: a window may get
-// a new one, for instance when its stay-on-top flag changes.
-std::vector<x11::WindowId> OwnWindows(WId AMain) {
+// The program's own top-level windows (its main window, dialogs and menus)
+// by the ids the window system gives them now: a window may get a new one,
+// for instance when its stay-on-top flag changes. The tray icon's window is
+// none of them: it lives in the panel, which is another program's window.
+std::vector<x11::WindowId> OwnWindows(x11::XDesktop& ADesktop, WId AMain) {
   std::vector<x11::WindowId> ids;
   if (AMain) ids.push_back(AMain);
   for (QWindow* w : QGuiApplication::topLevelWindows())
-    if (w->handle()) ids.push_back(w->winId());
+    if (w->handle() && ADesktop.OwnTopLevel(w->winId())) ids.push_back(w->winId());
   return ids;
 }
 
@@ -51,7 +54,16 @@ class TypingSink final : public TKeySink {
 
 }  // namespace
 
-TTransfer::TTransfer() = default;
+TTransfer::TTransfer() {
+  x11::XDesktop* desktop = Desktop();
+  if (!desktop) return;
+  // Without a window manager nothing else tells where the keyboard was
+  // before it came to us.
+  desktop->FollowFocus();
+  m_focusNews = std::make_unique<QSocketNotifier>(desktop->ConnectionFd(), QSocketNotifier::Read);
+  QObject::connect(m_focusNews.get(), &QSocketNotifier::activated, m_focusNews.get(),
+                   [desktop] { desktop->ReadEvents(); });
+}
 
 TTransfer::~TTransfer() = default;
 
@@ -67,16 +79,16 @@ x11::XDesktop* TTransfer::Desktop() {
 
 bool TTransfer::KeyboardAvailable() { return Desktop() != nullptr; }
 
-void TTransfer::TransferByKeyboard(const QString& AText, QString& AShown, QString* AWindow) {
+QString TTransfer::TransferByKeyboard(const QString& AText, QString& AShown, QString* AWindow) {
   AShown.clear();
   x11::XDesktop* desktop = Desktop();
-  if (!desktop) return;
+  if (!desktop) return AppMsg(msgNotTypedNoDisplay);
   // What the program asked of the server on its own connection is done
   // first: a menu closed just before lets the keyboard go there.
   if (auto* native = qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
     x11::XDesktop::SyncConnection(native->connection());
 
-  const std::vector<x11::WindowId> own = OwnWindows(m_ownWindow);
+  const std::vector<x11::WindowId> own = OwnWindows(*desktop, m_ownWindow);
   std::vector<x11::WindowId> ownTops;
   for (x11::WindowId w : own)
     if (const x11::WindowId top = desktop->TopLevelOf(w)) ownTops.push_back(top);
@@ -87,8 +99,9 @@ void TTransfer::TransferByKeyboard(const QString& AText, QString& AShown, QStrin
   x11::WindowId target = desktop->ForegroundWindow();
 
   // A window of ours in front (the main window, or one of its dialogs):
-  // the text goes to the first visible window below ours, and ours comes
-  // back afterwards, whatever happens in between.
+  // the text goes to the window that had the keyboard before ours, and
+  // ours comes back afterwards, whatever happens in between. Where that
+  // window is not known (or gone), the first visible window below ours.
   bool switched = false;
   bool aboveCleared = false;
   const x11::WindowId main = m_ownWindow;
@@ -105,19 +118,24 @@ void TTransfer::TransferByKeyboard(const QString& AText, QString& AShown, QStrin
       desktop->SetKeepAbove(main, false);
       aboveCleared = true;
     }
-    if (x11::WindowId below = desktop->WindowBelow(front, own)) {
-      desktop->Activate(below);
+    bool inner = false;
+    x11::WindowId next = desktop->LastFocused(ownTops, &inner);
+    if (!next) next = desktop->WindowBelow(front, own);
+    if (next) {
+      desktop->Activate(next);
       switched = true;
-      // The first key must not reach our window: wait until the focus moved.
-      desktop->WaitForeground(below, 500);
+      // The first key must not reach our window: wait until the focus moved,
+      // and on into the inner window where the window keeps it.
+      desktop->WaitForeground(next, 500, inner);
     }
     target = desktop->ForegroundWindow();
   }
   // Never into a window of ours.
-  if (!target || ours(target)) return;
+  if (!target || ours(target)) return AppMsg(msgNotTypedNoWindow);
 
   if (AWindow) *AWindow = QString::fromStdU16String(desktop->WindowTitle(target, 127));
   TypeInto(*desktop, AText, AShown);
+  return QString();
 }
 
 void TTransfer::TypeInto(x11::XDesktop& ADesktop, const QString& AText, QString& AShown) {

@@ -13,6 +13,8 @@
 
 #include "KeyPlan.h"
 
+class QSocketNotifier;
+
 namespace x11 {
 class XDesktop;
 }
@@ -22,6 +24,8 @@ class TTransfer {
   // The title reported for clipboard deliveries.
   static constexpr const char* kClipboardWindow = "<clipboard>";
 
+  // On X11 the keyboard is followed from here on: a text for the window
+  // that had the keyboard before ours goes to that window.
   TTransfer();
   ~TTransfer();
   TTransfer(const TTransfer&) = delete;
@@ -39,12 +43,14 @@ class TTransfer {
   void SetOwnWindow(WId AWindow) { m_ownWindow = AWindow; }
 
   // Types AText into the foreground window; when that is a window of the
-  // program's own, into the first visible window below the program's,
-  // after which the program's window comes back to the front. AShown
-  // receives the text typed (characters without a US key left out) and
-  // stays empty when there was no target; AWindow, when given, the
-  // target's title. Without an X11 display nothing is typed.
-  void TransferByKeyboard(const QString& AText, QString& AShown, QString* AWindow = nullptr);
+  // program's own, into the window that had the keyboard before the
+  // program's (else the first visible window below the program's), after
+  // which the program's window comes back to the front. AShown receives
+  // the text typed (characters without a US key left out); AWindow, when
+  // given, the target's title. When nothing could be typed (no X11
+  // display, no window to type into) AShown stays empty and the result
+  // tells the user why; it is empty when the text was typed.
+  QString TransferByKeyboard(const QString& AText, QString& AShown, QString* AWindow = nullptr);
   // Puts AText on the clipboard as Unicode text; AShown := AText, AWindow :=
   // "<clipboard>".
   void TransferByClipboard(const QString& AText, QString& AShown, QString* AWindow = nullptr);
@@ -64,6 +70,9 @@ class TTransfer {
   WId m_ownWindow = 0;
   bool m_fDesktopTried = false;
   std::unique_ptr<x11::XDesktop> m_desktop;
+  // Wakes us to take in where the keyboard went. Declared after m_desktop,
+  // so that it goes before the connection it watches.
+  std::unique_ptr<QSocketNotifier> m_focusNews;
   TThreadSleeper m_realSleeper;
   TSleeper* m_sleeper = &m_realSleeper;
 };

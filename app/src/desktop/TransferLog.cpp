@@ -24,13 +24,17 @@ QString TransferLogTag(TovkCardType ACardType, bool AStd, const QString& AFmtNam
 }
 
 QString TransferLogLine(const QDateTime& ATime, TovkCardType ACardType, bool AStd,
-                        const QString& AFmtName, const QString& AShown, const QString& AWindow) {
+                        const QString& AFmtName, const QString& AShown, const QString& AWindow,
+                        const QString& ANotTyped) {
   const QDate d = ATime.date();
   const QTime t = ATime.time();
+  // A text that was not typed must not read as a transfer: no arrow, no
+  // window.
+  const QString whereTo = ANotTyped.isEmpty() ? QStringLiteral("\" -> \"") + AWindow + QStringLiteral("\" [")
+                                              : QStringLiteral("\" ") + ANotTyped + QStringLiteral(" [");
   return QString::asprintf("%.2d/%.2d/%.4d %.2d:%.2d:%.2d  \"", d.day(), d.month(), d.year(),
                            t.hour(), t.minute(), t.second()) +
-         AShown + QStringLiteral("\" -> \"") + AWindow + QStringLiteral("\" [") +
-         TransferLogTag(ACardType, AStd, AFmtName) + QStringLiteral("]\r\n");
+         AShown + whereTo + TransferLogTag(ACardType, AStd, AFmtName) + QStringLiteral("]\r\n");
 }
 
 QString TransferLogFileName(const QString& ALogDir, const QString& APortName) {
@@ -43,9 +47,10 @@ QString TransferLogFileName(const QString& ALogDir, const QString& APortName) {
 }
 
 bool WriteLog(const QString& ALogDir, const QString& APortName, TovkCardType ACardType, bool AStd,
-              const QString& AFmtName, const QString& AShown, const QString& AWindow, QString* AError) {
+              const QString& AFmtName, const QString& AShown, const QString& AWindow,
+              const QString& ANotTyped, QString* AError) {
   const QString line = TransferLogLine(QDateTime::currentDateTime(), ACardType, AStd, AFmtName,
-                                       AShown, AWindow);
+                                       AShown, AWindow, ANotTyped);
   const QString file = TransferLogFileName(ALogDir, APortName);
   if (file.isEmpty()) {
     if (AError) *AError = QStringLiteral("there is no folder for it");

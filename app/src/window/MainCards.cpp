@@ -88,7 +88,7 @@ void TfmMain::ShowWindow(const QString& ATitle) { edtWindow->setText(ATitle); }
 
 void TfmMain::ShowClassPage(TCvtFmtType AClass) { SetCurPage(GetCvtTipPage(AClass), true); }
 
-void TfmMain::TransferByKeyboard(const QString& AText, QString& AShown, QString* AWindow) {
+QString TfmMain::TransferByKeyboard(const QString& AText, QString& AShown, QString* AWindow) {
   // An open menu of ours (the tray's, the window's, a list's) holds the
   // keyboard: the keys would go to it, and the Return at the end of a card
   // would choose the item under the pointer. It closes, and lets the
@@ -101,7 +101,7 @@ void TfmMain::TransferByKeyboard(const QString& AText, QString& AShown, QString*
     }
   }
   m_transfer->SetOwnWindow(CurrentWindowId(*this));
-  m_transfer->TransferByKeyboard(AText, AShown, AWindow);
+  return m_transfer->TransferByKeyboard(AText, AShown, AWindow);
 }
 
 void TfmMain::TransferByClipboard(const QString& AText, QString& AShown, QString* AWindow) {
@@ -109,9 +109,10 @@ void TfmMain::TransferByClipboard(const QString& AText, QString& AShown, QString
 }
 
 void TfmMain::WriteLog(TovkCardType ACardType, bool AStd, const QString& AFmtName, const QString& AShown,
-                       const QString& AWindow) {
+                       const QString& AWindow, const QString& ANotTyped) {
   QString why;
-  const bool written = ::WriteLog(m_sLogDir, m_port->Port(), ACardType, AStd, AFmtName, AShown, AWindow, &why);
+  const bool written =
+      ::WriteLog(m_sLogDir, m_port->Port(), ACardType, AStd, AFmtName, AShown, AWindow, ANotTyped, &why);
   SetProblem(probTransferLog, written ? QString() : FormatAppMsg(msgLogNotWritten, {why}));
 }
 

@@ -228,10 +228,10 @@ class TfmMain : public QWidget, private ICardView, private ICardDelivery, privat
   void ShowWindow(const QString& ATitle) override;
   void ShowClassPage(TCvtFmtType AClass) override;
   // ICardDelivery
-  void TransferByKeyboard(const QString& AText, QString& AShown, QString* AWindow) override;
+  QString TransferByKeyboard(const QString& AText, QString& AShown, QString* AWindow) override;
   void TransferByClipboard(const QString& AText, QString& AShown, QString* AWindow) override;
   void WriteLog(TovkCardType ACardType, bool AStd, const QString& AFmtName, const QString& AShown,
-                const QString& AWindow) override;
+                const QString& AWindow, const QString& ANotTyped) override;
   // ICardFormats
   const TCvtFmt* CurCvtFmt(TCvtFmtType AClass, bool& AStd) override;
 

@@ -36,16 +36,21 @@ struct LogLine {
   TovkCardType type;
   bool std;
   QString fmtName, shown, window;
+  QString notTyped = {};  // empty: typed
   bool operator==(const LogLine&) const = default;
 };
 
+// What the fake delivery says when it types nothing.
+const QString kNowhere = "[not typed: nowhere]";
+
 class FakeDelivery : public ICardDelivery {
  public:
-  void TransferByKeyboard(const QString& AText, QString& AShown, QString* AWindow) override {
+  QString TransferByKeyboard(const QString& AText, QString& AShown, QString* AWindow) override {
     sent << "keyboard: " + AText;
-    if (target.isEmpty()) return;  // nothing in front: nothing typed
+    if (target.isEmpty()) return kNowhere;  // nothing in front: nothing typed
     AShown = AText;
     if (AWindow) *AWindow = target;
+    return QString();
   }
   void TransferByClipboard(const QString& AText, QString& AShown, QString* AWindow) override {
     sent << "clipboard: " + AText;
@@ -53,8 +58,8 @@ class FakeDelivery : public ICardDelivery {
     if (AWindow) *AWindow = "<clipboard>";
   }
   void WriteLog(TovkCardType ACardType, bool AStd, const QString& AFmtName, const QString& AShown,
-                const QString& AWindow) override {
-    log.push_back({ACardType, AStd, AFmtName, AShown, AWindow});
+                const QString& AWindow, const QString& ANotTyped) override {
+    log.push_back({ACardType, AStd, AFmtName, AShown, AWindow, ANotTyped});
   }
 
   QString target = "Editor";
@@ -185,7 +190,9 @@ TEST_F(CardPipelineTest, ParameterErrorIsShownAndLoggedEmpty) {
 
 // The caller's shown text and window title change only when the text got as
 // far as a delivery: a parameter error shows its message and a formatter
-// failure shows nothing new, and neither delivers anything.
+// failure shows nothing new, and neither delivers anything. A text that
+// reached the delivery but could not be typed is shown all the same, and
+// the title's place says why.
 TEST_F(CardPipelineTest, ConvertCardLeavesTheCallersTextsWhenNothingIsDelivered) {
   struct Case {
     const char* templ;
@@ -194,6 +201,7 @@ TEST_F(CardPipelineTest, ConvertCardLeavesTheCallersTextsWhenNothingIsDelivered)
     bool formatterFails;
     QStringList sent;
     QString shown, window, trans;
+    QString notTyped = {};
   };
   const QString oldShown = "(old shown)", oldWindow = "(old window)", oldTrans = "(old text)";
   const Case cases[] = {
@@ -203,10 +211,9 @@ TEST_F(CardPipelineTest, ConvertCardLeavesTheCallersTextsWhenNothingIsDelivered)
       {"%s", "b0", "Editor", true, {}, oldShown, oldWindow, oldTrans},
       {"%d", "CT", "Editor", true, {}, oldShown, oldWindow, oldTrans},
       {"%u%", "b0", "Editor", true, {}, oldShown, oldWindow, oldTrans},  // a lone "%" at the end
-      // Delivered, and delivered to nobody: the shown text is emptied, the
-      // title is set only where there was a target.
+      // Typed, and typed nowhere.
       {"%u", "b0", "Editor", false, {"keyboard: 4"}, "4", "Editor", "4"},
-      {"%u", "b0", "", false, {"keyboard: 4"}, "", oldWindow, ""},
+      {"%u\\#44", "b0", "", false, {"keyboard: 4,"}, "4#44", kNowhere, "4#44", kNowhere},
   };
   const CardBytes card = Bytes("04 A1 B2 C3");
   for (const Case& c : cases) {
@@ -220,7 +227,7 @@ TEST_F(CardPipelineTest, ConvertCardLeavesTheCallersTextsWhenNothingIsDelivered)
       EXPECT_THROW(p.ConvertCard(c.templ, c.replaces, ovkc_1K, card, &shown, window), EFormatError)
           << c.templ;
     } else {
-      p.ConvertCard(c.templ, c.replaces, ovkc_1K, card, &shown, window);
+      EXPECT_EQ(p.ConvertCard(c.templ, c.replaces, ovkc_1K, card, &shown, window), c.notTyped) << c.templ;
     }
     EXPECT_EQ(d.sent, c.sent) << c.templ;
     EXPECT_EQ(shown, c.shown) << c.templ;
@@ -272,10 +279,12 @@ TEST_F(CardPipelineTest, TransferMethods) {
     QString target;
     QStringList sent;
     QString shown, window;
+    QString notTyped = {};
   };
   const Case cases[] = {
       {tm_Keyboard, "Editor", {"keyboard: 1234\r"}, "1234\\r", "Editor"},
-      {tm_Keyboard, "", {"keyboard: 1234\r"}, "", ""},  // nothing in front
+      // Nothing in front: the text is shown and logged as not typed, and why.
+      {tm_Keyboard, "", {"keyboard: 1234\r"}, "1234\\r", kNowhere, kNowhere},
       {tm_Clipboard, "Editor", {"clipboard: 1234\r"}, "1234\\r", "<clipboard>"},
       {7, "Editor", {}, "", ""},
   };
@@ -292,6 +301,7 @@ TEST_F(CardPipelineTest, TransferMethods) {
     ASSERT_EQ(d.log.size(), 1u);
     EXPECT_EQ(d.log[0].shown, c.shown) << c.method;
     EXPECT_EQ(d.log[0].window, c.window) << c.method;
+    EXPECT_EQ(d.log[0].notTyped, c.notTyped) << c.method;
   }
 }
 

@@ -41,6 +41,9 @@ TEST(TransferLog, LineFormatAndTags) {
             "07/03/2024 09:05:03  \"123#4445\\r\" -> \"Notepad\" [M1K: \"Wiegand 26\" (std)]\r\n");
   EXPECT_EQ(TransferLogLine(at, ovkc_Hid, false, "", "", ""),
             "07/03/2024 09:05:03  \"\" -> \"\" [HID: \"\"]\r\n");
+  // A text that was not typed: why, in place of an arrow and a window.
+  EXPECT_EQ(TransferLogLine(at, ovkc_Ex, true, "basic", "08 07\\r", "", "[not typed: no window]"),
+            "07/03/2024 09:05:03  \"08 07\\r\" [not typed: no window] [Ex: \"basic\" (std)]\r\n");
   struct Case {
     TovkCardType type;
     const char* word;
@@ -98,7 +101,7 @@ TEST(TransferLog, WriteLogAppendsUtf16LittleEndianWithoutMark) {
   // No folder: the line is lost, nothing is created, and the reason names
   // the file.
   QString why;
-  EXPECT_FALSE(WriteLog(dir.path() + "/missing", "ttyUSB0", ovkc_UL, true, "f", "1", "w", &why));
+  EXPECT_FALSE(WriteLog(dir.path() + "/missing", "ttyUSB0", ovkc_UL, true, "f", "1", "w", {}, &why));
   EXPECT_FALSE(QDir(dir.path() + "/missing").exists());
   EXPECT_TRUE(why.startsWith(dir.path() + "/missing/_ttyUSB0.log: ")) << why.toStdString();
 }

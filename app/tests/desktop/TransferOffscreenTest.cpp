@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 
+#include "AppMessages.h"
 #include "Transfer.h"
 
 namespace {
@@ -24,7 +25,7 @@ TEST(TransferOffscreen, KeyboardTypesNothingWithoutX11) {
   TTransfer transfer;
   EXPECT_FALSE(transfer.KeyboardAvailable());
   QString shown = "old", window = "old";
-  transfer.TransferByKeyboard("123", shown, &window);
+  EXPECT_EQ(transfer.TransferByKeyboard("123", shown, &window), AppMsg(msgNotTypedNoDisplay));
   EXPECT_EQ(shown, "");
   EXPECT_EQ(window, "old");
 }

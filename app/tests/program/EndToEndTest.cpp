@@ -293,17 +293,18 @@ class EndToEnd : public ::testing::Test {
 
   // A right click at a point, and the menu of ours it opens, once the menu
   // holds the keyboard (it takes it from the window that has it): keys
-  // pressed from then on reach the menu. 0 when none opened.
+  // pressed from then on reach the menu. 0 when none opened, or when the
+  // one that opened did not take the keyboard.
   XWindow OpenMenuAt(int AX, int AY) {
     const XWindow focus = probe_.Focus();
     const bool watched = focus > 1;  // not None, not PointerRoot
     if (watched) probe_.WatchKeyboardGrab(focus);
     probe_.Click(AX, AY, 3);
     XWindow menu = 0;
-    probe_.WaitFor([&] {
+    const bool holds = probe_.WaitFor([&] {
       return (menu = probe_.MenuOf(program_->Pid())) != 0 && (!watched || probe_.KeyboardGrabbedFrom(focus));
     }, kCardMs);
-    return menu;
+    return holds ? menu : 0;
   }
   // The window's context menu, opened on an empty spot (the margin of its
   // left group) of the window, which gets the keyboard first: keys that
@@ -718,6 +719,37 @@ std::vector<std::u16string> WaitLog(const fs::path& APath, size_t ACount) {
   return lines;
 }
 
+// Without a window manager a window takes the keyboard where it stands. An
+// editor that keeps the keyboard on an inner window of its own, as toolkits
+// do, comes in front of the program's window and takes the keyboard; then
+// the program's window gets the keyboard without coming to the front. The
+// card is for the editor, which had the keyboard before the program's
+// window.
+TEST_F(EndToEnd, ACardGoesToTheWindowThatHadTheKeyboardBeforeTheProgramsWindow) {
+  x11test::XRecorder editor(Utf8(kTargetTitle), true, x11test::XRecorder::Keys::Inner);
+  ASSERT_TRUE(editor.Ok());
+  VirtualReader reader;
+  ASSERT_TRUE(reader.Ok());
+  const fs::path logs = home_.Root() / "logs";
+  fs::create_directory(logs);
+  Start("TransMethod=0\nTransLog=1\nLogDir=" + logs.string() + "\n",
+        {"-p" + reader.PortName(), FormatSwitch(EX, kTypedFormats)});
+  ASSERT_TRUE(reader.WaitOpened(kStartMs));
+  ASSERT_TRUE(probe_.GiveFocus(editor.Window(), kCardMs));
+  ASSERT_TRUE(probe_.WaitFor([&] { return probe_.Focus() == editor.KeyWindow(); }));
+  x11test::FocusInPlace(window_);
+  ASSERT_TRUE(probe_.WaitFor([&] { return probe_.Focus() == window_; }));
+  ASSERT_GT(probe_.StackPos(editor.Window()), probe_.StackPos(window_));
+
+  const Card& card = kCards[9];
+  ASSERT_TRUE(reader.Send(card.line));
+  EXPECT_TRUE(editor.WaitFor(card.typed, kCardMs)) << "typed: \"" << editor.Text() << "\"";
+  const std::vector<std::u16string> lines = WaitLog(logs / LogFileName(reader.PortName()), 1);
+  ASSERT_EQ(lines.size(), 1u);
+  ExpectLogLine(lines[0], LogEntry(card, card.typedShown, kTargetTitle, kTypedFormats));
+  ExitThroughContextMenu();
+}
+
 // The program types the Exclusive card (by "basic") into a window of the
 // test's own, made before the program and so right below its window, and
 // logs it; the tests' notification area holds its icon.
@@ -770,16 +802,14 @@ TEST_P(CardWhileOurMenuIsOpen, TheMenuClosesAndTheTextGoesToTheWindowWithTheKeyb
     // The user types in the test's window and opens the tray's menu, which
     // takes the keyboard from that window.
     ASSERT_TRUE(probe_.GiveFocus(target_->Window(), 5000));
-    probe_.WatchKeyboardGrab(target_->Window());
     menu = OpenTrayMenu(*icon_);
-    ASSERT_TRUE(probe_.WaitFor([&] { return probe_.KeyboardGrabbedFrom(target_->Window()); }))
-        << "the menu did not take the keyboard";
   } else {
     // A right click on the program's window gives it the keyboard: the
-    // text is for the window below it.
+    // text is for the window below it. The menu takes the keyboard from
+    // the program's window.
     menu = OpenContextMenu();
   }
-  ASSERT_NE(menu, 0u) << "no menu";
+  ASSERT_NE(menu, 0u) << "no menu holding the keyboard";
   // The pointer rests on the menu's last item, "Exit", in both menus.
   const XRect at = probe_.Geometry(menu);
   probe_.MovePointer(at.x + at.width / 2, at.y + at.height - 8);

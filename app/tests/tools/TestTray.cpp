@@ -7,12 +7,24 @@ namespace testtools {
 
 using Clock = std::chrono::steady_clock;
 
-TestTray::TestTray(const std::string& APath)
-    : m_proc({APath}, CurrentEnvironment(), {.pipeIn = true, .captureOut = true}) {}
+namespace {
+
+std::vector<std::string> Command(const std::string& APath, const std::vector<std::string>& AArgs) {
+  std::vector<std::string> argv{APath};
+  argv.insert(argv.end(), AArgs.begin(), AArgs.end());
+  return argv;
+}
+
+}  // namespace
+
+TestTray::TestTray(const std::string& APath, const std::vector<std::string>& AArgs)
+    : m_proc(Command(APath, AArgs), CurrentEnvironment(), {.pipeIn = true, .captureOut = true}) {}
 
 bool TestTray::Ready() {
   const auto line = m_proc.ReadLine(kReactMs);
-  return line && line->rfind("ready ", 0) == 0;
+  if (!line || line->rfind("ready ", 0) != 0) return false;
+  m_strip = std::stoul(line->substr(6));
+  return true;
 }
 
 std::optional<int> TestTray::End() {
@@ -47,6 +59,9 @@ void TestTray::Note(const std::string& ALine) {
     m_icons.push_back(icon);
   } else if (what == "undock") {
     std::erase_if(m_icons, [&](const DockedIcon& i) { return i.window == icon.window; });
+  } else if (what == "key") {
+    std::istringstream bytes(ALine.substr(3));
+    for (unsigned b = 0; bytes >> std::hex >> b;) m_typed += char(b);
   }
 }
 

@@ -21,10 +21,15 @@ struct DockedIcon {
 
 class TestTray {
  public:
-  // Starts the tray host at APath; Ready() tells when it holds the tray.
-  explicit TestTray(const std::string& APath);
+  // Starts the tray host at APath with AArgs; Ready() tells when it holds
+  // the tray.
+  explicit TestTray(const std::string& APath, const std::vector<std::string>& AArgs = {});
 
   bool Ready();
+  // The tray's own window, where the icons dock (known once Ready).
+  x11test::XWindow Strip() const { return m_strip; }
+  // What the keys the tray got while it had the keyboard give, so far.
+  const std::string& Typed() const { return m_typed; }
   // Ends the tray as the tests do: its input closes.
   std::optional<int> End();
   const std::vector<DockedIcon>& Icons() const { return m_icons; }
@@ -42,7 +47,9 @@ class TestTray {
   void Note(const std::string& ALine);
 
   ChildProcess m_proc;
+  x11test::XWindow m_strip = 0;
   std::vector<DockedIcon> m_icons;
+  std::string m_typed;
 };
 
 }  // namespace testtools

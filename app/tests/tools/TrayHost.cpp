@@ -7,10 +7,16 @@
 //   ready <strip window>
 //   dock <icon window> <x> <y> <width> <height>   (root coordinates)
 //   undock <icon window>                          (destroyed or taken away)
+//   key <byte>...                                 (a key the strip got while
+//                                                  it had the keyboard: the
+//                                                  bytes it gives, in hex)
 // and ends, giving the icons back to the root window, when its stdin closes
 // or it gets SIGTERM or SIGINT.
 //
-//   sorvex_trayhost [--icon-size N]
+//   sorvex_trayhost [--icon-size N] [--quiet-embed]
+//
+// With --quiet-embed it does not tell an icon that it is embedded (the
+// XEmbed notice), as some panels do not.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -57,7 +63,8 @@ struct Icon {
 
 class TrayHost {
  public:
-  TrayHost(Display* ADisplay, int AIconSize) : m_dpy(ADisplay), m_size(AIconSize) {}
+  TrayHost(Display* ADisplay, int AIconSize, bool AQuietEmbed)
+      : m_dpy(ADisplay), m_size(AIconSize), m_quietEmbed(AQuietEmbed) {}
 
   bool Start();
   // Handles the X events that have arrived; false when the tray must end.
@@ -79,6 +86,7 @@ class TrayHost {
 
   Display* m_dpy;
   int m_size;
+  bool m_quietEmbed;
   int m_screen = 0;
   Window m_root = 0;
   Window m_strip = 0;
@@ -117,7 +125,7 @@ bool TrayHost::Start() {
   m_y = DisplayHeight(m_dpy, m_screen) - m_size;
   XSetWindowAttributes attrs{};
   attrs.background_pixel = WhitePixel(m_dpy, m_screen);
-  attrs.event_mask = SubstructureNotifyMask | PropertyChangeMask;
+  attrs.event_mask = SubstructureNotifyMask | PropertyChangeMask | KeyPressMask;
   m_strip = XCreateWindow(m_dpy, m_root, m_x, m_y, unsigned(width), unsigned(m_size), 0, CopyFromParent,
                           InputOutput, CopyFromParent, CWBackPixel | CWEventMask, &attrs);
   XStoreName(m_dpy, m_strip, "Tray");
@@ -195,7 +203,8 @@ void TrayHost::Dock(Window AIcon) {
   XAddToSaveSet(m_dpy, AIcon);
   XReparentWindow(m_dpy, AIcon, m_strip, slot * m_size, 0);
   XResizeWindow(m_dpy, AIcon, unsigned(m_size), unsigned(m_size));
-  Send(AIcon, m_xembed, NoEventMask, {long(CurrentTime), kEmbeddedNotify, 0, long(m_strip), kXEmbedVersion});
+  if (!m_quietEmbed)
+    Send(AIcon, m_xembed, NoEventMask, {long(CurrentTime), kEmbeddedNotify, 0, long(m_strip), kXEmbedVersion});
   ApplyEmbedInfo(AIcon);
   XSync(m_dpy, False);
   if (g_xError) return;  // the window went before it could be docked
@@ -235,6 +244,15 @@ bool TrayHost::HandleEvents() {
       case PropertyNotify:
         if (ev.xproperty.atom == m_xembedInfo && Find(ev.xproperty.window)) ApplyEmbedInfo(ev.xproperty.window);
         break;
+      case KeyPress: {
+        char text[16];
+        const int n = XLookupString(&ev.xkey, text, sizeof text, nullptr, nullptr);
+        if (n <= 0) break;  // a modifier
+        std::printf("key");
+        for (int i = 0; i < n; ++i) std::printf(" %02x", unsigned(static_cast<unsigned char>(text[i])));
+        std::printf("\n");
+        break;
+      }
       case SelectionClear:
         if (ev.xselectionclear.selection == m_selection) {
           std::fprintf(stderr, "trayhost: another tray took over\n");
@@ -261,11 +279,14 @@ void TrayHost::Stop() {
 
 int main(int argc, char** argv) {
   int iconSize = 24;
+  bool quietEmbed = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--icon-size") == 0 && i + 1 < argc) {
       iconSize = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--quiet-embed") == 0) {
+      quietEmbed = true;
     } else {
-      std::fprintf(stderr, "usage: %s [--icon-size N]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--icon-size N] [--quiet-embed]\n", argv[0]);
       return 2;
     }
   }
@@ -291,7 +312,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   XSetErrorHandler(RecordError);
-  TrayHost tray(dpy, iconSize);
+  TrayHost tray(dpy, iconSize, quietEmbed);
   if (!tray.Start()) return 1;
   std::fflush(stdout);
   for (bool running = true; running;) {

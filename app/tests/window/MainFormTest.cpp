@@ -510,6 +510,34 @@ TEST_F(ToldOnce, SettingsThatCannotBeSaved) {
   EXPECT_TRUE(f.readAll().contains("TransMethod=0"));
 }
 
+// Typing with nothing to type on (no X11 display here): the card is not lost
+// without a word. Its text stays in view, the window's place says why it
+// was not typed, the log says so too, and the clipboard is left alone.
+TEST_F(MainWindow, ACardThatCannotBeTypedIsShownAndLoggedAsNotTyped) {
+  PutSettings("[Main]\nTransMethod=0\nTransLog=1\n");
+  QGuiApplication::clipboard()->setText("the user's own");
+  TestPty pty;
+  ASSERT_TRUE(pty.Ok());
+  const QString port = QString::fromStdString(pty.Path().substr(5));
+  TfmMain& form = Start({"-p" + port, "-sEXbasic"});
+  ASSERT_TRUE(form.Port().Opened());
+  auto* trans = Find<QTextEdit>(form, "edtTrans");
+  ASSERT_TRUE(pty.Send("[0102030405060708]\r\n"));
+  ASSERT_TRUE(WaitFor([&] { return !trans->toPlainText().isEmpty(); }));
+  EXPECT_EQ(trans->toPlainText(), "08 07 06 05 04 03\\r");
+  EXPECT_EQ(Find<QLineEdit>(form, "edtWindow")->text(), "[not typed: typing needs an X11 display]");
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "the user's own");
+  QString logName = port;
+  logName.replace('/', '_');
+  QFile log(home_.filePath("Sorvex/_" + logName + ".log"));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  const QString logText = QString::fromUtf16(reinterpret_cast<const char16_t*>(log.readAll().constData()),
+                                             log.size() / 2);
+  EXPECT_TRUE(logText.endsWith(
+      "  \"08 07 06 05 04 03\\r\" [not typed: typing needs an X11 display] [Ex: \"basic\" (std)]\r\n"))
+      << logText.toStdString();
+}
+
 TEST_F(MainWindow, SwitchingThePortStoresTheChoiceAndTheControlsFollow) {
   TestPty pty;
   ASSERT_TRUE(pty.Ok());

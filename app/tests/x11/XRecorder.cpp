@@ -8,6 +8,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 
@@ -16,18 +17,35 @@ namespace x11test {
 struct XRecorder::Impl {
   Display* dpy = nullptr;
   int wake = -1;
+  bool inner = false;
 };
 
-XRecorder::XRecorder(const std::string& ATitle, bool AUtf8Title) : m_impl(std::make_unique<Impl>()) {
+namespace {
+
+// How long a window with an inner key window takes to move the focus on.
+constexpr int kInnerFocusDelayMs = 100;
+
+}  // namespace
+
+XRecorder::XRecorder(const std::string& ATitle, bool AUtf8Title, Keys AKeys) : m_impl(std::make_unique<Impl>()) {
   XInitThreads();
   Display* dpy = XOpenDisplay(nullptr);
   if (!dpy) return;
   m_impl->dpy = dpy;
   m_impl->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  m_impl->inner = AKeys == Keys::Inner;
   const int screen = DefaultScreen(dpy);
   ::Window w = XCreateSimpleWindow(dpy, RootWindow(dpy, screen), 10, 10, 300, 200, 0,
                                  BlackPixel(dpy, screen), WhitePixel(dpy, screen));
-  XSelectInput(dpy, w, KeyPressMask | StructureNotifyMask | FocusChangeMask);
+  ::Window keys = w;
+  if (m_impl->inner) {
+    keys = XCreateSimpleWindow(dpy, w, 0, 0, 300, 200, 0, BlackPixel(dpy, screen), WhitePixel(dpy, screen));
+    XSelectInput(dpy, keys, KeyPressMask);
+    XMapWindow(dpy, keys);
+    XSelectInput(dpy, w, StructureNotifyMask | FocusChangeMask);
+  } else {
+    XSelectInput(dpy, w, KeyPressMask | StructureNotifyMask | FocusChangeMask);
+  }
   XStoreName(dpy, w, ATitle.c_str());
   if (AUtf8Title) {
     XChangeProperty(dpy, w, XInternAtom(dpy, "_NET_WM_NAME", False),
@@ -41,7 +59,12 @@ XRecorder::XRecorder(const std::string& ATitle, bool AUtf8Title) : m_impl(std::m
     XWindowEvent(dpy, w, StructureNotifyMask, &ev);
     if (ev.type == MapNotify) break;
   }
+  if (m_impl->inner) {
+    XSetInputFocus(dpy, keys, RevertToParent, CurrentTime);
+    XSync(dpy, False);
+  }
   m_window = w;
+  m_keyWindow = keys;
   m_thread = std::thread([this] { Loop(); });
 }
 
@@ -62,12 +85,27 @@ XRecorder::~XRecorder() {
 
 void XRecorder::Loop() {
   Display* dpy = m_impl->dpy;
+  using Clock = std::chrono::steady_clock;
+  constexpr Clock::time_point kNever = Clock::time_point::max();
+  Clock::time_point moveFocusAt = kNever;  // when the focus goes on to the inner window
   while (!m_stop) {
+    if (moveFocusAt != kNever && Clock::now() >= moveFocusAt) {
+      moveFocusAt = kNever;
+      XSetInputFocus(dpy, m_keyWindow, RevertToParent, CurrentTime);
+      XFlush(dpy);
+    }
     while (XPending(dpy)) {
       XEvent ev;
       XNextEvent(dpy, &ev);
       if (ev.type == MappingNotify) {
         XRefreshKeyboardMapping(&ev.xmapping);
+        continue;
+      }
+      // The window itself got the focus (not through its inner window).
+      if (m_impl->inner && ev.type == FocusIn && ev.xfocus.window == m_window && ev.xfocus.mode == NotifyNormal &&
+          (ev.xfocus.detail == NotifyAncestor || ev.xfocus.detail == NotifyNonlinear ||
+           ev.xfocus.detail == NotifyInferior)) {
+        moveFocusAt = Clock::now() + std::chrono::milliseconds(kInnerFocusDelayMs);
         continue;
       }
       if (ev.type != KeyPress) continue;
@@ -85,8 +123,12 @@ void XRecorder::Loop() {
       m_text += got;
       if (!got.empty()) m_lastKey = std::chrono::steady_clock::now();
     }
+    int timeout = -1;
+    if (moveFocusAt != kNever)
+      timeout = int(std::max<long long>(
+          0, std::chrono::duration_cast<std::chrono::milliseconds>(moveFocusAt - Clock::now()).count() + 1));
     pollfd fds[2] = {{ConnectionNumber(dpy), POLLIN, 0}, {m_impl->wake, POLLIN, 0}};
-    poll(fds, 2, -1);
+    poll(fds, 2, timeout);
   }
 }
 
@@ -145,6 +187,42 @@ bool CapsLock() {
 void FocusNothing() {
   WithDisplay([](Display* d) {
     XSetInputFocus(d, None, RevertToNone, CurrentTime);
+    return true;
+  });
+}
+
+void FocusInPlace(unsigned long AWindow) {
+  WithDisplay([&](Display* d) {
+    XSetInputFocus(d, AWindow, RevertToParent, CurrentTime);
+    return true;
+  });
+}
+
+unsigned long FocusedWindow() {
+  unsigned long focus = 0;
+  WithDisplay([&](Display* d) {
+    ::Window w = 0;
+    int revert = 0;
+    XGetInputFocus(d, &w, &revert);
+    focus = w;
+    return true;
+  });
+  return focus;
+}
+
+void RequestDock(unsigned long AWindow) {
+  WithDisplay([&](Display* d) {
+    const ::Window tray = XGetSelectionOwner(d, XInternAtom(d, "_NET_SYSTEM_TRAY_S0", False));
+    if (!tray) return false;
+    XEvent ev{};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = tray;
+    ev.xclient.message_type = XInternAtom(d, "_NET_SYSTEM_TRAY_OPCODE", False);
+    ev.xclient.format = 32;
+    ev.xclient.data.l[0] = CurrentTime;
+    ev.xclient.data.l[1] = 0;  // dock request
+    ev.xclient.data.l[2] = long(AWindow);
+    XSendEvent(d, tray, False, NoEventMask, &ev);
     return true;
   });
 }

@@ -21,6 +21,18 @@ struct Connection {
   Window root = 0;
   XkbDescPtr xkb = nullptr;
 
+  // Following the keyboard (FollowFocus): the top-level windows whose focus
+  // we hear of, and the ones that had the focus, the latest first, each
+  // with whether the focus was last on one of its inner windows rather than
+  // on the top-level window itself.
+  struct Focused {
+    Window top;
+    bool inner;
+  };
+  bool following = false;
+  std::vector<Window> watched;
+  std::vector<Focused> focusOrder;
+
   ~Connection() {
     if (xkb) XkbFreeKeyboard(xkb, 0, True);
     if (dpy) XCloseDisplay(dpy);
@@ -201,6 +213,108 @@ Window ClientOf(Connection& AConn, Window ATop) {
   return ATop;
 }
 
+// The child of the root that contains AWindow; 0 for the root or an unknown
+// window.
+Window TopOf(Connection& AConn, Window AWindow) {
+  Window w = AWindow;
+  ErrorTrap trap(AConn.dpy);
+  while (w != 0 && w != AConn.root) {
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(AConn.dpy, w, &root, &parent, &children, &count)) return 0;
+    if (children) XFree(children);
+    if (parent == AConn.root) return w;
+    w = parent;
+  }
+  return 0;
+}
+
+bool Contains(const std::vector<Window>& AList, Window AWindow) {
+  return std::find(AList.begin(), AList.end(), AWindow) != AList.end();
+}
+
+// The events this connection always wants of a window; the waits add
+// theirs for their time and then go back to these.
+long StandingMask(Connection& AConn, Window AWindow) {
+  if (AWindow == AConn.root) return AConn.following ? SubstructureNotifyMask : NoEventMask;
+  return Contains(AConn.watched, AWindow) ? FocusChangeMask : NoEventMask;
+}
+
+void Watch(Connection& AConn, Window AWindow) {
+  if (Contains(AConn.watched, AWindow)) return;
+  ErrorTrap trap(AConn.dpy);  // it may be gone already
+  XSelectInput(AConn.dpy, AWindow, FocusChangeMask);
+  AConn.watched.push_back(AWindow);
+}
+
+void Forget(Connection& AConn, Window AWindow) {
+  std::erase(AConn.watched, AWindow);
+  std::erase_if(AConn.focusOrder, [&](const Connection::Focused& f) { return f.top == AWindow; });
+}
+
+// The focus came to AWindow (AInner: to one of its inner windows).
+void NoteFocus(Connection& AConn, Window AWindow, bool AInner) {
+  const Window top = TopOf(AConn, AWindow);
+  if (!top) return;
+  std::erase_if(AConn.focusOrder, [&](const Connection::Focused& f) { return f.top == top; });
+  AConn.focusOrder.insert(AConn.focusOrder.begin(), {top, AInner || AWindow != top});
+  // Only the last few ever matter.
+  constexpr size_t kKept = 32;
+  if (AConn.focusOrder.size() > kKept) AConn.focusOrder.resize(kKept);
+}
+
+// A top-level window we have just heard of. Its focus events come from now
+// on; it may have taken the focus already, before we asked for them (a new
+// window often takes it at once), which the focus as it is now tells.
+void WatchNew(Connection& AConn, Window AWindow) {
+  Watch(AConn, AWindow);
+  Window focus = 0;
+  int revert = 0;
+  XGetInputFocus(AConn.dpy, &focus, &revert);
+  if (focus != None && focus != PointerRoot && TopOf(AConn, focus) == AWindow) NoteFocus(AConn, focus, false);
+}
+
+// What an event tells of the keyboard's way: top-level windows coming and
+// going, the focus entering one or moving inside it.
+void NoteEvent(Connection& AConn, const XEvent& AEvent) {
+  switch (AEvent.type) {
+    case CreateNotify:
+      if (AEvent.xcreatewindow.parent == AConn.root) WatchNew(AConn, AEvent.xcreatewindow.window);
+      break;
+    case ReparentNotify:
+      // Into the root (given back by a tray or a window manager), or away
+      // from it (into a frame, whose own focus events tell from now on).
+      if (AEvent.xreparent.parent == AConn.root) {
+        WatchNew(AConn, AEvent.xreparent.window);
+      } else if (Contains(AConn.watched, AEvent.xreparent.window)) {
+        Forget(AConn, AEvent.xreparent.window);
+        ErrorTrap trap(AConn.dpy);
+        XSelectInput(AConn.dpy, AEvent.xreparent.window, NoEventMask);
+      }
+      break;
+    case DestroyNotify:
+      Forget(AConn, AEvent.xdestroywindow.window);
+      break;
+    case FocusIn:
+    case FocusOut: {
+      const XFocusChangeEvent& f = AEvent.xfocus;
+      // A keyboard grab taking and giving back the keyboard (an open menu)
+      // moves nothing.
+      if (!AConn.following || f.mode == NotifyGrab || f.mode == NotifyUngrab) break;
+      if (f.type == FocusIn) {
+        if (f.detail == NotifyPointer || f.detail == NotifyPointerRoot || f.detail == NotifyDetailNone) break;
+        NoteFocus(AConn, f.window, f.detail == NotifyVirtual || f.detail == NotifyNonlinearVirtual);
+      } else if (f.detail == NotifyInferior) {
+        // Moved on into one of the window's inner windows, as toolkits do.
+        NoteFocus(AConn, f.window, true);
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
 XkbStateRec KeyboardState(Connection& AConn) {
   XkbStateRec state{};
   XkbGetState(AConn.dpy, XkbUseCoreKbd, &state);
@@ -250,19 +364,14 @@ WindowId XDesktop::ForegroundWindow() {
   return top ? ClientOf(c, top) : 0;
 }
 
-WindowId XDesktop::TopLevelOf(WindowId AWindow) {
+WindowId XDesktop::TopLevelOf(WindowId AWindow) { return TopOf(*m_conn, AWindow); }
+
+WindowId XDesktop::OwnTopLevel(WindowId AWindow) {
   Connection& c = *m_conn;
-  Window w = AWindow;
-  ErrorTrap trap(c.dpy);
-  while (w != 0 && w != c.root) {
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned count = 0;
-    if (!XQueryTree(c.dpy, w, &root, &parent, &children, &count)) return 0;
-    if (children) XFree(children);
-    if (parent == c.root) return w;
-    w = parent;
-  }
-  return 0;
+  // A window of its own is its top-level window's client; a window that
+  // another program's window embeds is not.
+  const Window top = TopOf(c, AWindow);
+  return top && ClientOf(c, top) == AWindow ? top : 0;
 }
 
 bool XDesktop::TopLevelPosition(WindowId AWindow, int& AX, int& AY) {
@@ -378,7 +487,7 @@ void XDesktop::Activate(WindowId AWindow) {
   XSetInputFocus(c.dpy, AWindow, RevertToParent, CurrentTime);
 }
 
-bool XDesktop::WaitForeground(WindowId AWindow, int ATimeoutMs) {
+bool XDesktop::WaitForeground(WindowId AWindow, int ATimeoutMs, bool AInner) {
   Connection& c = *m_conn;
   auto arrived = [&] {
     if (!SameTopLevel(ForegroundWindow(), AWindow)) return false;
@@ -387,14 +496,15 @@ bool XDesktop::WaitForeground(WindowId AWindow, int ATimeoutMs) {
     Window focus = 0;
     int revert = 0;
     XGetInputFocus(c.dpy, &focus, &revert);
+    if (AInner) return focus != PointerRoot && focus != AWindow && SameTopLevel(focus, AWindow);
     return focus == PointerRoot || SameTopLevel(focus, AWindow);
   };
   // Woken by the changes that matter: the focus entering the window, the
   // window manager's active window changing.
   {
     ErrorTrap trap(c.dpy);
-    XSelectInput(c.dpy, c.root, PropertyChangeMask);
-    XSelectInput(c.dpy, AWindow, FocusChangeMask);
+    XSelectInput(c.dpy, c.root, StandingMask(c, c.root) | PropertyChangeMask);
+    XSelectInput(c.dpy, AWindow, StandingMask(c, AWindow) | FocusChangeMask);
   }
   const int64_t end = NowMs() + ATimeoutMs;
   bool result = false;
@@ -410,15 +520,62 @@ bool XDesktop::WaitForeground(WindowId AWindow, int ATimeoutMs) {
       pollfd p{ConnectionNumber(c.dpy), POLLIN, 0};
       poll(&p, 1, static_cast<int>(left));
     }
-    while (XPending(c.dpy)) {
-      XEvent ev;
-      XNextEvent(c.dpy, &ev);
-    }
+    ReadEvents();
   }
   ErrorTrap trap(c.dpy);
-  XSelectInput(c.dpy, AWindow, NoEventMask);
-  XSelectInput(c.dpy, c.root, NoEventMask);
+  XSelectInput(c.dpy, AWindow, StandingMask(c, AWindow));
+  XSelectInput(c.dpy, c.root, StandingMask(c, c.root));
   return result;
+}
+
+void XDesktop::FollowFocus() {
+  Connection& c = *m_conn;
+  if (c.following) return;
+  c.following = true;
+  // The root first: a window made while the others are looked up is told
+  // of all the same.
+  XSelectInput(c.dpy, c.root, StandingMask(c, c.root));
+  Window root = 0, parent = 0, *children = nullptr;
+  unsigned count = 0;
+  if (XQueryTree(c.dpy, c.root, &root, &parent, &children, &count) && children) {
+    for (unsigned i = 0; i < count; ++i) Watch(c, children[i]);
+    XFree(children);
+  }
+  // Where the keyboard is now is the first thing known.
+  Window focus = 0;
+  int revert = 0;
+  XGetInputFocus(c.dpy, &focus, &revert);
+  if (focus != None && focus != PointerRoot) NoteFocus(c, focus, false);
+}
+
+int XDesktop::ConnectionFd() const { return ConnectionNumber(m_conn->dpy); }
+
+void XDesktop::ReadEvents() {
+  Connection& c = *m_conn;
+  while (XPending(c.dpy)) {
+    XEvent ev;
+    XNextEvent(c.dpy, &ev);
+    NoteEvent(c, ev);
+  }
+}
+
+WindowId XDesktop::LastFocused(const std::vector<WindowId>& ASkipTops, bool* AInner) {
+  Connection& c = *m_conn;
+  if (AInner) *AInner = false;
+  if (!c.following) return 0;
+  // Everything the server has told up to now.
+  XSync(c.dpy, False);
+  ReadEvents();
+  for (const Connection::Focused& f : c.focusOrder) {
+    if (std::find(ASkipTops.begin(), ASkipTops.end(), f.top) != ASkipTops.end()) continue;
+    if (!Viewable(c, f.top, true)) continue;
+    // A window manager's frame always has the focus inside it, on the
+    // client or deeper: there the flag tells nothing.
+    if (WmSupports(c, "_NET_ACTIVE_WINDOW")) return ClientOf(c, f.top);
+    if (AInner) *AInner = f.inner;
+    return f.top;
+  }
+  return 0;
 }
 
 void XDesktop::SetKeepAbove(WindowId AWindow, bool AOn) {

@@ -38,6 +38,11 @@ class XDesktop {
   // The child of the root that contains AWindow (AWindow itself for a
   // top-level window); 0 for the root or an unknown window.
   WindowId TopLevelOf(WindowId AWindow);
+  // The top-level window that stands for AWindow on the screen when
+  // AWindow is a window of its own: AWindow itself, or the window manager's
+  // frame around it. 0 when AWindow lives inside another program's window,
+  // as a tray icon does inside the panel that embeds it.
+  WindowId OwnTopLevel(WindowId AWindow);
   // Where the top-level window containing AWindow (under a window manager:
   // its frame) stands on the screen now; false for an unknown window.
   bool TopLevelPosition(WindowId AWindow, int& AX, int& AY);
@@ -58,8 +63,29 @@ class XDesktop {
   // there is one).
   void Activate(WindowId AWindow);
   // Waits until AWindow is the foreground window and holds the input focus,
-  // at most ATimeoutMs.
-  bool WaitForeground(WindowId AWindow, int ATimeoutMs);
+  // at most ATimeoutMs. With AInner, until the focus has gone on into one
+  // of AWindow's inner windows, as a toolkit moves it there in reply to
+  // the focus its top-level window got: keys sent before that reach the
+  // top-level window, where such a toolkit does not look for them.
+  bool WaitForeground(WindowId AWindow, int ATimeoutMs, bool AInner = false);
+
+  // Following the keyboard. Without a window manager the stacking order
+  // tells nothing about where the keyboard was: a window gets the focus
+  // without coming to the front. From FollowFocus on, this connection
+  // hears of the focus entering every top-level window there is or comes,
+  // and keeps the order in which they had it. The news arrive on
+  // ConnectionFd(); ReadEvents() takes in what is there (the waits of this
+  // class do too).
+  void FollowFocus();
+  int ConnectionFd() const;
+  void ReadEvents();
+  // The window to give the keyboard back to: of the top-level windows that
+  // had the focus, the one that had it last, is still viewable and is
+  // none of ASkipTops (under a window manager: its client window). AInner,
+  // when given, tells whether the focus was last on one of its inner
+  // windows (toolkits keep it on a child window of their own); never under
+  // a window manager. 0 when none.
+  WindowId LastFocused(const std::vector<WindowId>& ASkipTops, bool* AInner = nullptr);
   // The window manager's "above" state of a window; nothing without one.
   void SetKeepAbove(WindowId AWindow, bool AOn);
 
