@@ -269,13 +269,9 @@ void XProbe::Drain() {
   }
 }
 
-bool XProbe::WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs) {
+bool XProbe::WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs, int AStepMs) {
   // Most changes come with an event; the rest (a process ending, pixels
   // drawn) are caught by the short step.
-  return WaitFor(ACondition, ATimeoutMs, 20);
-}
-
-bool XProbe::WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs, int AStepMs) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(ATimeoutMs);
   for (;;) {
@@ -283,6 +279,10 @@ bool XProbe::WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs, in
     if (ACondition()) return true;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return false;
+    // The condition's own requests read the events that came before their
+    // replies into Xlib's queue: those are no longer on the connection for
+    // poll to see, so they are taken first.
+    if (XEventsQueued(m_impl->dpy, QueuedAlready) > 0) continue;
     pollfd p{ConnectionNumber(m_impl->dpy), POLLIN, 0};
     poll(&p, 1, int(AStepMs < 0 ? left : std::min<long long>(left, AStepMs)));
   }

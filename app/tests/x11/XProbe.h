@@ -70,9 +70,10 @@ class XProbe {
   // The colour of a pixel of a window, as 0xRRGGBB.
   unsigned Pixel(XWindow AWindow, int AX, int AY);
 
-  // Checks ACondition whenever X events arrive, and in short steps between,
-  // until it holds or ATimeoutMs have passed.
-  bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs = 5000);
+  // Checks ACondition whenever X events arrive, and every AStepMs between
+  // them (never when AStepMs is negative, for what only an event brings
+  // about), until it holds or ATimeoutMs have passed.
+  bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs = 5000, int AStepMs = 20);
 
   // Asks a window to close, as a window manager's close button does
   // (WM_DELETE_WINDOW).
@@ -103,8 +104,6 @@ class XProbe {
 
  private:
   void Drain();
-  // WaitFor, looking again at least every AStepMs (never when negative).
-  bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs, int AStepMs);
 
   struct Impl;
   std::unique_ptr<Impl> m_impl;

@@ -1,0 +1,78 @@
+// The probe's waits, on the X server of the tests. A wait that sleeps
+// through the event it waits for ends only at its time limit, and the test
+// that called it still passes, only late: every wait for a window of the
+// real program would hide that.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+
+#include <chrono>
+
+#include "x11/XProbe.h"
+
+namespace {
+
+using x11test::XProbe;
+using x11test::XWindow;
+
+// Another client of the server, with a window of its own not yet mapped.
+class OtherClient {
+ public:
+  OtherClient() : m_dpy(XOpenDisplay(nullptr)) {
+    if (!m_dpy) return;
+    m_window = XCreateSimpleWindow(m_dpy, DefaultRootWindow(m_dpy), 10, 10, 40, 40, 0, 0, 0);
+    XSync(m_dpy, False);
+  }
+  ~OtherClient() {
+    if (m_dpy) XCloseDisplay(m_dpy);
+  }
+  OtherClient(const OtherClient&) = delete;
+  OtherClient& operator=(const OtherClient&) = delete;
+
+  bool Ok() const { return m_dpy && m_window; }
+  XWindow Window() const { return m_window; }
+  // Mapped once this returns: the server has sent the probe its MapNotify.
+  void Map() {
+    XMapWindow(m_dpy, m_window);
+    XSync(m_dpy, False);
+  }
+
+ private:
+  Display* m_dpy;
+  XWindow m_window = 0;
+};
+
+// A condition asks the server about several things in turn. When another
+// client maps a window after the condition has looked at it, the map's
+// event comes in with the reply to a later question: it is then in the
+// probe's queue rather than on its connection, and the wait must still
+// look again at once. Waits on events alone (no step) show it: they have
+// nothing else to wake them before the limit.
+TEST(ProbeWait, AnEventThatCameWithTheConditionsRepliesWakesTheWait) {
+  XProbe probe;
+  ASSERT_TRUE(probe.Ok()) << "no X server";
+  OtherClient other;
+  ASSERT_TRUE(other.Ok());
+
+  constexpr int kLimitMs = 20000;
+  bool mapped = false;
+  const auto start = std::chrono::steady_clock::now();
+  const bool seen = probe.WaitFor([&] {
+    const bool viewable = probe.Viewable(other.Window());
+    if (!mapped) {
+      other.Map();
+      mapped = true;
+      probe.Focus();  // the question whose reply brings the event along
+    }
+    return viewable;
+  }, kLimitMs, -1);
+  const auto tookMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+
+  EXPECT_TRUE(seen) << "the window was not seen mapped";
+  // A wait woken by the event looks again within moments; one that slept
+  // through it looks only when its limit is up.
+  EXPECT_LT(tookMs, kLimitMs) << "the wait slept through the map until its limit";
+}
+
+}  // namespace
