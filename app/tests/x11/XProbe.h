@@ -80,7 +80,9 @@ class XProbe {
   void Close(XWindow AWindow);
   // Moves a top-level window as a user dragging it would have it moved.
   void Move(XWindow AWindow, int AX, int AY);
-  // A click (press and release) with a mouse button at a point of the screen.
+  // A click (press and release) with a mouse button at a point of the
+  // screen; never a double click with the one before (it waits as long as
+  // that takes).
   void Click(int AX, int AY, unsigned AButton);
   // The pointer moves to a point of the screen, no button pressed.
   void MovePointer(int AX, int AY);

@@ -7,6 +7,7 @@
 #include <X11/Xlib.h>
 
 #include <chrono>
+#include <vector>
 
 #include "x11/XProbe.h"
 
@@ -15,12 +16,14 @@ namespace {
 using x11test::XProbe;
 using x11test::XWindow;
 
-// Another client of the server, with a window of its own not yet mapped.
+// Another client of the server, with a window of its own not yet mapped
+// that hears of the buttons pressed on it.
 class OtherClient {
  public:
   OtherClient() : m_dpy(XOpenDisplay(nullptr)) {
     if (!m_dpy) return;
     m_window = XCreateSimpleWindow(m_dpy, DefaultRootWindow(m_dpy), 10, 10, 40, 40, 0, 0, 0);
+    XSelectInput(m_dpy, m_window, ButtonPressMask);
     XSync(m_dpy, False);
   }
   ~OtherClient() {
@@ -35,6 +38,18 @@ class OtherClient {
   void Map() {
     XMapWindow(m_dpy, m_window);
     XSync(m_dpy, False);
+  }
+  // The server's times of the button presses that reached the window so
+  // far, in ms.
+  std::vector<unsigned long> PressTimes() {
+    XSync(m_dpy, False);
+    std::vector<unsigned long> times;
+    while (XPending(m_dpy)) {
+      XEvent ev;
+      XNextEvent(m_dpy, &ev);
+      if (ev.type == ButtonPress) times.push_back(ev.xbutton.time);
+    }
+    return times;
   }
 
  private:
@@ -73,6 +88,30 @@ TEST(ProbeWait, AnEventThatCameWithTheConditionsRepliesWakesTheWait) {
   // A wait woken by the event looks again within moments; one that slept
   // through it looks only when its limit is up.
   EXPECT_LT(tookMs, kLimitMs) << "the wait slept through the map until its limit";
+}
+
+// Two clicks of a test are two clicks: toolkits take two presses of one
+// button at one place within their double-click time (400 ms for Qt and
+// GTK) for a double click. A program's menu opened by the first right
+// click and closed meanwhile (as a card arriving closes it) would open at
+// the second and be closed at once by the double click that came with it.
+TEST(ProbeClick, TwoClicksAtOnePlaceAreNoDoubleClick) {
+  XProbe probe;
+  ASSERT_TRUE(probe.Ok()) << "no X server";
+  OtherClient other;
+  ASSERT_TRUE(other.Ok());
+  other.Map();
+  ASSERT_TRUE(probe.WaitFor([&] { return probe.Viewable(other.Window()); }));
+  const x11test::XRect at = probe.Geometry(other.Window());
+
+  for (const unsigned button : {1u, 3u}) {
+    SCOPED_TRACE(button);
+    probe.Click(at.x + 5, at.y + 5, button);
+    probe.Click(at.x + 5, at.y + 5, button);
+    const std::vector<unsigned long> times = other.PressTimes();
+    ASSERT_EQ(times.size(), 2u);
+    EXPECT_GE(times[1] - times[0], 400u);
+  }
 }
 
 }  // namespace
