@@ -39,7 +39,7 @@ target_link_libraries(sorvex_usb_bed PRIVATE PkgConfig::SORVEX_UMOCKDEV)
 add_executable(sorvex_trayhost ${CMAKE_CURRENT_SOURCE_DIR}/tests/tools/TrayHost.cpp)
 target_link_libraries(sorvex_trayhost PRIVATE X11::X11)
 
-# The tools' own X11 tests: the probe's waits.
+# The tools' own X11 tests: the probe's waits and clicks.
 add_executable(sorvex_probe_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/x11/XProbeTest.cpp)
 target_link_libraries(sorvex_probe_tests PRIVATE sorvex_test_tools GTest::gtest_main)
 set_target_properties(sorvex_probe_tests PROPERTIES

@@ -1,7 +1,6 @@
-// The probe's waits, on the X server of the tests. A wait that sleeps
-// through the event it waits for ends only at its time limit, and the test
-// that called it still passes, only late: every wait for a window of the
-// real program would hide that.
+// The probe's waits and clicks, on the X server of the tests: faults of the
+// probe show in the programs' tests only now and then, as a test that
+// passes late or a program that does not do as it was told.
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
@@ -57,7 +56,9 @@ class OtherClient {
   XWindow m_window = 0;
 };
 
-// A condition asks the server about several things in turn. When another
+// A wait that sleeps through the event it waits for ends only at its time
+// limit, and the test that called it still passes, only late. A condition
+// asks the server about several things in turn. When another
 // client maps a window after the condition has looked at it, the map's
 // event comes in with the reply to a later question: it is then in the
 // probe's queue rather than on its connection, and the wait must still
