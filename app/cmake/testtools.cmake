@@ -38,3 +38,10 @@ target_link_libraries(sorvex_usb_bed PRIVATE PkgConfig::SORVEX_UMOCKDEV)
 # A small XEmbed tray of the tests' own (not part of the product).
 add_executable(sorvex_trayhost ${CMAKE_CURRENT_SOURCE_DIR}/tests/tools/TrayHost.cpp)
 target_link_libraries(sorvex_trayhost PRIVATE X11::X11)
+
+# The tools' own X11 tests: the probe's waits and clicks.
+add_executable(sorvex_probe_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/x11/XProbeTest.cpp)
+target_link_libraries(sorvex_probe_tests PRIVATE sorvex_test_tools GTest::gtest_main)
+set_target_properties(sorvex_probe_tests PROPERTIES
+  CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_SOURCE_DIR}/tests/with-xvfb)
+gtest_discover_tests(sorvex_probe_tests PROPERTIES TIMEOUT 120 LABELS x11)

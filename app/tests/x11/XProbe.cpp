@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <set>
+#include <thread>
 
 namespace x11test {
 
@@ -22,6 +23,9 @@ int IgnoreErrors(Display*, XErrorEvent*) {
 // IconicState of WM_CHANGE_STATE.
 constexpr long kIconic = 3;
 
+// Longer than the double-click time of the usual toolkits (400 ms).
+constexpr std::chrono::milliseconds kDoubleClickTime{500};
+
 }  // namespace
 
 struct XProbe::Impl {
@@ -30,6 +34,8 @@ struct XProbe::Impl {
   std::vector<Window> own;
   std::set<Window> iconifyRequests;
   std::set<Window> grabbedFrom;
+  unsigned lastButton = 0;  // of the last click, and when it was done
+  std::chrono::steady_clock::time_point lastClick;
   Atom A(const char* AName) { return XInternAtom(dpy, AName, False); }
 
   // The root's children, from the bottom of the stack to the top.
@@ -269,13 +275,9 @@ void XProbe::Drain() {
   }
 }
 
-bool XProbe::WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs) {
+bool XProbe::WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs, int AStepMs) {
   // Most changes come with an event; the rest (a process ending, pixels
   // drawn) are caught by the short step.
-  return WaitFor(ACondition, ATimeoutMs, 20);
-}
-
-bool XProbe::WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs, int AStepMs) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(ATimeoutMs);
   for (;;) {
@@ -283,6 +285,10 @@ bool XProbe::WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs, in
     if (ACondition()) return true;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return false;
+    // The condition's own requests read the events that came before their
+    // replies into Xlib's queue: those are no longer on the connection for
+    // poll to see, so they are taken first.
+    if (XEventsQueued(m_impl->dpy, QueuedAlready) > 0) continue;
     pollfd p{ConnectionNumber(m_impl->dpy), POLLIN, 0};
     poll(&p, 1, int(AStepMs < 0 ? left : std::min<long long>(left, AStepMs)));
   }
@@ -307,10 +313,17 @@ void XProbe::Move(XWindow AWindow, int AX, int AY) {
 
 void XProbe::Click(int AX, int AY, unsigned AButton) {
   Display* dpy = m_impl->dpy;
+  // A press of the same button soon after the last would make a double
+  // click of the two (and one at another place may be near enough): it
+  // waits until the last one is past the toolkits' double-click time.
+  const auto since = std::chrono::steady_clock::now() - m_impl->lastClick;
+  if (AButton == m_impl->lastButton && since < kDoubleClickTime) std::this_thread::sleep_for(kDoubleClickTime - since);
   XTestFakeMotionEvent(dpy, DefaultScreen(dpy), AX, AY, CurrentTime);
   XTestFakeButtonEvent(dpy, AButton, True, CurrentTime);
   XTestFakeButtonEvent(dpy, AButton, False, CurrentTime);
   XSync(dpy, False);
+  m_impl->lastButton = AButton;
+  m_impl->lastClick = std::chrono::steady_clock::now();
 }
 
 void XProbe::MovePointer(int AX, int AY) {

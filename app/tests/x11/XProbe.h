@@ -70,16 +70,19 @@ class XProbe {
   // The colour of a pixel of a window, as 0xRRGGBB.
   unsigned Pixel(XWindow AWindow, int AX, int AY);
 
-  // Checks ACondition whenever X events arrive, and in short steps between,
-  // until it holds or ATimeoutMs have passed.
-  bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs = 5000);
+  // Checks ACondition whenever X events arrive, and every AStepMs between
+  // them (never when AStepMs is negative, for what only an event brings
+  // about), until it holds or ATimeoutMs have passed.
+  bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs = 5000, int AStepMs = 20);
 
   // Asks a window to close, as a window manager's close button does
   // (WM_DELETE_WINDOW).
   void Close(XWindow AWindow);
   // Moves a top-level window as a user dragging it would have it moved.
   void Move(XWindow AWindow, int AX, int AY);
-  // A click (press and release) with a mouse button at a point of the screen.
+  // A click (press and release) with a mouse button at a point of the
+  // screen; never a double click with the one before (it waits as long as
+  // that takes).
   void Click(int AX, int AY, unsigned AButton);
   // The pointer moves to a point of the screen, no button pressed.
   void MovePointer(int AX, int AY);
@@ -103,8 +106,6 @@ class XProbe {
 
  private:
   void Drain();
-  // WaitFor, looking again at least every AStepMs (never when negative).
-  bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs, int AStepMs);
 
   struct Impl;
   std::unique_ptr<Impl> m_impl;
