@@ -50,6 +50,8 @@ constexpr BuiltinMsg kBuiltin[] = {
     // window it went to and logged so.
     {28, "[not typed: typing needs an X11 display]"},
     {29, "[not typed: no window to type into]"},
+    // Ours: why, for a port name longer than the port library takes.
+    {30, "its name is longer than the %d characters a port name may have."},
 };
 
 // The installed translations. Messages are shown on the GUI thread, but the

@@ -45,6 +45,7 @@ enum TAppMsgId : int {
   msgSettingsNotSaved = 27,      // %s (the file and the reason)
   msgNotTypedNoDisplay = 28,
   msgNotTypedNoWindow = 29,
+  msgPortNameTooLong = 30,       // %d (the longest name a port may have)
 };
 
 // Every message number, ascending.

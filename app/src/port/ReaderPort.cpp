@@ -86,6 +86,12 @@ QString LibraryText(HRESULT AResult, int32_t ALangId) {
 }  // namespace
 
 QString PortOpenReason(HRESULT AResult, const QString& APort, int32_t ALangId) {
+  // The library takes a port name of at most this many characters; a longer
+  // one (the full names below /dev/serial/by-id often are) is refused as a
+  // bad argument, which says nothing to the user.
+  constexpr int32_t kMaxPortName = 30;
+  if (AResult == E_INVALIDARG && APort.size() > kMaxPortName)
+    return FormatAppMsg(msgPortNameTooLong, {kMaxPortName});
   // The library reports a refused permission as a failure to open.
   if (AResult == YV_E_PORT_OPEN)
     if (const QString group = DeniedDeviceGroup(APort); !group.isEmpty())

@@ -32,6 +32,7 @@ TEST(AppMessages, EachBuiltinTextTakesTheArgumentsItsCallersPass) {
       {msgLogNotWritten, {QStringLiteral("/home/u/.config/Sorvex/_ttyUSB0.log: No space left on device")}},
       {msgSettingsNotSaved, {QStringLiteral("/home/u/.config/Sorvex/Sorvex.ini: Read-only file system")}},
       {msgNotTypedNoDisplay, {}},       {msgNotTypedNoWindow, {}},
+      {msgPortNameTooLong, {int32_t{30}}},
   };
   std::vector<int> numbers;
   for (const auto& [n, args] : calls) {
@@ -56,7 +57,7 @@ TEST(AppMessages, EachBuiltinTextTakesTheArgumentsItsCallersPass) {
   std::sort(numbers.begin(), numbers.end());
   EXPECT_EQ(AppMsgNumbers(), numbers) << "a message without a caller above, or a caller without a message";
   for (int n : numbers) EXPECT_TRUE(IsAppMsgNumber(n)) << n;
-  for (int n : {0, 2, 7, 30, -1}) {
+  for (int n : {0, 2, 7, 31, -1}) {
     EXPECT_FALSE(IsAppMsgNumber(n)) << n;
     EXPECT_TRUE(BuiltinAppMsg(n).isEmpty()) << n;
     EXPECT_TRUE(AppMsg(n).isEmpty()) << n;

@@ -330,6 +330,19 @@ TEST(PortOpenReason, AFailingDeviceIsNamedInTheLibrarysWordsInTheLanguageAsked) 
   EXPECT_EQ(PortOpenReason(E_FAIL, locked.Name(), 1033).toStdString(), "0x80004005");
 }
 
+// A real name below /dev/serial/by-id is longer than the library takes: the
+// user is told that, not a bare code.
+TEST(PortOpenReason, ANameTooLongForTheLibrarySaysSo) {
+  ASSERT_EQ(YV_Initialize(0), S_OK);
+  TPort port;
+  const QString name = QStringLiteral("serial/by-id/usb-Maker_Card_reader_R1-if00-port0");
+  port.SetPort(name);
+  const HRESULT hr = port.Open();
+  YV_Finalyze();
+  EXPECT_EQ(PortOpenReason(hr, name, 1033).toStdString(),
+            "its name is longer than the 30 characters a port name may have.");
+}
+
 TEST(PortOpenReasonDeathTest, ADeviceThisUserMayNotUseNamesTheGroupItBelongsTo) {
   // Only the device's group may read and write it, and the user is not in
   // that group: root becomes nobody for this, in a process of its own.

@@ -632,10 +632,10 @@ TEST_F(FormTranslate, SaveAsLoadsBackToTheSameTexts) {
   EXPECT_EQ(file.ReadString("Forms", "TfmLangTest-lstLog-Items.Strings(0)", "<none>"), "C:\\\\dir\\\\");
   // Every message, in order, the built-in text where the language has none.
   const QList<TIniFile::KeyValue> strings = file.ReadSectionValues("Strings");
-  ASSERT_EQ(strings.size(), 27);
+  ASSERT_EQ(strings.size(), 28);
   EXPECT_EQ(strings.front().first, "Str1");
   EXPECT_EQ(strings.front().second, "Failed to open profile \"%s\".");
-  EXPECT_EQ(strings.back().first, "Str29");
+  EXPECT_EQ(strings.back().first, "Str30");
 
   // What the form shows now...
   std::map<QString, QString> shown;
