@@ -113,6 +113,23 @@ class ProgramOnX : public ::testing::Test {
     return *m_programs.back();
   }
 
+  // A runtime folder of AUser's own, for a program run as that user; the
+  // shared folder above it lets the user pass.
+  fs::path RuntimeFolderOf(uid_t AUser, const std::string& AName) {
+    const fs::path runtime = m_dir / AName;
+    fs::create_directories(runtime);
+    EXPECT_EQ(chown(runtime.c_str(), AUser, AUser), 0);
+    fs::permissions(runtime, fs::perms::owner_all);
+    fs::permissions(m_dir, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    return runtime;
+  }
+  // The program run as AUser (and its group alone), its standard error into
+  // the file "errors" of the shared folder.
+  ChildProcess& StartAsUser(uid_t AUser, const testtools::Environment& AEnv) {
+    const std::string id = std::to_string(AUser);
+    return StartWith({"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"}, {}, AEnv, m_dir / "errors");
+  }
+
   // Starts a first instance hidden in the tray; its icon, when it came.
   std::optional<DockedIcon> StartHidden(const testtools::Environment& AEnv, const fs::path& AErrFile = {}) {
     ChildProcess& first = StartWith({}, {"-autorun"}, AEnv, AErrFile);
@@ -502,15 +519,9 @@ TEST_F(ProgramOnX, SettingsInAFolderTheUserMayNotWriteInAreReadAndToldOnceAsNotS
                         fs::perms::others_read | fs::perms::others_exec;
   for (const fs::path& folder : {home.Root(), home.Root() / "config", home.ConfigDir()})
     fs::permissions(folder, readOnly);
-  const fs::path runtime = m_dir / "runtime-of-the-user";
-  fs::create_directories(runtime);
-  ASSERT_EQ(chown(runtime.c_str(), user, user), 0);
-  fs::permissions(runtime, fs::perms::owner_all);
-  fs::permissions(m_dir, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  const fs::path runtime = RuntimeFolderOf(user, "runtime-of-the-user");
   const testtools::Environment env = testtools::WithVariable(ProgramEnv(), "XDG_RUNTIME_DIR", runtime);
-  const std::string id = std::to_string(user);
-  ChildProcess& app = StartWith({"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"}, {}, env,
-                                m_dir / "errors");
+  ChildProcess& app = StartAsUser(user, env);
   ASSERT_NE(WaitMainWindow(app), 0u) << "the program did not come up:\n" << testtools::ReadFileText(m_dir / "errors");
   // The start writes the settings back twice (after the window is made, and
   // after its deferred start-up): told once, and in no other words.
@@ -527,20 +538,14 @@ TEST_F(ProgramOnX, WithoutAHomeFolderItRunsOnItsBuiltInSettingsAndWritesNothing)
   if (geteuid() != 0) GTEST_SKIP() << "needs root to run the program as a user the system does not know";
   const uid_t user = 54321;
   ASSERT_EQ(getpwuid(user), nullptr) << "user " << user << " exists here";
-  const fs::path runtime = m_dir / "runtime-of-nobody-known";
-  fs::create_directories(runtime);
-  ASSERT_EQ(chown(runtime.c_str(), user, user), 0);
-  fs::permissions(runtime, fs::perms::owner_all);
-  fs::permissions(m_dir, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  const fs::path runtime = RuntimeFolderOf(user, "runtime-of-nobody-known");
   testtools::Environment env = testtools::CurrentEnvironment();
   for (const char* var : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "WAYLAND_DISPLAY"})
     env = testtools::WithoutVariable(env, var);
   env = testtools::WithVariable(env, "XDG_RUNTIME_DIR", runtime);
   env = testtools::WithVariable(env, "QT_QPA_PLATFORM", "xcb");
   env = testtools::WithVariable(env, "DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (m_dir / "no-bus").string());
-  const std::string id = std::to_string(user);
-  ChildProcess& app = StartWith({"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"}, {}, env,
-                                m_dir / "errors");
+  ChildProcess& app = StartAsUser(user, env);
   ASSERT_NE(WaitMainWindow(app), 0u) << "the program did not come up:\n" << testtools::ReadFileText(m_dir / "errors");
   // Ending stores the window's place, like the start stores the settings:
   // neither may go anywhere.

@@ -117,6 +117,18 @@ class MainWindow : public ::testing::Test {
   void PutProfile(const QString& AName, const QByteArray& ABytes) {
     PutFile(home_.filePath("Sorvex/profiles/" + AName + ".ini"), ABytes);
   }
+  // The transfer log's text (UTF-16 little-endian), of a port in the data
+  // folder or of a file; empty when there is none.
+  QString LogText(const QString& AFile) const {
+    QFile f(AFile);
+    if (!f.open(QIODevice::ReadOnly)) return QString();
+    const QByteArray bytes = f.readAll();
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()), bytes.size() / 2);
+  }
+  QString PortLogText(QString APort) const {
+    APort.replace('/', '_');
+    return LogText(home_.filePath("Sorvex/_" + APort + ".log"));
+  }
 
   // Creates the window as the program does and runs its deferred start-up.
   TfmMain& Start(const QStringList& AParams = {}) {
@@ -338,12 +350,7 @@ TEST_F(MainWindow, ACardTravelsFromThePortToTheClipboardAndTheControls) {
   c.setPosition(1);  // inside "04"
   EXPECT_NE(c.charFormat().foreground().color(), QColor(0, 0, 255));
   // The log of the port got the line, in the data folder.
-  QString logName = port;
-  logName.replace('/', '_');
-  QFile log(home_.filePath("Sorvex/_" + logName + ".log"));
-  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-  const QString logText = QString::fromUtf16(reinterpret_cast<const char16_t*>(log.readAll().constData()),
-                                             log.size() / 2);
+  const QString logText = PortLogText(port);
   EXPECT_TRUE(logText.endsWith("  \"04#44A1\\r\" -> \"<clipboard>\" [MUL: \"Own\"]\r\n")) << logText.toStdString();
 }
 
@@ -469,11 +476,7 @@ TEST_F(ToldOnce, ATransferLogThatCannotBeWritten) {
   ASSERT_TRUE(QDir().rmdir(log));
   card("2122232425262728", "28 27 26 25 24 23\\r");
   ExpectOver(form);
-  QFile f(log);
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  const QByteArray bytes = f.readAll();
-  EXPECT_TRUE(QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()), bytes.size() / 2)
-                  .endsWith("\"28 27 26 25 24 23\\r\" -> \"<clipboard>\" [Ex: \"basic\" (std)]\r\n"));
+  EXPECT_TRUE(LogText(log).endsWith("\"28 27 26 25 24 23\\r\" -> \"<clipboard>\" [Ex: \"basic\" (std)]\r\n"));
 }
 
 TEST_F(ToldOnce, SettingsThatCannotBeSaved) {
@@ -527,12 +530,7 @@ TEST_F(MainWindow, ACardThatCannotBeTypedIsShownAndLoggedAsNotTyped) {
   EXPECT_EQ(trans->toPlainText(), "08 07 06 05 04 03\\r");
   EXPECT_EQ(Find<QLineEdit>(form, "edtWindow")->text(), "[not typed: typing needs an X11 display]");
   EXPECT_EQ(QGuiApplication::clipboard()->text(), "the user's own");
-  QString logName = port;
-  logName.replace('/', '_');
-  QFile log(home_.filePath("Sorvex/_" + logName + ".log"));
-  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-  const QString logText = QString::fromUtf16(reinterpret_cast<const char16_t*>(log.readAll().constData()),
-                                             log.size() / 2);
+  const QString logText = PortLogText(port);
   EXPECT_TRUE(logText.endsWith(
       "  \"08 07 06 05 04 03\\r\" [not typed: typing needs an X11 display] [Ex: \"basic\" (std)]\r\n"))
       << logText.toStdString();
