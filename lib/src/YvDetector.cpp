@@ -10,6 +10,7 @@
 
 #include "YvLib.h"
 #include "YvPortEnum.h"
+#include "YvSeams.h"
 #include "YvUsbWatch.h"
 #include "sys/DeviceList.h"
 #include "sys/SysFs.h"
@@ -146,8 +147,16 @@ HRESULT CYvDetector::AddNotifier(CYvNotifier* notifier) {
   m_dwPending |= kPendReconfig;
   m_hWakeEvent->Set();
   m_Notifiers.push_back(notifier);
+  ++m_nAttaching;
   AddRef();
   return S_OK;
+}
+
+void CYvDetector::EndAttach() {
+  CCritLock lock(m_lib.Lock());
+  --m_nAttaching;
+  m_dwPending |= kPendReconfig;
+  m_hWakeEvent->Set();
 }
 
 void CYvDetector::RemoveNotifier(CYvNotifier* notifier) {
@@ -184,7 +193,7 @@ void CYvDetector::RegisterUsbNotification(void* recipient) {
   if (wanted) {
     if (target)
       kind = DevNotify::Host;
-    else if ((watch = CUsbWatch::Open()))
+    else if ((watch = UsbWatchOpen()()))
       kind = DevNotify::Kernel;
   }
   CCritLock lock(m_lib.Lock());
@@ -348,7 +357,7 @@ void CYvDetector::ThreadLoop() {
       {
         CCritLock lock(m_lib.Lock());
         retired.swap(m_RetiredWatches);
-        if (m_dwPending) ApplyPending();
+        if (m_dwPending && m_nAttaching == 0) ApplyPending();
         paused = !m_PauseWaiters.empty();
         watch = m_pUsbWatch.get();
       }

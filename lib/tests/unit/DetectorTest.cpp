@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <latch>
+#include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -351,6 +353,7 @@ class Detection : public ::testing::Test {
     }
     ylvane::SetSysRoot("/sys");
     ylvane::SetFtLibraryPath("libftd2xx.so");
+    ylvane::SetUsbWatchOpen(nullptr);
   }
 
   void Init(uint32_t flags) {
@@ -549,6 +552,46 @@ TEST_F(Detection, KernelEventsAreWatchedWhenTheLibraryMayListen) {
   const CYvDetector::State st = Settled();
   EXPECT_EQ(st.devNotify, CYvDetector::DevNotify::Kernel);
   EXPECT_FALSE(st.serialScan);
+  YV_CloseHandle(h);
+}
+
+// A watch on the kernel's events, opened only once the detector's worker
+// has been round its loop, with what the detector looked like then.
+std::optional<CYvDetector::State> g_whileOpening;
+
+std::unique_ptr<CUsbWatch> OpenAfterTheWorkersRound() {
+  ylvane::LibRef lib;
+  ylvane::IYvDetectorLink* d = ylvane::AcquireDetector(*lib.get());
+  // A pause is acknowledged only at the end of a round of the worker's
+  // loop: between two of them it has been round once more.
+  for (int i = 0; i < 2; ++i) {
+    ylvane::DetectorPause pause;
+    d->Pause(pause);
+    EXPECT_TRUE(pause.acknowledged);
+    d->Resume(pause);
+  }
+  d->Release();
+  g_whileOpening = static_cast<CYvDetector*>(ylvane::g_pDetector)->GetState();
+  return std::make_unique<CUsbWatch>();  // a watch without a socket
+}
+
+// Until a new notifier's source of device events is settled, the worker
+// must not decide on the rescans: it would take a notifier that events
+// tell for one that nobody tells, and list (or probe) every port, taking in
+// what it finds without a word. The watch is opened after the notifier has
+// joined the detector.
+TEST_F(Detection, NoRescanDecisionWhileANotifiersEventsAreBeingOpened) {
+  Init(0);
+  ylvane::SetUsbWatchOpen(&OpenAfterTheWorkersRound);
+  g_whileOpening.reset();
+  NotifyRecorder rec;
+  YV_HANDLE h = Make(&rec);
+  ASSERT_TRUE(g_whileOpening);
+  EXPECT_FALSE(g_whileOpening->serialScan);
+  const CYvDetector::State st = Settled();
+  EXPECT_EQ(st.devNotify, CYvDetector::DevNotify::Kernel);
+  EXPECT_FALSE(st.serialScan);
+  EXPECT_EQ(st.serialRescans, 0u);
   YV_CloseHandle(h);
 }
 
