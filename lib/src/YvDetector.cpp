@@ -269,11 +269,13 @@ void CYvDetector::OnDeviceChange(uint32_t EventType, void* EventData) {
     info.PortType = YV_PORT_COM;
     CopyPortName(info.Name, *tty);
   }
-  // While the ports are rescanned, the rescan tells the difference.
+  // While the ports are rescanned, the rescan tells the difference. Not
+  // before the serial map's first finished sweep, though: that one only
+  // takes in what is there, so the event tells by itself.
   if (m_bSerialScan) {
     m_dwDue |= kDueSerial;
     m_hWakeEvent->Set();
-    return;
+    if (m_dwMapsValid & 1u) return;
   }
   info.Busy = arrival ? 0 : 1;
   info.TypeMask = mask;

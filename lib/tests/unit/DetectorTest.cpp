@@ -595,6 +595,44 @@ TEST_F(Detection, NoRescanDecisionWhileANotifiersEventsAreBeingOpened) {
   YV_CloseHandle(h);
 }
 
+// A rescan that fills a map no sweep has finished yet only learns what is
+// there: an event that comes before that first sweep tells by itself.
+TEST_F(Detection, AnEventBeforeTheFirstSweepIsToldByItself) {
+  Init(YV_INIT_NOWINDOW);
+  void* const host = reinterpret_cast<void*>(1);
+  NotifyRecorder events, changes;
+  YV_HANDLE told = Make(&events, host);  // told by events, no rescans
+  Settled();
+  ylvane::LibRef lib;
+  ylvane::IYvDetectorLink* d = ylvane::AcquireDetector(*lib.get());
+  ylvane::DetectorPause pause;
+  d->Pause(pause);
+  ASSERT_TRUE(pause.acknowledged);
+  // Changes are seen only by rescans, which start now; paused, none sweeps.
+  YV_HANDLE asked = Make(&changes, host, /*interval=*/20, YV_NF_EXIST | YV_NF_CHANGE);
+  const CYvDetector::State st = Settled();
+  EXPECT_TRUE(st.serialScan);
+  EXPECT_EQ(st.mapsValid & 1, 0u);
+
+  fx_.AddUsb("1-1", 0x0403, 0x1234, "A5", "Reader", "ttyUSB0");
+  Forward(YV_DEVICE_ARRIVAL, 0x0403, 0x1234, u"A5", u"ttyUSB0");
+  EXPECT_TRUE(events.WaitFor(1));
+  EXPECT_TRUE(changes.WaitFor(1));
+  // The first sweep then finds it there, and the next one nothing new.
+  d->Resume(pause);
+  d->Release();
+  EXPECT_TRUE(Eventually([] { return State().serialRescans >= 2; }));
+  for (NotifyRecorder* r : {&events, &changes}) {
+    const std::vector<Notice> got = r->Got();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].kind, YV_NMSG_ARRIVAL);
+    EXPECT_EQ(got[0].exist.Info.PortType, YV_PORT_FT);
+    EXPECT_EQ(Text(got[0].exist.Info.Name), u"A5");
+  }
+  YV_CloseHandle(asked);
+  YV_CloseHandle(told);
+}
+
 TEST_F(Detection, PausesAreEachAcknowledgedAndStopTheRescans) {
   Init(YV_INIT_NOWINDOW);
   NotifyRecorder rec;
