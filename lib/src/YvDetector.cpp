@@ -10,6 +10,7 @@
 
 #include "YvLib.h"
 #include "YvPortEnum.h"
+#include "YvSeams.h"
 #include "YvUsbWatch.h"
 #include "sys/DeviceList.h"
 #include "sys/SysFs.h"
@@ -146,8 +147,16 @@ HRESULT CYvDetector::AddNotifier(CYvNotifier* notifier) {
   m_dwPending |= kPendReconfig;
   m_hWakeEvent->Set();
   m_Notifiers.push_back(notifier);
+  ++m_nAttaching;
   AddRef();
   return S_OK;
+}
+
+void CYvDetector::EndAttach() {
+  CCritLock lock(m_lib.Lock());
+  --m_nAttaching;
+  m_dwPending |= kPendReconfig;
+  m_hWakeEvent->Set();
 }
 
 void CYvDetector::RemoveNotifier(CYvNotifier* notifier) {
@@ -184,7 +193,7 @@ void CYvDetector::RegisterUsbNotification(void* recipient) {
   if (wanted) {
     if (target)
       kind = DevNotify::Host;
-    else if ((watch = CUsbWatch::Open()))
+    else if ((watch = UsbWatchOpen()()))
       kind = DevNotify::Kernel;
   }
   CCritLock lock(m_lib.Lock());
@@ -260,11 +269,13 @@ void CYvDetector::OnDeviceChange(uint32_t EventType, void* EventData) {
     info.PortType = YV_PORT_COM;
     CopyPortName(info.Name, *tty);
   }
-  // While the ports are rescanned, the rescan tells the difference.
+  // While the ports are rescanned, the rescan tells the difference. Not
+  // before the serial map's first finished sweep, though: that one only
+  // takes in what is there, so the event tells by itself.
   if (m_bSerialScan) {
     m_dwDue |= kDueSerial;
     m_hWakeEvent->Set();
-    return;
+    if (m_dwMapsValid & 1u) return;
   }
   info.Busy = arrival ? 0 : 1;
   info.TypeMask = mask;
@@ -348,7 +359,7 @@ void CYvDetector::ThreadLoop() {
       {
         CCritLock lock(m_lib.Lock());
         retired.swap(m_RetiredWatches);
-        if (m_dwPending) ApplyPending();
+        if (m_dwPending && m_nAttaching == 0) ApplyPending();
         paused = !m_PauseWaiters.empty();
         watch = m_pUsbWatch.get();
       }

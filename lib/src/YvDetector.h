@@ -60,8 +60,12 @@ class CYvDetector final : public IYvDetectorLink {
   void OnDeviceChange(uint32_t EventType, void* EventData) override;
 
   // With the library lock held: starts the worker on first use, then takes
-  // the notifier's flags, masks and intervals into account.
+  // the notifier's flags, masks and intervals into account. The attach is
+  // under way until EndAttach; the worker decides on its scans only then.
   HRESULT AddNotifier(CYvNotifier* notifier);
+  // Without the lock: the attach that AddNotifier began is over, its
+  // source of device events settled (or the attach given up).
+  void EndAttach();
   // Without the lock: detaches the notifier, waits for a delivery to it that
   // is under way (unless called from that delivery), and drops its reference.
   void RemoveNotifier(CYvNotifier* notifier);
@@ -154,6 +158,11 @@ class CYvDetector final : public IYvDetectorLink {
   std::optional<sys::Event> m_hWakeEvent;
   std::optional<sys::Event> m_hPauseEvent;
   uint32_t m_dwPending = 0;
+  // Attaches under way (AddNotifier to EndAttach). Their notifiers count in
+  // the flags already, but not yet their source of device events: one whose
+  // host forwards the events would pass for one that nobody tells of
+  // devices, and have the ports rescanned.
+  uint32_t m_nAttaching = 0;
   std::vector<std::unique_ptr<sys::Event>> m_PauseWaiters;
   uint32_t m_dwDue = 0;
   uint32_t m_dwFlags = 0;

@@ -160,11 +160,13 @@ HRESULT CYvNotifier::Attach(const YV_NOTIFY_SETTINGS& Settings) {
     m_lib.AddObject(this);
     detector->RegisterUsbNotification(Settings.Recipient);
   } catch (...) {
+    detector->EndAttach();
     m_lib.RemoveObject(this);
     m_pDetector = nullptr;
     detector->RemoveNotifier(this);
     throw;
   }
+  detector->EndAttach();
   AddRef();
   return S_OK;
 }

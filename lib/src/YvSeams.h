@@ -1,11 +1,14 @@
 // Settings of the library that tests change; the product keeps the defaults.
 #pragma once
 
+#include <memory>
 #include <string>
 
 struct addrinfo;  // <netdb.h>
 
 namespace ylvane {
+
+class CUsbWatch;
 
 // The FTDI driver library, loaded by this name or path ("libftd2xx.so").
 std::string FtLibraryPath();
@@ -30,5 +33,13 @@ using HostLookupFn = int (*)(const char* node, const char* service, const ::addr
                              ::addrinfo** result);
 HostLookupFn HostLookup();
 void SetHostLookup(HostLookupFn fn);
+
+// The detector opens its watch on the kernel's USB events with this
+// function (CUsbWatch::Open); tests put one of their own in its place, to
+// see what the detector does while the watch is being opened. Null
+// restores CUsbWatch::Open.
+using UsbWatchOpenFn = std::unique_ptr<CUsbWatch> (*)();
+UsbWatchOpenFn UsbWatchOpen();
+void SetUsbWatchOpen(UsbWatchOpenFn fn);
 
 }  // namespace ylvane

@@ -1,5 +1,6 @@
 #include "YvUsbWatch.h"
 
+#include <atomic>
 #include <set>
 
 #include "YvSeams.h"
@@ -12,6 +13,8 @@ namespace {
 
 constexpr uint16_t kFtdiVendor = 0x0403;
 
+std::atomic<UsbWatchOpenFn> g_watchOpen{nullptr};
+
 CUsbWatch::Clock::duration TtyWait() { return std::chrono::milliseconds(UsbTtyWaitMs()); }
 
 bool IsBelow(const std::string& path, const std::string& dev) {
@@ -22,6 +25,13 @@ bool IsBelow(const std::string& path, const std::string& dev) {
 std::string LastName(const std::string& devPath) { return devPath.substr(devPath.rfind('/') + 1); }
 
 }  // namespace
+
+UsbWatchOpenFn UsbWatchOpen() {
+  const UsbWatchOpenFn fn = g_watchOpen;
+  return fn ? fn : &CUsbWatch::Open;
+}
+
+void SetUsbWatchOpen(UsbWatchOpenFn fn) { g_watchOpen = fn; }
 
 std::unique_ptr<CUsbWatch> CUsbWatch::Open() {
   // The socket first: a device that comes between the look at sysfs and

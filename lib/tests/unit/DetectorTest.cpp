@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <latch>
+#include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -351,6 +353,7 @@ class Detection : public ::testing::Test {
     }
     ylvane::SetSysRoot("/sys");
     ylvane::SetFtLibraryPath("libftd2xx.so");
+    ylvane::SetUsbWatchOpen(nullptr);
   }
 
   void Init(uint32_t flags) {
@@ -550,6 +553,84 @@ TEST_F(Detection, KernelEventsAreWatchedWhenTheLibraryMayListen) {
   EXPECT_EQ(st.devNotify, CYvDetector::DevNotify::Kernel);
   EXPECT_FALSE(st.serialScan);
   YV_CloseHandle(h);
+}
+
+// A watch on the kernel's events, opened only once the detector's worker
+// has been round its loop, with what the detector looked like then.
+std::optional<CYvDetector::State> g_whileOpening;
+
+std::unique_ptr<CUsbWatch> OpenAfterTheWorkersRound() {
+  ylvane::LibRef lib;
+  ylvane::IYvDetectorLink* d = ylvane::AcquireDetector(*lib.get());
+  // A pause is acknowledged only at the end of a round of the worker's
+  // loop: between two of them it has been round once more.
+  for (int i = 0; i < 2; ++i) {
+    ylvane::DetectorPause pause;
+    d->Pause(pause);
+    EXPECT_TRUE(pause.acknowledged);
+    d->Resume(pause);
+  }
+  d->Release();
+  g_whileOpening = static_cast<CYvDetector*>(ylvane::g_pDetector)->GetState();
+  return std::make_unique<CUsbWatch>();  // a watch without a socket
+}
+
+// Until a new notifier's source of device events is settled, the worker
+// must not decide on the rescans: it would take a notifier that events
+// tell for one that nobody tells, and list (or probe) every port, taking in
+// what it finds without a word. The watch is opened after the notifier has
+// joined the detector.
+TEST_F(Detection, NoRescanDecisionWhileANotifiersEventsAreBeingOpened) {
+  Init(0);
+  ylvane::SetUsbWatchOpen(&OpenAfterTheWorkersRound);
+  g_whileOpening.reset();
+  NotifyRecorder rec;
+  YV_HANDLE h = Make(&rec);
+  ASSERT_TRUE(g_whileOpening);
+  EXPECT_FALSE(g_whileOpening->serialScan);
+  const CYvDetector::State st = Settled();
+  EXPECT_EQ(st.devNotify, CYvDetector::DevNotify::Kernel);
+  EXPECT_FALSE(st.serialScan);
+  EXPECT_EQ(st.serialRescans, 0u);
+  YV_CloseHandle(h);
+}
+
+// A rescan that fills a map no sweep has finished yet only learns what is
+// there: an event that comes before that first sweep tells by itself.
+TEST_F(Detection, AnEventBeforeTheFirstSweepIsToldByItself) {
+  Init(YV_INIT_NOWINDOW);
+  void* const host = reinterpret_cast<void*>(1);
+  NotifyRecorder events, changes;
+  YV_HANDLE told = Make(&events, host);  // told by events, no rescans
+  Settled();
+  ylvane::LibRef lib;
+  ylvane::IYvDetectorLink* d = ylvane::AcquireDetector(*lib.get());
+  ylvane::DetectorPause pause;
+  d->Pause(pause);
+  ASSERT_TRUE(pause.acknowledged);
+  // Changes are seen only by rescans, which start now; paused, none sweeps.
+  YV_HANDLE asked = Make(&changes, host, /*interval=*/20, YV_NF_EXIST | YV_NF_CHANGE);
+  const CYvDetector::State st = Settled();
+  EXPECT_TRUE(st.serialScan);
+  EXPECT_EQ(st.mapsValid & 1, 0u);
+
+  fx_.AddUsb("1-1", 0x0403, 0x1234, "A5", "Reader", "ttyUSB0");
+  Forward(YV_DEVICE_ARRIVAL, 0x0403, 0x1234, u"A5", u"ttyUSB0");
+  EXPECT_TRUE(events.WaitFor(1));
+  EXPECT_TRUE(changes.WaitFor(1));
+  // The first sweep then finds it there, and the next one nothing new.
+  d->Resume(pause);
+  d->Release();
+  EXPECT_TRUE(Eventually([] { return State().serialRescans >= 2; }));
+  for (NotifyRecorder* r : {&events, &changes}) {
+    const std::vector<Notice> got = r->Got();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].kind, YV_NMSG_ARRIVAL);
+    EXPECT_EQ(got[0].exist.Info.PortType, YV_PORT_FT);
+    EXPECT_EQ(Text(got[0].exist.Info.Name), u"A5");
+  }
+  YV_CloseHandle(asked);
+  YV_CloseHandle(told);
 }
 
 TEST_F(Detection, PausesAreEachAcknowledgedAndStopTheRescans) {

@@ -466,22 +466,9 @@ TEST_F(DeviceMaps, APortListMarksOnlyTheListedDevices) {
 
 TEST_F(DeviceMaps, AMapIsValidOnlyAfterASweepOverEveryDevice) {
   // The host forwards device events: no periodic rescans, the map stays
-  // as no sweep has filled it. Until the notifier's recipient has been
-  // taken, the detector may list the ports once; a detector that only
-  // watches the network, paused meanwhile, keeps that from happening.
-  YV_NOTIFY_SETTINGS network{};
-  network.Flags = YV_NF_EXIST | YV_NF_WNDSYNC;
-  network.Callback = NotifyRecorder::Callback;
-  network.UserData = &rec_;
-  network.IpTypeMask = 1;
-  network.SerialScanInterval = network.IpScanInterval = 60000;
-  YV_HANDLE first = nullptr;
-  ASSERT_EQ(YV_FindNotification(&first, &network), S_OK);
-  YV_HANDLE h = nullptr;
-  WhilePaused([&] {
-    h = Watch(YV_NF_EXIST, 20, 0, /*recipient=*/reinterpret_cast<void*>(1));
-    EXPECT_TRUE(Eventually([] { return State().pending == 0; }));
-  });
+  // as no sweep has filled it.
+  YV_HANDLE h = Watch(YV_NF_EXIST, 20, 0, /*recipient=*/reinterpret_cast<void*>(1));
+  EXPECT_TRUE(Eventually([] { return State().pending == 0; }));
   EXPECT_FALSE(State().serialScan);
   CYvDetector* d = Detector();
   const YV_PORT_INFO stale = PortInfo(YV_PORT_COM, u"ttyOld");
